@@ -1,0 +1,85 @@
+#include "SimBackend.h"
+
+#include <errno.h>
+#include <fcntl.h>
+
+SimBackend::SimBackend(std::string root, SimClock& clock)
+    : platform::RootedBackend(std::move(root)), clock_(clock) {}
+
+void SimBackend::Attach(const std::string& fixedPath, SimDevice* device) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    devices_[fixedPath] = device;
+}
+
+SimDevice* SimBackend::DeviceOf(int fd) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto& entry : devices_) {
+        if (entry.second && entry.second->Owns(fd)) return entry.second;
+    }
+    return nullptr;
+}
+
+int SimBackend::Open(const char* path, int flags) {
+    std::string p(path);
+    SimDevice* device = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = devices_.find(p);
+        if (it != devices_.end()) device = it->second;
+    }
+    if (device) return device->Open(flags);
+    if (p.compare(0, 5, "/dev/") == 0) {
+        errno = ENOENT;
+        return -1;
+    }
+    return RootedBackend::Open(path, flags);
+}
+
+int SimBackend::Close(int fd) {
+    if (SimDevice* device = DeviceOf(fd)) return device->Close(fd);
+    return RootedBackend::Close(fd);
+}
+
+int SimBackend::Ioctl(int fd, unsigned long request, void* arg) {
+    if (SimDevice* device = DeviceOf(fd)) return device->Ioctl(fd, request, arg);
+    return RootedBackend::Ioctl(fd, request, arg);
+}
+
+ssize_t SimBackend::Read(int fd, void* buf, size_t count) {
+    if (SimDevice* device = DeviceOf(fd)) return device->Read(fd, buf, count);
+    return RootedBackend::Read(fd, buf, count);
+}
+
+void* SimBackend::Mmap(size_t length, int prot, int flags, int fd, off_t offset) {
+    SimDevice* device = DeviceOf(fd);
+    if (!device) return RootedBackend::Mmap(length, prot, flags, fd, offset);
+    void* addr = device->Mmap(length, prot, flags, fd, offset);
+    if (addr != MAP_FAILED) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        mappings_[addr] = device;
+    }
+    return addr;
+}
+
+int SimBackend::Munmap(void* addr, size_t length) {
+    SimDevice* device = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = mappings_.find(addr);
+        if (it != mappings_.end()) {
+            device = it->second;
+            mappings_.erase(it);
+        }
+    }
+    if (device) return device->Munmap(addr, length);
+    return RootedBackend::Munmap(addr, length);
+}
+
+bool SimBackend::PollSleep(unsigned microseconds) {
+    clock_.SleepMicros(microseconds);
+    ++polls_;
+    if (pollHook_ && !pollHook_()) end_ = true;
+    return !end_;
+}
+
+void SimBackend::Sleep(unsigned microseconds) { clock_.SleepMicros(microseconds); }

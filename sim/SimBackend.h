@@ -1,0 +1,49 @@
+// The platform backend of the simulator and of the tests that run the
+// daemon on emulated devices: fixed paths rooted under a folder, device
+// paths answered by SimDevice objects, sleeps on the SimClock.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "SimClock.h"
+#include "SimDevice.h"
+#include "platform/Platform.h"
+
+class SimBackend : public platform::RootedBackend {
+public:
+    SimBackend(std::string root, SimClock& clock);
+
+    // Answers opens of `fixedPath` (for example paths::kDemux) with `device`
+    // (not owned). A device path with no device attached fails with ENOENT.
+    void Attach(const std::string& fixedPath, SimDevice* device);
+    // Called at every poll sleep, after the sleep, on the main thread; the
+    // main loop ends when it returns false (or after RequestEnd).
+    void SetPollHook(std::function<bool()> hook) { pollHook_ = std::move(hook); }
+    void RequestEnd() { end_ = true; }
+    int PollCount() const { return polls_; }
+    SimClock& Clock() { return clock_; }
+
+    int Open(const char* path, int flags) override;
+    int Close(int fd) override;
+    int Ioctl(int fd, unsigned long request, void* arg) override;
+    ssize_t Read(int fd, void* buf, size_t count) override;
+    void* Mmap(size_t length, int prot, int flags, int fd, off_t offset) override;
+    int Munmap(void* addr, size_t length) override;
+    bool PollSleep(unsigned microseconds) override;
+    void Sleep(unsigned microseconds) override;
+
+private:
+    SimDevice* DeviceOf(int fd);
+
+    SimClock& clock_;
+    std::mutex mutex_;
+    std::map<std::string, SimDevice*> devices_;
+    std::map<void*, SimDevice*> mappings_;
+    std::function<bool()> pollHook_;
+    std::atomic<bool> end_{false};
+    std::atomic<int> polls_{0};
+};

@@ -1,0 +1,73 @@
+// Every number that names something on the wire or in the kernel, in one
+// place: table ids, descriptor tags, stream ids, segment types, data unit
+// ids and ioctl request numbers. Subsystems add theirs here, not locally.
+#pragma once
+
+#include <cstdint>
+
+namespace ids {
+
+// ISO/IEC 13818-1 §2.4.4: table ids and fixed PIDs.
+constexpr uint8_t kTablePAT = 0x00;
+constexpr uint8_t kTablePMT = 0x02;
+constexpr int kPidPAT = 0x0000;
+constexpr int kPidNull = 0x1FFF;
+constexpr uint8_t kTsSyncByte = 0x47;
+constexpr int kTsPacketSize = 188;
+
+// ISO/IEC 13818-1 §2.4.3.7: PES stream ids.
+constexpr uint8_t kStreamPrivate1 = 0xBD;
+constexpr uint8_t kStreamPadding = 0xBE;
+constexpr uint8_t kStreamPrivate2 = 0xBF;
+
+// ISO/IEC 13818-1 Table 2-34 stream types used when wrapping streams.
+constexpr uint8_t kStreamTypePrivatePES = 0x06;
+constexpr uint8_t kStreamTypeMpeg2Video = 0x02;
+
+// ISO/IEC 13818-1 §2.6 and EN 300 468 §6.2: descriptor tags.
+constexpr uint8_t kDescISO639Language = 0x0A;
+constexpr uint8_t kDescVBITeletext = 0x46;
+constexpr uint8_t kDescTeletext = 0x56;
+constexpr uint8_t kDescSubtitling = 0x59;
+
+// EN 300 468 Table 94: teletext_type values.
+constexpr int kTeletextTypeInitialPage = 1;
+constexpr int kTeletextTypeSubtitle = 2;
+constexpr int kTeletextTypeHearingImpaired = 5;
+
+// EN 300 743 §7.2: PES data identifier and segment types.
+constexpr uint8_t kDvbSubDataIdentifier = 0x20;
+constexpr uint8_t kDvbSubStreamId = 0x00;
+constexpr uint8_t kDvbSubSyncByte = 0x0F;
+constexpr uint8_t kSegPageComposition = 0x10;
+constexpr uint8_t kSegRegionComposition = 0x11;
+constexpr uint8_t kSegCLUTDefinition = 0x12;
+constexpr uint8_t kSegObjectData = 0x13;
+constexpr uint8_t kSegDisplayDefinition = 0x14;
+constexpr uint8_t kSegEndOfDisplaySet = 0x80;
+constexpr uint8_t kSegStuffing = 0xFF;
+constexpr uint8_t kDvbSubEndOfPES = 0xFF;
+
+// EN 300 743 §7.2.5: pixel-data sub-block types.
+constexpr uint8_t kPixel2BitString = 0x10;
+constexpr uint8_t kPixel4BitString = 0x11;
+constexpr uint8_t kPixel8BitString = 0x12;
+constexpr uint8_t kMap2To4 = 0x20;
+constexpr uint8_t kMap2To8 = 0x21;
+constexpr uint8_t kMap4To8 = 0x22;
+constexpr uint8_t kEndOfObjectLine = 0xF0;
+
+// EN 300 472 §4.3: Teletext PES data identifiers and data unit ids.
+constexpr uint8_t kEbuDataIdentifierFirst = 0x10;
+constexpr uint8_t kEbuDataIdentifierLast = 0x1F;
+constexpr uint8_t kDataUnitTeletextNonSubtitle = 0x02;
+constexpr uint8_t kDataUnitTeletextSubtitle = 0x03;
+constexpr uint8_t kDataUnitStuffing = 0xFF;
+constexpr int kEbuDataUnitStride = 46;
+constexpr uint8_t kEbuFramingCode = 0xE4;
+
+// Box framebuffer driver request that brings drawn memory onto the screen.
+// It takes no argument; a result of 0 or more is success.
+constexpr unsigned long kFBIO_BLIT = 0x22;
+
+}  // namespace ids

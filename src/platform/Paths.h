@@ -1,0 +1,17 @@
+// The daemon's fixed file and device paths. They are resolved through the
+// platform layer (platform::Resolve) before use.
+#pragma once
+
+namespace paths {
+
+constexpr const char* kConfig = "/etc/TEKO.conf";
+constexpr const char* kChannels = "/etc/TEKO.channels";
+constexpr const char* kTranslation = "/etc/TEKO.translation";
+constexpr const char* kHandOff = "/tmp/TEKO.tmp";
+constexpr const char* kDisableFlag = "/tmp/.TEKO_Disable";
+constexpr const char* kReloadFlag = "/tmp/.TEKO_Reload";
+constexpr const char* kDefaultFont = "/usr/share/fonts/md_khmurabi_10.ttf";
+constexpr const char* kDemux = "/dev/dvb/adapter0/demux0";
+constexpr const char* kFrameBuffer = "/dev/fb/0";
+
+}  // namespace paths

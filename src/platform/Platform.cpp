@@ -1,0 +1,54 @@
+#include "platform/Platform.h"
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace platform {
+
+Backend::~Backend() = default;
+
+int Backend::Open(const char* path, int flags) { return ::open(path, flags); }
+int Backend::Close(int fd) { return ::close(fd); }
+int Backend::Ioctl(int fd, unsigned long request, void* arg) { return ::ioctl(fd, request, arg); }
+ssize_t Backend::Read(int fd, void* buf, size_t count) { return ::read(fd, buf, count); }
+
+void* Backend::Mmap(size_t length, int prot, int flags, int fd, off_t offset) {
+    return ::mmap(nullptr, length, prot, flags, fd, offset);
+}
+
+int Backend::Munmap(void* addr, size_t length) { return ::munmap(addr, length); }
+std::string Backend::Resolve(const std::string& fixedPath) { return fixedPath; }
+int Backend::Unlink(const std::string& fixedPath) { return ::unlink(Resolve(fixedPath).c_str()); }
+
+bool Backend::PollSleep(unsigned microseconds) {
+    ::usleep(microseconds);
+    return true;
+}
+
+void Backend::Sleep(unsigned microseconds) { ::usleep(microseconds); }
+
+namespace {
+Backend& KernelBackend() {
+    static Backend kernel;
+    return kernel;
+}
+Backend* g_current = nullptr;
+}  // namespace
+
+void Install(Backend* backend) { g_current = backend; }
+Backend& Current() { return g_current ? *g_current : KernelBackend(); }
+
+std::string RootedBackend::Resolve(const std::string& fixedPath) {
+    if (!fixedPath.empty() && fixedPath[0] == '/') return root_ + fixedPath;
+    return fixedPath;
+}
+
+int RootedBackend::Open(const char* path, int flags) {
+    return ::open(Resolve(path).c_str(), flags);
+}
+
+}  // namespace platform

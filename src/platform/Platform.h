@@ -1,0 +1,77 @@
+// The one seam between the daemon and the machine it runs on.
+//
+// Every device call (open, ioctl, read, close, mmap, munmap on the
+// demultiplexer and the framebuffer), every fixed file path and every sleep
+// of the daemon goes through here. The default backend is the real Linux
+// kernel with the real paths; tests and the simulator install another one
+// before the application object is constructed, to root the files under a
+// folder of their own, emulate the devices and run the clock faster.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+class Backend {
+public:
+    virtual ~Backend();
+
+    // Device access, with the semantics of the system calls of the same name.
+    virtual int Open(const char* path, int flags);
+    virtual int Close(int fd);
+    virtual int Ioctl(int fd, unsigned long request, void* arg);
+    virtual ssize_t Read(int fd, void* buf, size_t count);
+    virtual void* Mmap(size_t length, int prot, int flags, int fd, off_t offset);
+    virtual int Munmap(void* addr, size_t length);
+
+    // Where a fixed absolute path of the daemon ("/etc/TEKO.conf",
+    // "/tmp/TEKO.tmp", the font...) really lives.
+    virtual std::string Resolve(const std::string& fixedPath);
+    virtual int Unlink(const std::string& fixedPath);
+
+    // The main loop's poll period. Returns false when whoever drives the
+    // daemon (a test, the simulator) wants the main loop to end.
+    virtual bool PollSleep(unsigned microseconds);
+    // Any other sleep of the daemon (the reader thread's back-off). Must be a
+    // thread cancellation point, as usleep is.
+    virtual void Sleep(unsigned microseconds);
+};
+
+// Installs a backend (not owned; it must outlive its use). nullptr restores
+// the kernel backend. Install before the application object is constructed
+// and not while a reader thread runs.
+void Install(Backend* backend);
+Backend& Current();
+
+inline int Open(const char* path, int flags) { return Current().Open(path, flags); }
+inline int Close(int fd) { return Current().Close(fd); }
+inline int Ioctl(int fd, unsigned long request, void* arg) { return Current().Ioctl(fd, request, arg); }
+inline ssize_t Read(int fd, void* buf, size_t count) { return Current().Read(fd, buf, count); }
+inline void* Mmap(size_t length, int prot, int flags, int fd, off_t offset) {
+    return Current().Mmap(length, prot, flags, fd, offset);
+}
+inline int Munmap(void* addr, size_t length) { return Current().Munmap(addr, length); }
+inline std::string Resolve(const std::string& fixedPath) { return Current().Resolve(fixedPath); }
+inline int Unlink(const std::string& fixedPath) { return Current().Unlink(fixedPath); }
+inline bool PollSleep(unsigned microseconds) { return Current().PollSleep(microseconds); }
+inline void Sleep(unsigned microseconds) { Current().Sleep(microseconds); }
+
+// A backend that keeps the kernel's devices but roots every fixed path under
+// a folder: "/etc/TEKO.conf" becomes root + "/etc/TEKO.conf". Tests use it
+// (and derive from it) so that nothing touches the real /etc, /tmp or /dev.
+class RootedBackend : public Backend {
+public:
+    explicit RootedBackend(std::string root) : root_(std::move(root)) {}
+    std::string Resolve(const std::string& fixedPath) override;
+    int Open(const char* path, int flags) override;
+    const std::string& Root() const { return root_; }
+
+private:
+    std::string root_;
+};
+
+}  // namespace platform
