@@ -1,0 +1,198 @@
+#include "TsInfo.h"
+
+#include <fstream>
+#include <map>
+
+#include "demux/ByteReader.h"
+#include "platform/Constants.h"
+
+namespace {
+
+// ISO/IEC 13818-1 Annex A CRC-32 (polynomial 0x04C11DB7, no reflection).
+uint32_t Crc32(const uint8_t* data, size_t size) {
+    uint32_t crc = 0xFFFFFFFF;
+    for (size_t i = 0; i < size; ++i) {
+        crc ^= uint32_t(data[i]) << 24;
+        for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x80000000) ? (crc << 1) ^ 0x04C11DB7 : crc << 1;
+    }
+    return crc;
+}
+
+bool IsVideo(int type) { return type == 0x01 || type == 0x02 || type == 0x1B || type == 0x24; }
+bool IsAudio(int type) {
+    return type == 0x03 || type == 0x04 || type == 0x0F || type == 0x11 || type == 0x81;
+}
+
+// Collects the sections of the PIDs it is asked about (ISO/IEC 13818-1
+// §2.4.4: pointer_field on payload unit start, sections back to back).
+class SectionCollector {
+public:
+    template <typename F>
+    void Feed(int pid, bool unitStart, ByteReader payload, F onSection) {
+        std::vector<uint8_t>& buf = partial_[pid];
+        if (unitStart) {
+            uint8_t pointer = payload.U8();
+            if (!buf.empty()) {
+                ByteReader tail = payload.Sub(pointer);
+                buf.insert(buf.end(), tail.Current(), tail.Current() + tail.Size());
+                Drain(pid, buf, onSection);
+            } else {
+                payload.Skip(pointer);
+            }
+            if (!payload.Ok()) return;
+            buf.assign(payload.Current(), payload.Current() + payload.Remaining());
+        } else if (!buf.empty()) {
+            buf.insert(buf.end(), payload.Current(), payload.Current() + payload.Remaining());
+        }
+        Drain(pid, buf, onSection);
+    }
+
+private:
+    template <typename F>
+    void Drain(int pid, std::vector<uint8_t>& buf, F onSection) {
+        while (buf.size() >= 3 && buf[0] != 0xFF) {
+            size_t total = 3 + (((buf[1] << 8) | buf[2]) & 0xFFF);
+            if (buf.size() < total) return;
+            std::vector<uint8_t> section(buf.begin(), buf.begin() + total);
+            buf.erase(buf.begin(), buf.begin() + total);
+            if (total >= 7 && Crc32(section.data(), section.size()) == 0) onSection(pid, section);
+        }
+        if (!buf.empty() && buf[0] == 0xFF) buf.clear();
+    }
+
+    std::map<int, std::vector<uint8_t>> partial_;
+};
+
+}  // namespace
+
+int TsService::VideoPid() const {
+    for (const TsStream& s : streams)
+        if (IsVideo(s.streamType)) return s.pid;
+    return -1;
+}
+
+int TsService::AudioPid() const {
+    for (const TsStream& s : streams)
+        if (IsAudio(s.streamType)) return s.pid;
+    return -1;
+}
+
+int TsService::TeletextPid() const {
+    for (const TsStream& s : streams)
+        if (s.teletext) return s.pid;
+    return -1;
+}
+
+bool TsService::HasSubtitles() const {
+    for (const TsStream& s : streams)
+        if (s.dvbSubtitles || s.subtitlePages) return true;
+    return false;
+}
+
+const TsService* TsInfo::Find(int serviceId) const {
+    for (const TsService& s : services_)
+        if (s.serviceId == serviceId) return &s;
+    return nullptr;
+}
+
+const TsService* TsInfo::FirstWithSubtitles() const {
+    for (const TsService& s : services_)
+        if (s.HasSubtitles()) return &s;
+    return nullptr;
+}
+
+bool TsInfo::Load(const std::string& path, std::string& error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = "cannot open " + path;
+        return false;
+    }
+    SectionCollector collector;
+    uint8_t packet[ids::kTsPacketSize];
+    size_t bad = 0;
+    while (in.read(reinterpret_cast<char*>(packet), sizeof packet)) {
+        ++packets_;
+        if (packet[0] != ids::kTsSyncByte) {
+            ++bad;
+            continue;
+        }
+        ByteReader r(packet, sizeof packet);
+        r.U8();
+        uint16_t word = r.U16();
+        int pid = word & 0x1FFF;
+        bool unitStart = word & 0x4000;
+        uint8_t flags = r.U8();
+        if (flags & 0x20) r.Skip(r.U8());
+        if (!(flags & 0x10) || !r.Ok()) continue;
+        bool wanted = pid == ids::kPidPAT;
+        for (const TsService& s : services_) wanted = wanted || s.pmtPid == pid;
+        if (!wanted) continue;
+        collector.Feed(pid, unitStart, r.Sub(r.Remaining()),
+                       [this](int p, const std::vector<uint8_t>& section) { OnSection(p, section); });
+    }
+    if (packets_ == 0 || bad * 2 > packets_) {
+        error = path + " is not an MPEG transport stream (188-byte packets with sync byte 0x47)";
+        return false;
+    }
+    return true;
+}
+
+void TsInfo::OnSection(int pid, const std::vector<uint8_t>& section) {
+    if (pid == ids::kPidPAT && section[0] == ids::kTablePAT) {
+        if (!patSeen_) ParsePat(section);
+        return;
+    }
+    if (section[0] != ids::kTablePMT) return;
+    for (TsService& s : services_) {
+        if (s.pmtPid == pid && !s.pmtSeen) {
+            ByteReader r(section.data(), section.size());
+            r.Skip(3);
+            if (r.U16() == s.serviceId) ParsePmt(s, section);
+        }
+    }
+}
+
+void TsInfo::ParsePat(const std::vector<uint8_t>& section) {
+    patSeen_ = true;
+    ByteReader r(section.data(), section.size() - 4);
+    r.Skip(8);
+    while (r.Remaining() >= 4) {
+        int program = r.U16();
+        int pid = r.U16() & 0x1FFF;
+        if (program == 0) continue;
+        TsService service;
+        service.serviceId = program;
+        service.pmtPid = pid;
+        services_.push_back(service);
+    }
+}
+
+void TsInfo::ParsePmt(TsService& service, const std::vector<uint8_t>& section) {
+    service.pmtSeen = true;
+    ByteReader r(section.data(), section.size() - 4);
+    r.Skip(10);
+    r.Skip(r.U16() & 0xFFF);
+    while (r.Ok() && r.Remaining() >= 5) {
+        TsStream stream;
+        stream.streamType = r.U8();
+        stream.pid = r.U16() & 0x1FFF;
+        ByteReader descriptors = r.Sub(r.U16() & 0xFFF);
+        while (descriptors.Remaining() >= 2) {
+            uint8_t tag = descriptors.U8();
+            ByteReader body = descriptors.Sub(descriptors.U8());
+            if (tag == ids::kDescSubtitling) stream.dvbSubtitles = true;
+            if (tag == ids::kDescTeletext || tag == ids::kDescVBITeletext) {
+                stream.teletext = true;
+                // EN 300 468 §6.2.43: 5-byte entries, type in the top 5 bits.
+                while (body.Remaining() >= 5) {
+                    body.Skip(3);
+                    int type = body.U8() >> 3;
+                    body.U8();
+                    if (type == ids::kTeletextTypeSubtitle || type == ids::kTeletextTypeHearingImpaired)
+                        stream.subtitlePages = true;
+                }
+            }
+        }
+        service.streams.push_back(stream);
+    }
+}
