@@ -1,0 +1,98 @@
+#include "Report.h"
+
+#include <fstream>
+
+namespace {
+
+std::string HtmlEscape(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        switch (c) {
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '&': out += "&amp;"; break;
+            case '"': out += "&quot;"; break;
+            default:
+                // Teletext text is 7-bit national; anything else shows as a dot.
+                out += (c >= 0x20 && c < 0x7F) ? char(c) : '.';
+        }
+    }
+    return out;
+}
+
+std::string TsvField(const std::string& text) {
+    std::string out;
+    for (char c : text) out += (c == '\t' || c == '\n' || c == '\r') ? ' ' : c;
+    return out;
+}
+
+std::string Time(int64_t ms) {
+    char buf[32];
+    snprintf(buf, sizeof buf, "%lld:%02lld.%03lld", (long long)(ms / 60000), (long long)(ms / 1000 % 60),
+             (long long)(ms % 1000));
+    return buf;
+}
+
+}  // namespace
+
+Report::Report(std::string outDir) : outDir_(std::move(outDir)) {}
+
+Report::~Report() {
+    if (timeline_) fclose(timeline_);
+}
+
+bool Report::Open() {
+    timeline_ = fopen((outDir_ + "/timeline.tsv").c_str(), "w");
+    if (!timeline_) return false;
+    fputs("stream_ms\tblit\tfirst_row\tlast_row\tpng\ttext\n", timeline_);
+    fflush(timeline_);
+    return true;
+}
+
+void Report::Add(const ScreenChange& change) {
+    changes_.push_back(change);
+    if (!timeline_) return;
+    std::string text;
+    for (size_t i = 0; i < change.lines.size(); ++i) text += (i ? " | " : "") + TsvField(change.lines[i]);
+    fprintf(timeline_, "%lld\t%d\t%d\t%d\t%s\t%s\n", (long long)change.streamMs, change.blit, change.firstRow,
+            change.lastRow, change.png.c_str(), text.c_str());
+    fflush(timeline_);
+}
+
+bool Report::WriteIndex(const std::string& title) const {
+    std::ofstream html(outDir_ + "/index.html");
+    if (!html) return false;
+    html << "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" << HtmlEscape(title)
+         << "</title>\n<style>body{font-family:sans-serif;background:#222;color:#eee}"
+            "figure{display:inline-block;margin:8px}img{width:360px;border:1px solid #666;"
+            "background:repeating-conic-gradient(#555 0% 25%,#444 0% 50%) 50%/16px 16px}"
+            "figcaption{max-width:360px;font-size:13px}</style></head><body>\n<h1>"
+         << HtmlEscape(title) << "</h1>\n<p>" << changes_.size()
+         << " screen changes. Transparent pixels show as a checkerboard.</p>\n";
+    for (const ScreenChange& c : changes_) {
+        html << "<figure><a href=\"screens/" << c.png << "\"><img src=\"screens/" << c.png
+             << "\" loading=\"lazy\"></a><figcaption>" << Time(c.streamMs) << " &middot; blit " << c.blit
+             << " &middot; rows " << c.firstRow << "&ndash;" << c.lastRow;
+        for (const std::string& line : c.lines) html << "<br>" << HtmlEscape(line);
+        html << "</figcaption></figure>\n";
+    }
+    html << "</body></html>\n";
+    return bool(html);
+}
+
+std::vector<std::string> Report::SubtitleLines(const std::string& logText) {
+    std::vector<std::string> lines;
+    const std::string marker = "Subtitle@";
+    size_t pos = 0;
+    while ((pos = logText.find(marker, pos)) != std::string::npos) {
+        size_t end = logText.find('\n', pos);
+        if (end == std::string::npos) end = logText.size();
+        std::string line = logText.substr(pos + marker.size(), end - pos - marker.size());
+        // "Subtitle@RenderText." marks drawing, not a line of text.
+        size_t colon = line.find(':');
+        if (colon != std::string::npos && colon > 0 && isdigit((unsigned char)line[0]))
+            lines.push_back(line.substr(colon + 1));
+        pos = end;
+    }
+    return lines;
+}

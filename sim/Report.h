@@ -1,0 +1,36 @@
+// What the simulator shows a person: timeline.tsv (one row per screen
+// change) and index.html (the screens in order, with their times and the
+// Teletext lines drawn), next to the screens/ folder of PNG files.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+struct ScreenChange {
+    int64_t streamMs = 0;
+    int blit = 0;
+    int firstRow = 0;
+    int lastRow = 0;
+    std::string png;             // file name inside screens/
+    std::vector<std::string> lines;  // Teletext lines drawn for this change
+};
+
+class Report {
+public:
+    explicit Report(std::string outDir);
+    ~Report();
+    bool Open();
+    void Add(const ScreenChange& change);
+    bool WriteIndex(const std::string& title) const;
+    const std::vector<ScreenChange>& Changes() const { return changes_; }
+
+    // The Teletext lines ("Subtitle@N:text") logged in `logText`, in order.
+    static std::vector<std::string> SubtitleLines(const std::string& logText);
+
+private:
+    std::string outDir_;
+    FILE* timeline_ = nullptr;
+    std::vector<ScreenChange> changes_;
+};
