@@ -1,5 +1,6 @@
 #include "Report.h"
 
+#include <cctype>
 #include <fstream>
 
 namespace {
