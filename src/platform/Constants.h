@@ -65,6 +65,12 @@ constexpr uint8_t kDataUnitTeletextSubtitle = 0x03;
 constexpr uint8_t kDataUnitStuffing = 0xFF;
 constexpr int kEbuDataUnitStride = 46;
 constexpr uint8_t kEbuFramingCode = 0xE4;
+constexpr uint8_t kEbuDataUnitLength = 0x2C;
+
+// EN 300 706 §12.2: the Teletext spacing attributes that mark subtitle text.
+constexpr uint8_t kTxtEndBox = 0x0A;
+constexpr uint8_t kTxtStartBox = 0x0B;
+constexpr uint8_t kTxtDoubleHeight = 0x0D;
 
 // Box framebuffer driver request that brings drawn memory onto the screen.
 // It takes no argument; a result of 0 or more is success.
