@@ -10,8 +10,9 @@ public:
     Settings();
     virtual ~Settings();
 
-    // Loads `path` over what the store holds, then dumps it. 1 when the
-    // file was read, 0 when it could not be opened.
+    // Loads `path` (a fixed daemon path such as "/etc/TEKO.conf", opened
+    // through platform::Resolve) over what the store holds, then dumps it.
+    // 1 when the file was read, 0 when it could not be opened.
     int LoadFromFile(std::string path);
     // 1 and the value when the key is present; -1 and `out` untouched when not.
     int GetValue(std::string key, std::string& out);
