@@ -1,0 +1,183 @@
+#include "teletext/TXTSubtitle.h"
+
+#include <cstring>
+
+#include "app/Log.h"
+#include "demux/ByteReader.h"
+#include "platform/Constants.h"
+#include "teletext/TeletextTables.h"
+
+using teletext::Hamming84;
+using teletext::kHammingError;
+
+namespace {
+
+constexpr int kPageBytes = TXTSubtitle::kRows * TXTSubtitle::kColumns;
+// EN 300 706 §9.3.1.3: control bit C4 (erase page) in the byte of subcode S2.
+constexpr uint8_t kEraseBit = 0x08;
+constexpr int kLastStoredRow = 23;    // rows 24 and 25 count for the page but are not kept
+constexpr int kLastPageRow = 25;      // 26..31 are enhancement packets, not page rows
+
+}  // namespace
+
+TXTSubtitle::TXTSubtitle() : settings(nullptr), display(nullptr) {
+    eDebug("TXTSubtitle created.\n");
+    // Nothing reads the reception state before Start; give it Start's values
+    // anyway so that a stray packet finds a consistent page.
+    resetReception();
+}
+
+TXTSubtitle::~TXTSubtitle() {}
+
+int TXTSubtitle::Sync(int64_t& time) { return 0; }
+
+void TXTSubtitle::resetReception() {
+    std::memset(displayPage, ' ', sizeof displayPage);
+    std::memset(receivePage, ' ', sizeof receivePage);
+    std::memset(packet, 0, sizeof packet);
+    lastRow = -1;
+    for (int& p : magazinePage) p = -1;
+    receiving = 0;
+}
+
+// EN 300 472 §4: the PES header is padded to 45 bytes and followed by the
+// one-byte data_identifier, so every data unit starts on a 46-byte stride
+// counted from the start of the packet. The first stride (header) starts
+// with 0x00 and is not a data unit id that is accepted.
+int TXTSubtitle::Receive(const PESPacket& pes) {
+    ByteReader reader(pes.data, pes.size > 0 ? size_t(pes.size) : 0);
+    while (reader.Remaining() >= size_t(ids::kEbuDataUnitStride)) {
+        ByteReader unit = reader.Sub(ids::kEbuDataUnitStride);
+        uint8_t id = unit.U8();
+        uint8_t length = unit.U8();
+        if ((id != ids::kDataUnitTeletextNonSubtitle && id != ids::kDataUnitTeletextSubtitle) ||
+            length != ids::kEbuDataUnitLength)
+            continue;
+        unit.Skip(2);  // field parity / line offset, framing code
+        uint8_t raw[kPacketSize];
+        if (!unit.Copy(raw, kPacketSize)) continue;
+        for (int k = 0; k < kPacketSize; ++k) packet[k] = teletext::ReverseBits(raw[k]);
+
+        // EN 300 706 §7.1.2: magazine and packet address.
+        uint8_t a = Hamming84(packet[0]);
+        uint8_t b = Hamming84(packet[1]);
+        if (a == kHammingError || b == kHammingError) {
+            eDebug("TXT Biterror in Packet\n");
+            continue;
+        }
+        int m = a & 7;
+        if (m == 0) m = 8;
+        int y = (a >> 3) | (b << 1);
+        if (y == 0)
+            handleHeader(m);
+        else
+            handleRow(m, y);
+    }
+    if (clearPending) clearSubtitlePage();
+    return 0;
+}
+
+// A page header ends the page that was being received in any magazine
+// (serial transmission, EN 300 706 §7.2.1), then starts the page it names.
+void TXTSubtitle::handleHeader(int m) {
+    if (receiving == 1) {
+        std::memcpy(displayPage, receivePage, kPageBytes);
+        processSubtitlePage();
+        receiving = 0;
+    }
+    uint8_t units = Hamming84(packet[2]);
+    uint8_t tens = Hamming84(packet[3]);
+    if (units == kHammingError || tens == kHammingError) {
+        eDebug("TXT Biterror in Page\n");
+        return;
+    }
+    int p = (m << 8) | (tens << 4) | units;
+    magazinePage[m] = p;
+    if (p != page) {
+        receiving = 0;
+        return;
+    }
+    // Rows that are not sent again keep the last completed page's content.
+    std::memcpy(receivePage, displayPage, kPageBytes);
+    // An uncorrectable byte (0xFF) has the erase bit set too: erase then.
+    uint8_t control = Hamming84(packet[5]);
+    if (control & kEraseBit) {
+        std::memset(receivePage, ' ', sizeof receivePage);
+        std::memset(displayPage, ' ', sizeof displayPage);
+        clearSubtitlePage();
+    }
+}
+
+void TXTSubtitle::handleRow(int m, int y) {
+    if (magazinePage[m] != page || m != magazine) return;
+    if (y > kLastPageRow) return;
+    receiving = 1;
+    if (y > kLastStoredRow) return;
+    unsigned char* row = receivePage[y - 1];
+    for (int k = 0; k < kColumns; ++k) row[k] = teletext::OddParity(packet[2 + k]);
+}
+
+// Copies one box's text starting at `from` (just after the start-box pair)
+// into `text`; returns the position of the box's end (an end-box code or
+// the end of the row). An empty box adds nothing.
+static int ExtractBox(const unsigned char* row, int from, std::string& text) {
+    const int columns = TXTSubtitle::kColumns;
+    int k = from;
+    while (k < columns && row[k] == ' ') ++k;
+    if (k >= columns || row[k] == ids::kTxtEndBox) return k;
+    for (; k < columns && row[k] != ids::kTxtEndBox; ++k) text += row[k] < 0x20 ? ' ' : char(row[k]);
+    return k;
+}
+
+// A row may hold several boxes (for example two speakers on one row); each
+// box's text is kept and the boxes are joined by one space. Trailing spaces
+// of the last box stay, as they came.
+bool TXTSubtitle::ExtractSubtitleLine(const unsigned char* row, std::string& text) {
+    text.clear();
+    int k = 0;
+    while (k < kColumns && row[k] != ids::kTxtDoubleHeight) ++k;
+    if (k >= kColumns) return false;
+    ++k;
+    while (k + 1 < kColumns) {
+        if (row[k] != ids::kTxtStartBox || row[k + 1] != ids::kTxtStartBox) {
+            ++k;
+            continue;
+        }
+        std::string box;
+        k = ExtractBox(row, k + 2, box);
+        if (!box.empty()) {
+            if (!text.empty()) {
+                size_t end = text.find_last_not_of(' ');
+                text.erase(end == std::string::npos ? 0 : end + 1);
+                if (!text.empty()) text += ' ';
+            }
+            text += box;
+        }
+    }
+    return !text.empty();
+}
+
+void TXTSubtitle::processSubtitlePage() {
+    std::string text;
+    for (int i = 0; i < kRows; ++i) {
+        const unsigned char* row = displayPage[i];
+        bool blank = true;
+        for (int k = 0; k < kColumns && blank; ++k) blank = row[k] == ' ';
+        if (blank) continue;
+        if (ExtractSubtitleLine(row, text)) renderSubtitle(text, i);
+    }
+}
+
+void TXTSubtitle::DumpPage(unsigned char* pageBuffer) {
+    for (int r = 0; r < kRows; ++r) {
+        eDebug2("r=%d[", r);
+        for (int k = 0; k < kColumns; ++k) {
+            unsigned char c = pageBuffer[r * kColumns + k];
+            if (c < 0x20)
+                eDebug2("_");
+            else
+                eDebug2("%c", c);
+        }
+        eDebug2("]\n");
+    }
+}

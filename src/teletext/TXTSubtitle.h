@@ -1,0 +1,73 @@
+// The Teletext subtitle client: assembles one Teletext page from the EBU
+// Teletext data units of a PES stream (EN 300 472, EN 300 706), picks out
+// its boxed double-height lines when the page is complete, and draws them
+// near the bottom of the screen through the display.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "demux/PESFilterUser.h"
+
+class Settings;
+class IDisplayDevice;
+
+class TXTSubtitle : public PESFilterUser {
+public:
+    static constexpr int kRows = 23;     // page rows 1..23, stored at index row - 1
+    static constexpr int kColumns = 40;
+    static constexpr int kPacketSize = 42;  // two address bytes and 40 data bytes
+
+    TXTSubtitle();
+    virtual int Receive(const PESPacket& pes) override;
+    virtual int Sync(int64_t& time) override;
+    virtual ~TXTSubtitle();
+
+    // Resets reception for `page` (three hex digits, magazine 1-8) and loads
+    // the drawing settings; `settings`, `display` and `videoFormat` must be set.
+    void Start(int page);
+    // Removes what was drawn (or leaves the clear pending).
+    int Stop();
+
+    void processSubtitlePage();
+    void DumpPage(unsigned char* page);
+
+    // Drawing (TXTSubtitleRender.cpp).
+    int renderSubtitle(std::string text, int rowIndex);
+    int okToDraw();
+    int clearSubtitlePage();
+
+    // The subtitle text of one page row, or false when the row carries none:
+    // the row needs a double-height code, and after it boxes opened by two
+    // start-box codes; the text of every non-empty box, in order, joined by
+    // one space (spacing attributes read as spaces).
+    static bool ExtractSubtitleLine(const unsigned char* row, std::string& text);
+
+    Settings* settings;
+    IDisplayDevice* display;
+    int page = 0;
+    int magazine = 0;
+    unsigned char packet[kPacketSize] = {};
+    unsigned char receivePage[kRows][kColumns];
+    int magazinePage[9];
+    unsigned char displayPage[kRows][kColumns];
+    int receiving = 0;
+    int textHeight = 0, textDepth = 0;
+    int rowSpace = 0;
+    int videoFormat = 4;
+    int startXPos = 0, startYPos = 0, extraYSize = 0, fontSize = 0;
+    int useBackground = 0, outlineSize = 2, centerText = 0;
+    int backgroundColor = 0, outlineColor = 0, textColor = 0;
+    int lastRow = -1;
+    int highestRow = 576, lowestRow = 0;
+    bool clearPending = false;
+    int collisionDetection = 0;
+
+private:
+    void handleHeader(int magazineNumber);
+    void handleRow(int magazineNumber, int packetNumber);
+    void resetReception();
+    // The screen line where a line box of `boxHeight` lines for row index
+    // `rowIndex` begins, kept within the screen.
+    int boxTop(int rowIndex, int boxHeight) const;
+};

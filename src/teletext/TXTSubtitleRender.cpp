@@ -1,0 +1,155 @@
+// Drawing of the subtitle lines: collision test, clear, and one line composed
+// in a back buffer and blitted to the screen in one block.
+#include <algorithm>
+
+#include "app/Log.h"
+#include "display/IDisplayDevice.h"
+#include "teletext/TXTSubtitle.h"
+
+namespace {
+
+constexpr int kProbeColumn = kScreenWidth / 2;  // the column the collision test samples
+constexpr int kLeftMargin = 90;
+constexpr int kBottomBaseline = 530;            // baseline of the bottom slot, before startYPos
+constexpr int kBottomSlotRow = 21;              // row index of the bottom slot's own row
+
+// Coordinates handed to the display come from settings of any size; far
+// beyond the screen they all mean the same, and bounding them keeps the
+// arithmetic on both sides free of overflow.
+int Bound(long long v) { return int(std::clamp(v, -32768LL, 32767LL)); }
+
+}  // namespace
+
+// Samples every second line of the centre column: a pixel that is neither
+// empty nor one of our three colours belongs to another on-screen display.
+int TXTSubtitle::okToDraw() {
+    if (collisionDetection == 0) return 1;
+    unsigned char px[4] = {0, 0, 0, 0};
+    if (display->GetBPP() == 32) {
+        int from = 0, to = kScreenHeight;
+        if (highestRow < lowestRow) {
+            from = std::max(highestRow, 0);
+            to = std::min(lowestRow, kScreenHeight);
+        }
+        for (int y = from; y < to; y += 2) {
+            display->ReadPixel(kProbeColumn, y, px);
+            if (px[3] == 0) continue;
+            int v = int(uint32_t(px[2]) << 24 | uint32_t(px[1]) << 16 | uint32_t(px[0]) << 8 | px[3]);
+            if (v == textColor || v == outlineColor || v == backgroundColor) continue;
+            return 0;
+        }
+        return 1;
+    }
+    // One byte per pixel: only the low byte of a colour reaches the screen,
+    // so that is what our own pixels read back as.
+    for (int y = 0; y < kScreenHeight; y += 2) {
+        display->ReadPixel(kProbeColumn, y, px);
+        int index = px[0];
+        if (index == 0 || index == (textColor & 0xFF) || index == (outlineColor & 0xFF) ||
+            index == (backgroundColor & 0xFF))
+            continue;
+        eDebug("TEKO: Check collision@(%d, %d): Color at this pixel:%x\n", kProbeColumn, y, index);
+        return 0;
+    }
+    return 1;
+}
+
+int TXTSubtitle::clearSubtitlePage() {
+    if (display == nullptr) return 0;
+    if (!okToDraw()) {
+        clearPending = true;
+        lastRow = -1;
+        return 0;
+    }
+    eDebug("CLEAR Subtitle page.\n");
+    eDebug("highestRow=%d\n", highestRow);
+    eDebug("lowestRow=%d\n", lowestRow);
+    display->Lock();
+    if (highestRow < lowestRow)
+        display->DrawFilledRect(0, highestRow, kScreenWidth, lowestRow - highestRow, 0);
+    else
+        display->Clear();
+    display->UnLock();
+    clearPending = false;
+    lastRow = -1;
+    return 1;
+}
+
+// Slot (i - 21) / 2, truncating toward zero, counts line pitches up from the
+// bottom slot. Large offsets or metrics would put the box off the screen;
+// it is shifted back onto lines 0-575 so the blit stays inside the screen.
+int TXTSubtitle::boxTop(int rowIndex, int boxHeight) const {
+    long long slot = (rowIndex - kBottomSlotRow) / 2;
+    long long pitch = (long long)textHeight + textDepth + rowSpace;
+    long long baseline = pitch * slot + startYPos + kBottomBaseline;
+    long long top = baseline - textHeight;
+    top = std::min(top, (long long)kScreenHeight - boxHeight);
+    return int(std::max(top, 0LL));
+}
+
+int TXTSubtitle::renderSubtitle(std::string text, int i) {
+    if (display == nullptr) return 1;
+    if (!okToDraw()) {
+        eDebug("Subtitle@%d:%s\n", i + 1, text.c_str());
+        eDebug("...don't draw this, something on screen.\n");
+        return 1;
+    }
+    if (lastRow == kBottomSlotRow) {
+        eDebug("Forced CLEAR, then draw!\n");
+        clearSubtitlePage();
+    }
+    lastRow = i;
+    eDebug("Subtitle@%d:%s\n", i + 1, text.c_str());
+
+    int w = 0, h = 0, d = 0;
+    display->GetStringSize(fontSize, text, w, h, d);
+    long long x, limit;
+    if (centerText == 1) {
+        x = (kScreenWidth - (long long)w) / 2 + 1;
+        limit = kScreenWidth;
+    } else {
+        x = (long long)startXPos + kLeftMargin;
+        limit = kScreenWidth - x;
+    }
+
+    long long boxLines = (long long)textHeight + textDepth;
+    if (boxLines <= 0 || boxLines > kScreenHeight) {
+        eDebug("Subtitle line of %lld lines does not fit the screen.\n", boxLines);
+        return 1;
+    }
+    int lines = int(boxLines);
+    int top = boxTop(i, lines);
+    highestRow = std::min(highestRow, top);
+    lowestRow = std::max(lowestRow, top + lines);
+
+    display->Lock();
+    // Without a back buffer the drawing would land on the screen's top lines;
+    // the line is left out instead (the display has logged why).
+    if (!display->AllocateBackBuffer(lines, 0)) {
+        display->UnLock();
+        return 1;
+    }
+    display->SelectBackBuffer(true);
+    if (useBackground == 1 || useBackground == 2)
+        display->DrawFilledRect(Bound(x - textDepth / 2), 0, Bound((long long)w + textDepth), lines,
+                                backgroundColor);
+    if (useBackground != 1) {
+        const long long o = outlineSize;
+        const long long base = textHeight;
+        const long long copies[8][2] = {{x - o, base - o}, {x - o, base + o}, {x + o, base - o},
+                                        {x + o, base + o}, {x + o, base},     {x - o, base},
+                                        {x, base + o},     {x, base - o}};
+        int count = o >= 2 ? 8 : 4;
+        for (int k = 0; k < count; ++k)
+            display->DrawText(text, Bound(copies[k][0]), Bound(copies[k][1]), Bound(limit), 0, fontSize,
+                              outlineColor);
+    }
+    eDebug("Subtitle@RenderText.\n");
+    display->DrawText(text, Bound(x), Bound(textHeight), Bound(limit), 0, fontSize, textColor);
+    display->BlitBackBuffer(top);
+    display->SelectBackBuffer(false);
+    display->FreeBackBuffer();
+    display->UnLock();
+    clearPending = false;
+    return 0;
+}

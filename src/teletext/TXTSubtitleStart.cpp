@@ -1,0 +1,73 @@
+// Start-up of a subtitle page: reception state and the drawing settings,
+// chosen by picture format and screen depth, and the line metrics.
+#include "app/Log.h"
+#include "config/Settings.h"
+#include "display/IDisplayDevice.h"
+#include "teletext/TXTSubtitle.h"
+
+namespace {
+
+// The tallest and deepest glyphs of a Teletext text fix the line metrics.
+const char kMeasureSample[] = "[]|{}\\yYjJ";
+constexpr int kFourThree = 4;
+constexpr int kBottomGap = 3;  // lines below the deepest descender, room for the outline
+
+}  // namespace
+
+void TXTSubtitle::Start(int wantedPage) {
+    page = wantedPage;
+    magazine = (page & 0xF00) >> 8;
+    resetReception();
+
+    if (settings != nullptr) {
+        if (videoFormat == kFourThree) {
+            settings->GetValue("FontSize", fontSize);
+            settings->GetValue("RowSpace", rowSpace);
+            settings->GetValue("StartYPos", startYPos);
+            settings->GetValue("ExtraYSize", extraYSize);
+            eDebug("Drawing using 4:3 settings...\n");
+        } else {
+            settings->GetValue("WideFontSize", fontSize);
+            settings->GetValue("WideRowSpace", rowSpace);
+            settings->GetValue("WideStartYPos", startYPos);
+            settings->GetValue("WideExtraYSize", extraYSize);
+            eDebug("Drawing using 16:9 settings...\n");
+        }
+        settings->GetValue("StartXPos", startXPos);
+        settings->GetValue("CenterText", centerText);
+        settings->GetValue("UseBackground", useBackground);
+        outlineSize = 2;
+        settings->GetValue("OutlineSize", outlineSize);
+        if (display != nullptr && display->GetBPP() == 32) {
+            settings->GetValueHex("OutlineColor", outlineColor);
+            settings->GetValueHex("BackgroundColor", backgroundColor);
+            settings->GetValueHex("TextColor", textColor);
+        } else {
+            settings->GetValue("PaletteOutlineColor", outlineColor);
+            settings->GetValue("PaletteBackgroundColor", backgroundColor);
+            settings->GetValue("PaletteTextColor", textColor);
+        }
+        settings->GetValue("CollisionDetection", collisionDetection);
+    }
+
+    int width = 0;
+    textHeight = 0;
+    textDepth = 0;
+    if (display != nullptr) display->GetStringSize(fontSize, kMeasureSample, width, textHeight, textDepth);
+    // Half the extra size above the tallest glyph, half of it below the
+    // deepest descender, plus a few lines there for the outline.
+    textHeight += extraYSize / 2;
+    textDepth += kBottomGap + extraYSize / 2;
+    highestRow = kScreenHeight;
+    lowestRow = 0;
+
+    eDebug("Drawing TextColor: %x\n", textColor);
+    eDebug("Drawing OutlineColor: %x\n", outlineColor);
+    eDebug("Drawing BackgroundColor: %x\n", backgroundColor);
+    eDebug("CollisionDetection: %d\n", collisionDetection);
+}
+
+int TXTSubtitle::Stop() {
+    clearSubtitlePage();
+    return 0;
+}
