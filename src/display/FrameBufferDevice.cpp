@@ -1,0 +1,296 @@
+#include "display/FrameBufferDevice.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/Log.h"
+#include "platform/Constants.h"
+#include "platform/Paths.h"
+#include "platform/Platform.h"
+
+namespace {
+// The driver is asked this many times to bring the drawing on screen.
+constexpr int kBlitAttempts = 9;
+
+// 0xRRGGBBAA -> 0xAARRGGBB, the word a 32-bit screen stores.
+uint32_t Rotate(int colour) {
+    uint32_t c = static_cast<uint32_t>(colour);
+    return (c >> 8) | (c << 24);
+}
+
+void Store32(unsigned char* p, uint32_t word) { std::memcpy(p, &word, sizeof word); }
+}  // namespace
+
+FrameBufferDevice::FrameBufferDevice() {
+    std::fill(std::begin(rawColors), std::end(rawColors), 0u);
+    // An error-checking mutex turns a relock on the same thread or an unlock
+    // by a thread that does not hold it into an error result instead of a
+    // hang or undefined behaviour.
+    pthread_mutexattr_t attr;
+    pthread_mutexattr_init(&attr);
+    pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_ERRORCHECK);
+    pthread_mutex_init(&mutex, &attr);
+    pthread_mutexattr_destroy(&attr);
+}
+
+FrameBufferDevice::~FrameBufferDevice() {
+    // The owner destroys the device (unmapping the screen) before this; the
+    // back buffer is heap memory of ours and must not outlive us.
+    ReleaseBackBuffer();
+    pthread_mutex_destroy(&mutex);
+}
+
+int FrameBufferDevice::Create(std::string path) {
+    // A second Create would otherwise leak the mapping and the descriptor.
+    if (created) Destroy();
+    fd = platform::Open(paths::kFrameBuffer, O_RDWR);
+    if (fd < 0) {
+        eDebug("Could not open frame buffer\n");
+        return -1;
+    }
+    if (platform::Ioctl(fd, FBIOGET_VSCREENINFO, &varInfo) < 0) {
+        eDebug("Could not execute FBIOGET_VSCREENINFO\n");
+        platform::Close(fd);
+        fd = -1;
+        return -1;
+    }
+    if (platform::Ioctl(fd, FBIOGET_FSCREENINFO, &fixInfo) < 0) {
+        eDebug("Could not execute FBIOGET_FSCREENINFO\n");
+        platform::Close(fd);
+        fd = -1;
+        return -1;
+    }
+    eDebug("Found %dk video memory\n", static_cast<int>(fixInfo.smem_len / 1024));
+    void* mapped = platform::Mmap(fixInfo.smem_len, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (mapped == MAP_FAILED || mapped == nullptr) {
+        eDebug("Could not mmap(screen memory)\n");
+        platform::Close(fd);
+        fd = -1;
+        return -1;
+    }
+    screen = static_cast<unsigned char*>(mapped);
+    target = screen;
+    backBuffer = nullptr;
+    backBufferLines = 0;
+    bpp = static_cast<int>(varInfo.bits_per_pixel);
+    eDebug("Current framebuffer info\n");
+    eDebug("bpp=%d\n", bpp);
+    eDebug("width=%d\n", static_cast<int>(varInfo.xres));
+    eDebug("height=%d\n", static_cast<int>(varInfo.yres));
+    eDebug("stride=%d\n", static_cast<int>(fixInfo.line_length));
+
+    int result;
+    {
+        std::lock_guard<std::mutex> guard(textMutex);
+        fontPath = path;
+        result = SetUpFreeType();
+    }
+    if (result != 0) {
+        platform::Munmap(screen, fixInfo.smem_len);
+        screen = target = nullptr;
+        // Keeping the descriptor open would leak one at every reload with a
+        // bad font; nothing ever uses it again.
+        platform::Close(fd);
+        fd = -1;
+        return -1;
+    }
+    created = true;
+    return 0;
+}
+
+int FrameBufferDevice::Destroy() {
+    if (!created) return 0;
+    {
+        std::lock_guard<std::mutex> guard(textMutex);
+        TearDownFreeType();
+        created = false;
+    }
+    ReleaseBackBuffer();
+    platform::Munmap(screen, fixInfo.smem_len);
+    screen = target = nullptr;
+    int result = platform::Close(fd);
+    fd = -1;
+    return result;
+}
+
+FrameBufferDevice::Surface FrameBufferDevice::TargetSurface(bool toScreen) const {
+    Surface s{nullptr, fixInfo.line_length, 0, 0};
+    if (!created || s.stride == 0) return s;
+    s.columns = static_cast<int>(std::min<size_t>(kScreenWidth, s.stride / BytesPerPixel()));
+    if (toScreen || target != backBuffer || backBuffer == nullptr) {
+        s.base = screen;
+        s.lines = static_cast<int>(std::min<size_t>(kScreenHeight, fixInfo.smem_len / s.stride));
+    } else {
+        s.base = backBuffer;
+        s.lines = std::min(kScreenHeight, backBufferLines);
+    }
+    return s;
+}
+
+uint32_t FrameBufferDevice::PixelWord(int colour) const {
+    return bpp == 32 ? Rotate(colour) : static_cast<uint32_t>(colour) & 0xFF;
+}
+
+void FrameBufferDevice::FillSpan(unsigned char* row, int x, int count, int colour) const {
+    if (bpp != 32) {
+        std::memset(row + x, colour & 0xFF, static_cast<size_t>(count));
+        return;
+    }
+    uint32_t word = Rotate(colour);
+    unsigned char* p = row + 4 * static_cast<size_t>(x);
+    for (int i = 0; i < count; ++i, p += 4) Store32(p, word);
+}
+
+int FrameBufferDevice::Clear() {
+    DrawFilledRect(0, 0, kScreenWidth, kScreenHeight, 0);
+    return 1;
+}
+
+int FrameBufferDevice::DrawFilledRect(int x, int y, int width, int height, int colour) {
+    // The x rules are the interface's own (the fill covers x .. x + width
+    // inclusive, limited to column 719); 64-bit sums keep huge arguments
+    // from overflowing.
+    long long left = x < 0 ? 0 : (x >= kScreenWidth ? kScreenWidth - 1 : x);
+    long long w = width;
+    if (left + w >= kScreenWidth) w = kScreenWidth - 1 - left;
+    if (w <= 0) return 0;
+    Surface s = TargetSurface(false);
+    if (!s.base) return 0;
+    long long right = std::min<long long>(left + w, s.columns - 1);
+    long long top = std::max<long long>(y, 0);
+    long long bottom = std::min<long long>(static_cast<long long>(y) + height, s.lines);
+    if (right < left) return 0;
+    for (long long row = top; row < bottom; ++row) {
+        FillSpan(s.base + row * s.stride, static_cast<int>(left), static_cast<int>(right - left + 1),
+                 colour);
+    }
+    return 0;
+}
+
+int FrameBufferDevice::AllocateBackBuffer(int lines, int colour) {
+    if (!created) return 0;
+    bool wasSelected = backBuffer != nullptr && target == backBuffer;
+    // A buffer already there would be lost; one taller than the surface is
+    // never needed and could exhaust a box's memory.
+    ReleaseBackBuffer();
+    if (lines <= 0 || lines > kScreenHeight || fixInfo.line_length == 0) {
+        eDebug("Could not allocate Back buffer...\n");
+        return 0;
+    }
+    backBuffer = static_cast<unsigned char*>(
+        std::malloc(static_cast<size_t>(lines) * fixInfo.line_length));
+    if (!backBuffer) {
+        eDebug("Could not allocate Back buffer...\n");
+        return 0;
+    }
+    backBufferLines = lines;
+    if (wasSelected) target = backBuffer;
+    int columns = static_cast<int>(std::min<size_t>(kScreenWidth, fixInfo.line_length / BytesPerPixel()));
+    for (int row = 0; row < lines; ++row) {
+        FillSpan(backBuffer + static_cast<size_t>(row) * fixInfo.line_length, 0, columns, colour);
+    }
+    return 1;
+}
+
+void FrameBufferDevice::ReleaseBackBuffer() {
+    if (!backBuffer) return;
+    if (target == backBuffer) target = screen;
+    std::free(backBuffer);
+    backBuffer = nullptr;
+    backBufferLines = 0;
+}
+
+int FrameBufferDevice::FreeBackBuffer() {
+    if (!backBuffer) {
+        eDebug("Could not free empty Back buffer...\n");
+        return 0;
+    }
+    SelectBackBuffer(false);
+    ReleaseBackBuffer();
+    return 1;
+}
+
+int FrameBufferDevice::BlitBackBuffer(int line) {
+    if (!backBuffer) {
+        eDebug("Error...no Back buffer.\n");
+        return 0;
+    }
+    // A plain row-for-row copy onto the screen, limited to the screen rows
+    // that exist.
+    Surface s = TargetSurface(true);
+    long long first = std::max<long long>(0, line);
+    long long last = std::min<long long>(static_cast<long long>(line) + backBufferLines, s.lines);
+    if (s.base && first < last) {
+        std::memcpy(s.base + first * s.stride, backBuffer + (first - line) * s.stride,
+                    static_cast<size_t>(last - first) * s.stride);
+    }
+    return 1;
+}
+
+int FrameBufferDevice::SelectBackBuffer(bool useBackBuffer) {
+    target = (useBackBuffer && backBuffer) ? backBuffer : screen;
+    return 1;
+}
+
+int FrameBufferDevice::ReadPixel(int x, int y, unsigned char* out) {
+    if (!out) {
+        eDebug("NULL pointer in ReadPixel\n");
+        return -1;
+    }
+    int size = BytesPerPixel();
+    Surface s = TargetSurface(false);
+    // Outside the surface (or with nothing mapped) reads as transparent.
+    if (!s.base || x < 0 || y < 0 || x >= s.columns || y >= s.lines) {
+        std::memset(out, 0, static_cast<size_t>(size));
+        return 0;
+    }
+    std::memcpy(out, s.base + static_cast<size_t>(y) * s.stride + static_cast<size_t>(x) * size,
+                static_cast<size_t>(size));
+    return 0;
+}
+
+void FrameBufferDevice::SetRawColor(int index, int colour) {
+    if (index < 0 || index > 255) return;
+    rawColors[index] = Rotate(colour);
+}
+
+void FrameBufferDevice::BlitBitmap(unsigned char* data, int width, int height, int x, int y) {
+    eDebug("      BlitBitmap: w=%d, h=%d, xpos=%d, ypos=%d\n", width, height, x, y);
+    Surface s = TargetSurface(false);
+    if (!s.base || !data || width <= 0 || height <= 0) return;
+    long long i0 = std::max<long long>(0, -static_cast<long long>(x));
+    long long i1 = std::min<long long>(width, static_cast<long long>(s.columns) - x);
+    long long j0 = std::max<long long>(0, -static_cast<long long>(y));
+    long long j1 = std::min<long long>(height, static_cast<long long>(s.lines) - y);
+    for (long long j = j0; j < j1; ++j) {
+        const unsigned char* src = data + j * width;
+        unsigned char* row = s.base + (y + j) * s.stride;
+        for (long long i = i0; i < i1; ++i) {
+            unsigned v = src[i];
+            if (v == 0) continue;  // transparent
+            if (bpp == 32) {
+                Store32(row + 4 * (x + i), rawColors[v >= 0xF0 ? (v & 0x0F) : v]);
+            } else {
+                row[x + i] = static_cast<unsigned char>(v);
+            }
+        }
+    }
+}
+
+int FrameBufferDevice::Lock() { return pthread_mutex_lock(&mutex); }
+
+int FrameBufferDevice::UnLock() {
+    if (created) {
+        for (int attempt = 0; attempt < kBlitAttempts; ++attempt) {
+            if (platform::Ioctl(fd, ids::kFBIO_BLIT, nullptr) >= 0) break;
+            eDebug("Error FBIO_BLIT not availble.\n");
+        }
+    }
+    return pthread_mutex_unlock(&mutex);
+}
+
+int FrameBufferDevice::GetBPP() { return bpp; }

@@ -1,0 +1,128 @@
+// The display device of the box: draws straight into the memory-mapped
+// Linux framebuffer, optionally through a back buffer, and renders text
+// with FreeType's glyph cache (FrameBufferText.cpp).
+//
+// Safety rules that hold whatever callers pass:
+// - nothing is drawn while the device is not created;
+// - every write is clipped against the 720 x 576 surface and against the
+//   real size of its target (the mapped screen memory or the back buffer),
+//   so no coordinate can reach memory the device does not own;
+// - the colour table has 256 entries, all transparent until set.
+//
+// On 32-bit screens BlitBitmap pairs pixel values with colour-table entries
+// so that a DVB region shows its CLUT either way it was filled: values
+// 0xF0-0xFF (decoded pixels, 0xF0 + entry) read entry v & 0x0F, every
+// other value v reads entry v (so a background fill of 1-15 reads entry
+// 1-15). The value 0 is transparent and never written.
+#pragma once
+
+#include <linux/fb.h>
+#include <pthread.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_CACHE_H
+
+#include "display/IDisplayDevice.h"
+
+class Translator;
+
+class FrameBufferDevice : public IDisplayDevice {
+public:
+    FrameBufferDevice();
+    virtual ~FrameBufferDevice();
+    FrameBufferDevice(const FrameBufferDevice&) = delete;
+    FrameBufferDevice& operator=(const FrameBufferDevice&) = delete;
+
+    int Create(std::string fontPath) override;
+    int Destroy() override;
+    int Clear() override;
+    int DrawText(std::string text, int x, int y, int width, int alignment, int size,
+                 int colour) override;
+    int DrawFilledRect(int x, int y, int width, int height, int colour) override;
+    int AllocateBackBuffer(int lines, int colour) override;
+    int FreeBackBuffer() override;
+    int BlitBackBuffer(int line) override;
+    int SelectBackBuffer(bool useBackBuffer) override;
+    int ReadPixel(int x, int y, unsigned char* out) override;
+    void GetStringSize(int size, std::string text, int& width, int& height, int& depth) override;
+    void SetRawColor(int index, int colour) override;
+    void BlitBitmap(unsigned char* data, int width, int height, int x, int y) override;
+    int Lock() override;
+    int UnLock() override;
+    int GetBPP() override;
+
+    // The application sets its translator before any text is drawn (not
+    // owned). Without one every character is drawn as its own code point.
+    void SetTranslator(Translator* t) { translator = t; }
+    // Sum of the advances of `text` at the size last given to DrawText or
+    // GetStringSize. Safe to call from any thread.
+    int GetStringLen(const char* text);
+
+    // The cache manager's face requester: opens face 0 of the font file and
+    // selects its Unicode map. `FB_FaceRequester` forwards here.
+    FT_Error FTC_Face_Requester(FTC_FaceID faceId, FT_Library lib, FT_Face* aface);
+
+    // Largest text size accepted; bigger glyphs cannot be held as small
+    // cached bitmaps and would only cost memory on the box.
+    static constexpr int kMaxTextSize = 255;
+
+private:
+    // Where a drawing operation may write: the current target, its stride,
+    // and how many whole columns and lines of the surface it really holds.
+    struct Surface {
+        unsigned char* base;
+        size_t stride;
+        int columns;
+        int lines;
+    };
+    // `toScreen` ignores the target and describes the mapped screen.
+    Surface TargetSurface(bool toScreen) const;
+    int BytesPerPixel() const { return bpp == 32 ? 4 : 1; }
+    uint32_t PixelWord(int colour) const;
+    void FillSpan(unsigned char* row, int x, int count, int colour) const;
+    void ReleaseBackBuffer();
+
+    // Text (FrameBufferText.cpp); the callers hold textMutex.
+    int SetUpFreeType();
+    void TearDownFreeType();
+    void SelectSize(int size);
+    int StringLenLocked(const char* text);
+    int RenderChar(unsigned char character, int x, int y, int xLimit, int colour, bool draw);
+    void DrawGlyph(const Surface& s, int x, int y, int colour);
+    bool LookUpGlyph(FT_UInt index, FT_Error& error);
+
+    Translator* translator = nullptr;
+    uint32_t rawColors[256];
+
+    FT_Library library = nullptr;
+    FTC_Manager cacheManager = nullptr;
+    FTC_SBitCache sbitCache = nullptr;
+    FTC_SBit glyph = nullptr;
+    FTC_ImageTypeRec imageType{};
+    FT_Face face = nullptr;
+    FT_UInt previousGlyph = 0;
+
+    int fd = -1;
+    fb_var_screeninfo varInfo{};
+    fb_fix_screeninfo fixInfo{};
+    unsigned char* target = nullptr;
+    unsigned char* backBuffer = nullptr;
+    unsigned char* screen = nullptr;
+    int backBufferLines = 0;
+    int bpp = 0;
+    std::string fontPath;
+    bool hasKerning = false;
+    bool italic = false;
+    bool created = false;
+    pthread_mutex_t mutex;
+    // Guards the FreeType state (cache, image type, kerning and slant state):
+    // measuring is done outside the display lock by one thread while another
+    // may draw text under it.
+    std::mutex textMutex;
+};

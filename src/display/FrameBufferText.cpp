@@ -1,0 +1,239 @@
+// Text rendering of FrameBufferDevice: one TrueType font through FreeType's
+// cache subsystem, glyphs as cached 1-bit bitmaps written straight into the
+// current drawing target, with kerning and a slant switched by markers.
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+#include "app/Log.h"
+#include "config/Translator.h"
+#include "display/FrameBufferDevice.h"
+#include "platform/Platform.h"
+
+namespace {
+// Cache limits of the box: faces, sizes, bytes.
+constexpr FT_UInt kMaxFaces = 10;
+constexpr FT_UInt kMaxSizes = 20;
+constexpr FT_ULong kMaxCacheBytes = 0x100000;
+
+FT_Error FB_FaceRequester(FTC_FaceID faceId, FT_Library lib, FT_Pointer requestData,
+                          FT_Face* aface) {
+    return static_cast<FrameBufferDevice*>(requestData)->FTC_Face_Requester(faceId, lib, aface);
+}
+
+// 26.6 fixed point to whole pixels, rounding down.
+int FloorPixels(FT_Pos v) { return static_cast<int>(v >= 0 ? v / 64 : -((-v + 63) / 64)); }
+
+int Saturate(long long v) {
+    return v > INT_MAX ? INT_MAX : (v < INT_MIN ? INT_MIN : static_cast<int>(v));
+}
+}  // namespace
+
+FT_Error FrameBufferDevice::FTC_Face_Requester(FTC_FaceID faceId, FT_Library lib, FT_Face* aface) {
+    const char* path = static_cast<const char*>(faceId);
+    std::string file = platform::Resolve(path);
+    FT_Error error = FT_New_Face(lib, file.c_str(), 0, aface);
+    if (error) {
+        eDebug("FT_New_Face failed: %s, for font: %s\n", strerror(error), path);
+        return error;
+    }
+    FT_Select_Charmap(*aface, FT_ENCODING_UNICODE);
+    return 0;
+}
+
+int FrameBufferDevice::SetUpFreeType() {
+    FT_Error error = FT_Init_FreeType(&library);
+    if (error) {
+        eDebug("FT_Init_FreeType failed with Errorcode 0x%.2X", static_cast<unsigned>(error));
+        library = nullptr;
+        return -1;
+    }
+    error = FTC_Manager_New(library, kMaxFaces, kMaxSizes, kMaxCacheBytes, FB_FaceRequester, this,
+                            &cacheManager);
+    if (error) {
+        eDebug("FTC_Manager_New failed with Errorcode 0x%.2X\n", static_cast<unsigned>(error));
+        cacheManager = nullptr;
+        TearDownFreeType();
+        return -1;
+    }
+    error = FTC_SBitCache_New(cacheManager, &sbitCache);
+    if (error) {
+        eDebug("FTC_SBitCache_New failed with Errorcode 0x%.2X\n", static_cast<unsigned>(error));
+        TearDownFreeType();
+        return -1;
+    }
+    // The face id is the path text itself; fontPath keeps it alive until the
+    // manager is ended.
+    FTC_FaceID faceId = const_cast<char*>(fontPath.c_str());
+    error = FTC_Manager_LookupFace(cacheManager, faceId, &face);
+    if (error) {
+        eDebug("FTC_Manager_Lookup_Face failed with Errorcode 0x%.2X\n",
+               static_cast<unsigned>(error));
+        eDebug("Probably because font was not found:%s\n", fontPath.c_str());
+        TearDownFreeType();
+        return -1;
+    }
+    hasKerning = FT_HAS_KERNING(face);
+    imageType.face_id = faceId;
+    imageType.width = imageType.height = 0;
+    // Rendered monochrome bitmaps, one bit per pixel, hinted for them.
+    imageType.flags = FT_LOAD_RENDER | FT_LOAD_MONOCHROME | FT_LOAD_TARGET_MONO;
+    previousGlyph = 0;
+    italic = false;
+    glyph = nullptr;
+    return 0;
+}
+
+void FrameBufferDevice::TearDownFreeType() {
+    if (cacheManager) FTC_Manager_Done(cacheManager);  // also ends the caches and the face
+    if (library) FT_Done_FreeType(library);
+    cacheManager = nullptr;
+    sbitCache = nullptr;
+    library = nullptr;
+    face = nullptr;
+    glyph = nullptr;
+}
+
+void FrameBufferDevice::SelectSize(int size) {
+    // The image type holds 16-bit sizes.
+    imageType.width = imageType.height = static_cast<uint16_t>(size);
+    if (imageType.width == 0 || imageType.width > kMaxTextSize) return;
+    // The cache activates a size on the face only when it renders a glyph
+    // that it has not cached yet; kerning is scaled by the active size, so
+    // activate ours even when every glyph is a cache hit.
+    FTC_ScalerRec scaler{imageType.face_id, imageType.width, imageType.height, 1, 0, 0};
+    FT_Size activeSize = nullptr;
+    if (FTC_Manager_LookupSize(cacheManager, &scaler, &activeSize) == 0 && activeSize) {
+        face = activeSize->face;
+    }
+}
+
+bool FrameBufferDevice::LookUpGlyph(FT_UInt index, FT_Error& error) {
+    if (imageType.width == 0 || imageType.width > kMaxTextSize) {
+        error = FT_Err_Invalid_Pixel_Size;
+        return false;
+    }
+    error = FTC_SBitCache_Lookup(sbitCache, &imageType, index, &glyph, nullptr);
+    return error == 0 && glyph != nullptr;
+}
+
+int FrameBufferDevice::RenderChar(unsigned char character, int x, int y, int xLimit, int colour,
+                                  bool draw) {
+    unsigned long code = character;
+    if (translator) code = translator->Translate(code);
+    // Markers are judged only on codes that are themselves "<", ">" or "_":
+    // a translated letter such as U+015F or U+013C merely shares their low
+    // byte and is drawn as itself.
+    if (code < 0x100 && (code == '<' || code == '>' || code == '_')) {
+        italic = code == '<' ? true : (code == '>' ? false : !italic);
+        code = ' ';
+    }
+    FT_UInt index = FT_Get_Char_Index(face, code);
+    if (index == 0) index = FT_Get_Char_Index(face, ' ');
+    FT_Error error = 0;
+    if (!LookUpGlyph(index, error)) {
+        eDebug("TFB: <FTC_SBitCache_Lookup for Char \"%c\" failed with Errorcode 0x%.2X>\n",
+               character, static_cast<unsigned>(error));
+        return 0;
+    }
+    int kern = 0;
+    if (hasKerning) {
+        FT_Vector delta{0, 0};
+        FT_Get_Kerning(face, previousGlyph, index, FT_KERNING_DEFAULT, &delta);
+        kern = FloorPixels(delta.x);
+        previousGlyph = index;
+    }
+    int advance = glyph->xadvance;
+    if (!draw) return advance + kern;
+    if (static_cast<long long>(x) + advance >= xLimit) return -1;
+    Surface s = TargetSurface(false);
+    if (s.base && glyph->buffer) DrawGlyph(s, x + kern, y, colour);
+    return advance + kern;
+}
+
+void FrameBufferDevice::DrawGlyph(const Surface& s, int x, int y, int colour) {
+    const FTC_SBitRec& g = *glyph;
+    // The slant moves the top row right by a fifth of the glyph's height and
+    // each row below a fifth of a pixel less.
+    float shift = italic ? static_cast<float>(g.height) * 0.2f : 0.0f;
+    const float step = italic ? 0.2f : 0.0f;
+    const uint32_t word = PixelWord(colour);
+    const int bitsPerRow = g.pitch > 0 ? std::min<int>(g.width, g.pitch * 8) : 0;
+    for (int r = 0; r < g.height; ++r, shift -= step) {
+        long long row = static_cast<long long>(y) - g.top + r;
+        if (row < 0 || row >= s.lines) continue;
+        long long left = static_cast<long long>(x) + g.left + static_cast<int>(shift);
+        unsigned char* line = s.base + row * s.stride;
+        const unsigned char* bits = g.buffer + r * g.pitch;
+        for (int i = 0; i < bitsPerRow; ++i) {
+            if (!(bits[i >> 3] & (0x80 >> (i & 7)))) continue;
+            long long column = left + i;
+            if (column < 0 || column >= s.columns) continue;
+            if (bpp == 32) {
+                std::memcpy(line + 4 * column, &word, 4);
+            } else {
+                line[column] = static_cast<unsigned char>(word);
+            }
+        }
+    }
+}
+
+int FrameBufferDevice::StringLenLocked(const char* text) {
+    previousGlyph = 0;
+    italic = false;
+    long long length = 0;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
+        length += RenderChar(*p, -1, -1, -1, -1, false);
+    }
+    return Saturate(length);
+}
+
+int FrameBufferDevice::GetStringLen(const char* text) {
+    std::lock_guard<std::mutex> guard(textMutex);
+    if (!created || !text) return 0;
+    return StringLenLocked(text);
+}
+
+void FrameBufferDevice::GetStringSize(int size, std::string text, int& width, int& height,
+                                      int& depth) {
+    width = height = depth = 0;
+    std::lock_guard<std::mutex> guard(textMutex);
+    if (!created) return;
+    SelectSize(size);
+    previousGlyph = 0;
+    italic = false;
+    long long total = 0;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text.c_str()); *p; ++p) {
+        total += RenderChar(*p, -1, -1, -1, -1, false);
+        // Height and depth come from the byte as received.
+        FT_UInt index = FT_Get_Char_Index(face, *p);
+        if (index == 0) index = FT_Get_Char_Index(face, ' ');
+        FT_Error ignored;
+        if (!LookUpGlyph(index, ignored)) continue;
+        height = std::max<int>(height, glyph->height);
+        depth = std::max<int>(depth, glyph->height - glyph->top);
+    }
+    width = Saturate(total);
+}
+
+int FrameBufferDevice::DrawText(std::string text, int x, int y, int width, int alignment, int size,
+                                int colour) {
+    std::lock_guard<std::mutex> guard(textMutex);
+    if (!created) return 0;
+    SelectSize(size);
+    long long pen = x;
+    if (alignment != 0) {
+        long long length = StringLenLocked(text.c_str());
+        if (alignment == 1 && length < width) pen += (width - length) / 2;
+        if (alignment == 2 && length < width) pen += width - length;
+    }
+    previousGlyph = 0;
+    italic = false;
+    const int limit = Saturate(pen + width);
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text.c_str()); *p; ++p) {
+        int step = RenderChar(*p, Saturate(pen), y, limit, colour, true);
+        if (step == -1) return -1;
+        pen += step;
+    }
+    return 0;
+}
