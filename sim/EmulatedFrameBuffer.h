@@ -1,0 +1,135 @@
+// An emulated box framebuffer for "/dev/fb/0": screen memory that the
+// unchanged display code maps with mmap, the kernel's screen-information
+// answers, and the box driver's FBIO_BLIT request, counted, optionally
+// failing, and optionally saving what the viewer would see as a PNG.
+//
+// Attach it with SimBackend::Attach(paths::kFrameBuffer, &fb).
+//
+// Screen memory is a memfd of line_length * yres bytes (or `memoryBytes`).
+// Every mapping handed out has an inaccessible guard page before and after
+// it, and the bytes between the end of the memory and the end of its last
+// page hold a canary (TailIntact), so a write outside the memory is caught.
+//
+// PNG screens are always 720 x 576 (the daemon's surface) and composited
+// over a fixed backdrop colour, RGB 0x30 0x50 0x70, that stands for the
+// video: what is transparent on the OSD shows as that blue-grey.
+// 32-bit pixels are read as 0xAARRGGBB words. 8-bit pixels are palette
+// indices shown through this fixed palette (nothing programs a palette):
+//   0x00 and 0xF0: transparent;
+//   0x01-0x0F and 0xF1-0xFF (by index & 0x0F): 1 white, 2 black, 3 red,
+//     4 green, 5 yellow, 6 blue, 7 magenta, 8 cyan, 9 light grey,
+//     10 dark grey, 11 dark red, 12 dark green, 13 olive, 14 dark blue,
+//     15 dark cyan, all opaque;
+//   0x10-0xEF: opaque grey of level equal to the index.
+#pragma once
+
+#include <linux/fb.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "SimDevice.h"
+
+struct FrameBufferConfig {
+    int bitsPerPixel = 32;  // 32, or 8 (any other depth is one byte per pixel too)
+    int xres = 720;
+    int yres = 576;
+    int lineLength = 0;   // bytes per line; 0 means xres * bytes per pixel
+    int memoryBytes = 0;  // smem_len; 0 means lineLength * yres
+    bool failVScreenInfo = false;
+    bool failFScreenInfo = false;
+    bool failMmap = false;
+    int failingBlits = 0;   // the next N FBIO_BLIT requests fail; -1: all (no FBIO_BLIT)
+    std::string pngFolder;  // where changed screens are saved; empty: none
+};
+
+class EmulatedFrameBuffer : public SimDevice {
+public:
+    // One successful FBIO_BLIT. Rows are the first and last screen row
+    // (0-575) that changed since the previous blit, -1 when nothing did.
+    struct BlitEvent {
+        int number;  // 1 for the first successful blit
+        int firstRow;
+        int lastRow;
+        std::string png;  // the file written, or empty
+    };
+    using BlitObserver = std::function<void(const BlitEvent&)>;
+
+    static constexpr int kScreenWidth = 720;
+    static constexpr int kScreenHeight = 576;
+    static constexpr uint8_t kBackdrop[3] = {0x30, 0x50, 0x70};
+
+    explicit EmulatedFrameBuffer(const FrameBufferConfig& config = FrameBufferConfig());
+    ~EmulatedFrameBuffer() override;
+    EmulatedFrameBuffer(const EmulatedFrameBuffer&) = delete;
+    EmulatedFrameBuffer& operator=(const EmulatedFrameBuffer&) = delete;
+
+    int Open(int flags) override;
+    bool Owns(int fd) const override;
+    int Close(int fd) override;
+    int Ioctl(int fd, unsigned long request, void* arg) override;
+    void* Mmap(size_t length, int prot, int flags, int fd, off_t offset) override;
+    int Munmap(void* addr, size_t length) override;
+
+    void SetFailingBlits(int count);
+    void SetPngFolder(const std::string& folder);
+    // Called on the blitting thread after each successful FBIO_BLIT.
+    void SetBlitObserver(BlitObserver observer);
+
+    int BlitRequests() const { return requests_; }
+    int Blits() const { return blits_; }
+    int FailedBlits() const { return failed_; }
+    int OpenDescriptors() const;
+    int Mappings() const;
+
+    int BitsPerPixel() const { return config_.bitsPerPixel; }
+    int LineLength() const { return config_.lineLength; }
+    size_t MemoryBytes() const { return memoryBytes_; }
+    // The screen memory itself (what the daemon draws into).
+    uint8_t* Memory() { return view_; }
+
+    // Pixel readers: 0 for a pixel outside the memory.
+    uint32_t Word(int x, int y) const;  // 32-bit screens: 0xAARRGGBB
+    uint8_t Index(int x, int y) const;  // one-byte screens: palette index
+    // The colour a viewer gets, 0xAARRGGBB, on either depth.
+    uint32_t Argb(int x, int y) const;
+    static uint32_t PaletteArgb(uint8_t index);
+    // True while nothing was written past the end of the memory.
+    bool TailIntact() const;
+
+    // The 720 x 576 screen as it is now, as a PNG.
+    bool WritePng(const std::string& path) const;
+
+private:
+    int BytesPerPixel() const { return config_.bitsPerPixel == 32 ? 4 : 1; }
+    int VisibleLines() const;
+    int Blit();
+
+    FrameBufferConfig config_;
+    size_t memoryBytes_ = 0;
+    size_t pageBytes_ = 0;
+    size_t fileBytes_ = 0;
+    int memfd_ = -1;
+    uint8_t* view_ = nullptr;
+    std::vector<uint8_t> shadow_;  // the screen at the previous blit
+
+    mutable std::mutex mutex_;
+    std::set<int> fds_;
+    struct Reservation {
+        void* base;
+        size_t bytes;
+    };
+    std::map<void*, Reservation> mappings_;
+    int failingBlits_ = 0;
+    std::string pngFolder_;
+    BlitObserver observer_;
+    std::atomic<int> requests_{0};
+    std::atomic<int> blits_{0};
+    std::atomic<int> failed_{0};
+};
