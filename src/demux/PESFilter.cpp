@@ -1,0 +1,203 @@
+// PES filter life cycle, reader loop and the byte-stream splitter. The
+// timing side (clock, stamps, release rule, Sync) is in PESFilterTiming.cpp.
+#include "demux/PESFilter.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+// sys/ioctl.h first: the DVB header uses its request macros.
+#include <linux/dvb/dmx.h>
+
+#include <cstring>
+
+#include "app/Log.h"
+#include "demux/ByteReader.h"
+#include "platform/Constants.h"
+#include "platform/Paths.h"
+#include "platform/Platform.h"
+
+PESFilter* PESFilter::theInstance = nullptr;
+
+namespace {
+constexpr int kChunkSize = ids::kTsPacketSize;
+constexpr unsigned kBackOffMicros = 500000;
+// ISO/IEC 13818-1 §2.4.3.6: packet_start_code_prefix, then the stream id.
+constexpr uint8_t kStartCode[4] = {0x00, 0x00, 0x01, ids::kStreamPrivate1};
+}  // namespace
+
+void* pesFilterThread(void* arg) {
+    // The filter that started the thread passes itself; theInstance is the
+    // one filter of the daemon and serves when no argument is given.
+    PESFilter* filter = arg ? static_cast<PESFilter*>(arg) : PESFilter::theInstance;
+    if (filter) filter->run();
+    return nullptr;
+}
+
+PESFilter::PESFilter() {
+    eDebug("PESFilter created.\n");
+    theInstance = this;
+}
+
+PESFilter::~PESFilter() {
+    // A running reader thread would outlive the object it works on.
+    if (thread != 0 || fd != -1 || !queue.empty()) Stop();
+    if (theInstance == this) theInstance = nullptr;
+}
+
+int PESFilter::Start(int pid, const PESFilterUser& user, int recDelay, bool dvbMode) {
+    // A second reader thread would share the splitter state with the first.
+    if (thread != 0) Stop();
+    eDebug("Filter starting: 0x%x\n", pid);
+    this->user = const_cast<PESFilterUser*>(&user);
+    this->recDelay = recDelay;
+    this->dvbMode = dvbMode;
+
+    fd = platform::Open(paths::kDemux, O_RDWR);
+    if (fd < 0) {
+        fd = -1;
+        eDebug("Failed open(DMX)\n");
+        return 0;
+    }
+    dmx_pes_filter_params params;
+    std::memset(&params, 0, sizeof params);
+    params.pid = uint16_t(pid);
+    params.input = DMX_IN_FRONTEND;
+    params.output = DMX_OUT_TAP;
+    params.pes_type = DMX_PES_OTHER;
+    params.flags = DMX_IMMEDIATE_START;
+    if (platform::Ioctl(fd, DMX_SET_PES_FILTER, &params) < 0) {
+        eDebug("Failed ioctl(DMX_SET_PES_FILTER)\n");
+        platform::Close(fd);
+        fd = -1;
+        return 0;
+    }
+    thread = 0;
+    pthread_t created;
+    if (pthread_create(&created, nullptr, pesFilterThread, this) != 0) {
+        eDebug("Failed pthread_create()\n");
+        return 0;
+    }
+    thread = created;
+    return 0;
+}
+
+int PESFilter::Stop() {
+    eDebug("Stoping PESFilter thread.\n");
+    if (thread != 0) {
+        if (pthread_cancel(thread) != 0) {
+            eDebug("Failed pthread_cancel()\n");
+            return 0;
+        }
+        if (pthread_join(thread, nullptr) != 0) {
+            eDebug("Failed pthread_join()\n");
+            return 0;
+        }
+        thread = 0;
+    }
+    eDebug("Clean up PES queue.\n");
+    while (!queue.empty()) {
+        PESPacket* packet = queue.front();
+        queue.pop_front();
+        deletePacket(packet);
+    }
+    // A call-back still pending belongs to this run's user; it must not
+    // fall due under the user of the next Start.
+    syncAt = 0;
+    syncSpan = 0;
+    if (fd != -1) {
+        platform::Ioctl(fd, DMX_STOP, nullptr);
+        platform::Close(fd);
+        fd = -1;
+    }
+    return 1;
+}
+
+void PESFilter::deletePacket(PESPacket* packet) {
+    queuedBytes -= size_t(packet->size);
+    delete[] packet->data;
+    delete packet;
+}
+
+// The thread may only be cancelled at the top of a pass, in the blocking
+// read and in the back-off sleep: everything else (splitting, Receive,
+// Sync, logging) runs with cancellation disabled, so Stop never ends it in
+// the middle of a packet or of a user call.
+void PESFilter::run() {
+    int previous;
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previous);
+    eDebug("PESFilter thread started...\n");
+    length = 0;
+    expected = 0;
+    unsigned char chunk[kChunkSize];
+    for (;;) {
+        pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, &previous);
+        pthread_testcancel();
+        pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previous);
+
+        int64_t stc = 0;
+        bool clockRead = getSync(stc) == 1;
+        processQueue();
+        if (syncAt != 0 && clockRead && isDue(syncAt, stc, syncSpan)) {
+            syncAt = 0;
+            syncSpan = 0;
+            if (user) {
+                debugTime("SYNC@", stc);
+                user->Sync(stc);
+            }
+        }
+
+        pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, &previous);
+        ssize_t n = platform::Read(fd, chunk, kChunkSize);
+        int error = errno;
+        pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previous);
+
+        if (n > 0) {
+            Feed(chunk, int(n));
+            continue;
+        }
+        if (n < 0 && (error == EAGAIN || error == EINTR)) continue;
+        if (n == 0)
+            eDebug("Nothing to read...[read(demuxFD, packet, 188);]: %d\n", 0);
+        else
+            eDebug("Warning, ERROR from PESFilter[read(demuxFD, packet, 188);]: %d\n", int(n));
+        pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, &previous);
+        platform::Sleep(kBackOffMicros);
+        pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previous);
+    }
+}
+
+// Hunting keeps how much of 00 00 01 BD the last bytes matched, so a start
+// code split across reads is still found without looking past the chunk.
+// Once found, the four bytes are the packet's first header bytes.
+void PESFilter::Feed(const unsigned char* chunk, int size) {
+    ByteReader in(chunk, size > 0 ? size_t(size) : 0);
+    while (!in.AtEnd()) {
+        if (length < 4) {
+            uint8_t b = in.U8();
+            if (b == kStartCode[length]) {
+                buffer[length++] = b;
+            } else if (b == 0x00) {
+                // "00 00 00" keeps the last two zeros; "00 00 01 00" one.
+                length = length == 2 ? 2 : 1;
+            } else {
+                length = 0;
+            }
+            continue;
+        }
+        if (length < 6) {
+            buffer[length++] = in.U8();
+            if (length < 6) continue;
+            expected = ((buffer[4] << 8) | buffer[5]) + 6;
+        } else {
+            size_t take = size_t(expected - length);
+            if (take > in.Remaining()) take = in.Remaining();
+            std::memcpy(buffer + length, in.Current(), take);
+            in.Skip(take);
+            length += int(take);
+        }
+        if (length == expected) {
+            processPacket(buffer, length);
+            length = 0;
+        }
+    }
+}

@@ -1,0 +1,90 @@
+// Delivers the PES packets of one elementary stream to one user: a PES
+// filter on the demultiplexer (output to this descriptor), a reader thread
+// that cuts the byte stream into whole packets at 00 00 01 BD, a FIFO queue
+// with its release rule, and the user's timed Sync call-back.
+#pragma once
+
+#include <pthread.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+
+#include "demux/PESFilterUser.h"
+#include "demux/PESPacket.h"
+
+class PESFilter {
+public:
+    PESFilter();
+    virtual ~PESFilter();
+    PESFilter(const PESFilter&) = delete;
+    PESFilter& operator=(const PESFilter&) = delete;
+
+    // Always 0; failures are logged and leave the filter half-started.
+    int Start(int pid, const PESFilterUser& user, int recDelay, bool dvbMode);
+    // Ends the reader thread (between packets only), empties the queue and
+    // closes the demultiplexer. Returns 1, or 0 when the thread could not
+    // be cancelled or joined.
+    int Stop();
+
+    // The reader loop; runs on the reader thread only and never returns.
+    void run();
+    void processPacket(const unsigned char* data, int size);
+    void processQueue();
+
+    // Presentation timing (90 kHz ticks).
+    int getSync(int64_t& stc);
+    static int extractPTS(int64_t& pts, const unsigned char* packet, int size);
+    static void debugTime(const char* label, int64_t& value);
+
+    // The splitter: cuts `size` bytes of the PES byte stream into packets
+    // and hands each complete one to processPacket. Public so that the
+    // fuzzer and the benchmark can drive it without a device.
+    void Feed(const unsigned char* chunk, int size);
+
+    // Inspection for tests and the simulator (reader thread stopped).
+    size_t QueuedPackets() const { return queue.size(); }
+    size_t QueuedBytes() const { return queuedBytes; }
+    unsigned long DroppedPackets() const { return dropped; }
+    int64_t SyncAt() const { return syncAt; }
+    bool Running() const { return thread != 0; }
+
+    // The largest packet the splitter assembles: PES_packet_length 65535
+    // plus the 6 bytes of start code, stream id and length.
+    static constexpr int kMaxPacketSize = 65535 + 6;
+    // Bound of the queue: when a new packet would exceed either, the oldest
+    // packets are dropped (and logged) until it fits. A second of Teletext
+    // is some 25 packets of under 2 KiB, so this holds far more than any
+    // playback delay needs.
+    static constexpr size_t kMaxQueuedPackets = 1024;
+    static constexpr size_t kMaxQueuedBytes = 1 << 20;
+
+    static PESFilter* theInstance;
+
+private:
+    void releaseDue(int64_t stc, bool clockRead);
+    bool isDue(int64_t stamp, int64_t stc, int64_t span) const;
+    void dropOldest();
+    void deletePacket(PESPacket* packet);
+
+    std::deque<PESPacket*> queue;
+    PESFilterUser* user = nullptr;
+    pthread_t thread = 0;
+    unsigned char buffer[kMaxPacketSize];
+    int length = 0;
+    int expected = 0;
+    int fd = -1;
+    int recDelay = 0;
+    int64_t syncAt = 0;
+    bool dvbMode = false;
+
+    // How far ahead of the clock syncAt was set; a clock that reads further
+    // behind than that has jumped (wrap, discontinuity) and the call-back
+    // falls due at once.
+    int64_t syncSpan = 0;
+    size_t queuedBytes = 0;
+    unsigned long dropped = 0;
+};
+
+// Thread entry: runs theInstance's reader loop; the argument is ignored.
+void* pesFilterThread(void* arg);

@@ -1,0 +1,157 @@
+// The timing side of PESFilter: the system time clock, the release stamp of
+// each packet, the queue's release rule and the user's timed Sync.
+#include <sys/ioctl.h>
+// sys/ioctl.h first: the DVB header uses its request macros.
+#include <linux/dvb/dmx.h>
+
+#include <cstring>
+
+#include "app/Log.h"
+#include "demux/ByteReader.h"
+#include "demux/PESFilter.h"
+#include "platform/Platform.h"
+
+namespace {
+constexpr int64_t kTicksPerSecond = 90000;
+constexpr int64_t kTicksPerMs = 90;
+// The system time clock counts 33 bits (ISO/IEC 13818-1 §2.4.2.2) and
+// wraps about every 26.5 hours. Stamps are compared modulo that period,
+// so a stamp set shortly before the wrap falls due shortly after it.
+constexpr uint64_t kClockPeriod = uint64_t(1) << 33;
+constexpr int64_t kHalfPeriod = int64_t(1) << 32;
+// A playback delay beyond this many seconds is cut to it (a day is far
+// more than a recording ever needs and stays within half a clock period).
+constexpr int kMaxRecDelay = 86400;
+}  // namespace
+
+int PESFilter::getSync(int64_t& stc) {
+    dmx_stc record;
+    std::memset(&record, 0, sizeof record);
+    record.num = 0;
+    record.base = 1;
+    if (platform::Ioctl(fd, DMX_GET_STC, &record) < 0) {
+        stc = 0;
+        return -1;
+    }
+    stc = int64_t(record.stc);
+    return 1;
+}
+
+// ISO/IEC 13818-1 §2.4.3.7: PTS_DTS_flags are the top bits of byte 7, the
+// 33-bit PTS is spread over bytes 9 to 13 between marker bits. A packet too
+// short to hold the flags or the PTS counts as one without a PTS.
+int PESFilter::extractPTS(int64_t& pts, const unsigned char* packet, int size) {
+    pts = 0;
+    ByteReader r(packet, size > 0 ? size_t(size) : 0);
+    r.Skip(7);
+    uint8_t flags = r.U8();
+    if (!r.Ok() || !(flags & 0x80)) return -1;
+    r.Skip(1);
+    uint8_t b9 = r.U8();
+    uint16_t b10_11 = r.U16();
+    uint16_t b12_13 = r.U16();
+    if (!r.Ok()) return -1;
+    pts = (int64_t((b9 >> 1) & 0x07) << 30) | (int64_t(b10_11 >> 1) << 15) | int64_t(b12_13 >> 1);
+    return 0;
+}
+
+void PESFilter::debugTime(const char* label, int64_t& value) {
+    int64_t seconds = value / kTicksPerSecond;
+    int ticks = int(value % kTicksPerSecond);
+    int days = int(seconds / 86400);
+    int hours = int((seconds / 3600) % 24);
+    int minutes = int((seconds / 60) % 60);
+    int secs = int(seconds % 60);
+    eDebug("%s: %016llx %d:%02d:%02d:%02d:%05d\n", label, (unsigned long long)value, days, hours,
+           minutes, secs, ticks);
+    uint64_t v = uint64_t(value);
+    eDebug("%s: %x %x %x %x %x %x %x %x \n", label, unsigned(v & 0xFF), unsigned((v >> 8) & 0xFF),
+           unsigned((v >> 16) & 0xFF), unsigned((v >> 24) & 0xFF), unsigned((v >> 32) & 0xFF),
+           unsigned((v >> 40) & 0xFF), unsigned((v >> 48) & 0xFF), unsigned((v >> 56) & 0xFF));
+}
+
+// Due when the clock has reached the stamp, modulo the clock period. A
+// stamp is never set more than `span` ticks ahead of the clock, so a clock
+// that reads further behind has jumped back (wrap of a wider counter,
+// stream discontinuity, another service): the stamp is then due at once
+// rather than holding the queue for up to a whole period.
+bool PESFilter::isDue(int64_t stamp, int64_t stc, int64_t span) const {
+    uint64_t diff = (uint64_t(stc) - uint64_t(stamp)) & (kClockPeriod - 1);
+    int64_t signedDiff = diff >= uint64_t(kHalfPeriod) ? int64_t(diff) - int64_t(kClockPeriod) : int64_t(diff);
+    if (signedDiff >= 0) return true;
+    return -signedDiff > span;
+}
+
+void PESFilter::processPacket(const unsigned char* data, int size) {
+    if (size <= 0 || size > kMaxPacketSize) return;
+    int64_t pts = 0;
+    int64_t stamp = 0;
+    if (extractPTS(pts, data, size) != 0) {
+        int64_t stc = 0;
+        getSync(stc);
+        stamp = stc;
+        if (recDelay != 0) {
+            int delay = recDelay > kMaxRecDelay ? kMaxRecDelay : (recDelay < 0 ? 0 : recDelay);
+            stamp += int64_t(delay) * kTicksPerSecond;
+            eDebug("TEKO: Added RecDelay!\n");
+            debugTime("PTS     ", stamp);
+            debugTime("STC     ", stc);
+        }
+    }
+    while (!queue.empty() &&
+           (queue.size() >= kMaxQueuedPackets || queuedBytes + size_t(size) > kMaxQueuedBytes))
+        dropOldest();
+    PESPacket* packet = new PESPacket;
+    packet->pts = stamp;
+    packet->data = new unsigned char[size];
+    std::memcpy(packet->data, data, size_t(size));
+    packet->size = size;
+    queue.push_back(packet);
+    queuedBytes += size_t(size);
+}
+
+// Packets are held only when the clock cannot be read or a playback delay
+// is set; the bound keeps a broken clock from eating the box's memory.
+void PESFilter::dropOldest() {
+    PESPacket* packet = queue.front();
+    queue.pop_front();
+    ++dropped;
+    if (dropped == 1 || dropped % 100 == 0)
+        eDebug("PES queue full (%zu packets, %zu bytes): dropped a packet of %d bytes stamped %lld, %lu dropped so far\n",
+               queue.size() + 1, queuedBytes, packet->size, (long long)packet->pts, dropped);
+    deletePacket(packet);
+}
+
+void PESFilter::processQueue() {
+    if (queue.empty()) return;
+    int64_t stc = 0;
+    bool clockRead = getSync(stc) == 1;
+    releaseDue(stc, clockRead);
+}
+
+void PESFilter::releaseDue(int64_t stc, bool clockRead) {
+    PESPacket* packet = queue.front();
+    if (packet->pts != 0) {
+        // While the clock cannot be read, a stamped packet stays held.
+        if (!clockRead) return;
+        int64_t span = int64_t(recDelay > kMaxRecDelay ? kMaxRecDelay : recDelay) * kTicksPerSecond;
+        if (!isDue(packet->pts, stc, span)) return;
+    }
+    queue.pop_front();
+    if (user) {
+        int ms = user->Receive(*packet);
+        if (ms != 0) {
+            int64_t ticks = int64_t(ms) * kTicksPerMs;
+            // Beyond half a clock period a stamp cannot be told from the past.
+            if (ticks >= kHalfPeriod) ticks = kHalfPeriod - 1;
+            syncAt = stc + ticks;
+            syncSpan = ticks > 0 ? ticks : 0;
+        } else {
+            syncAt = 0;
+            syncSpan = 0;
+        }
+    } else {
+        eDebug("  No user attached for Receive()???\n");
+    }
+    deletePacket(packet);
+}
