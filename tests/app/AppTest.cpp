@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/gTEKOApp.h"
+#include "support/TempRoot.h"
+
+namespace {
+
+// Runs the main loop for a fixed number of polls, without real sleeps, and
+// lets a test change the files between polls.
+class CountingBackend : public platform::RootedBackend {
+public:
+    CountingBackend(const std::string& root, int polls)
+        : platform::RootedBackend(root), previous_(&platform::Current()), left_(polls) {
+        platform::Install(this);
+    }
+    ~CountingBackend() override { platform::Install(previous_); }
+    bool PollSleep(unsigned microseconds) override {
+        EXPECT_EQ(microseconds, 500000u);
+        ++polls;
+        if (onPoll) onPoll(polls);
+        return left_-- > 0;
+    }
+    void (*onPoll)(int) = nullptr;
+    int polls = 0;
+
+private:
+    platform::Backend* previous_;
+    int left_;
+};
+
+int Count(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+TEST(App, ConstructionReadsNothingAndStartsWithTheTableValues) {
+    TempRoot root;
+    root.Write("/etc/TEKO.conf", "Language ger\n");
+    testing::internal::CaptureStderr();
+    {
+        gTEKOApp app;
+        EXPECT_EQ(app.serviceId, -1);
+        EXPECT_EQ(app.audioPid, -1);
+        EXPECT_EQ(app.teletextPid, -1);
+        EXPECT_EQ(app.videoPid, -1);
+        EXPECT_EQ(app.pmtPid, -1);
+        EXPECT_EQ(app.playback, 0);
+        EXPECT_EQ(app.videoFormat, 4);
+        EXPECT_TRUE(app.keepRunning);
+        EXPECT_EQ(app.subtitlePage, 0);
+        EXPECT_EQ(app.subtitlePid, 0);
+        EXPECT_EQ(app.useExternalChannels, 0);
+        EXPECT_EQ(app.language, "");
+        EXPECT_EQ(app.secondaryLanguage, "");
+        EXPECT_EQ(app.subtileType, 0);
+        EXPECT_EQ(app.useDVBFirst, 0);
+        EXPECT_FALSE(app.decoding);
+        EXPECT_EQ(app.osdClearCountdown, 0);
+        std::string language;
+        app.settings.GetValue("Language", language);
+        EXPECT_EQ(language, "swe");  // the file is not read yet
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "TEKO: Application created.\n");
+}
+
+TEST(App, LoadConfigurationCopiesTheSelectionSettings) {
+    TempRoot root;
+    testing::internal::CaptureStderr();
+    gTEKOApp app;
+    app.loadConfiguration();  // no file: the defaults
+    EXPECT_EQ(app.language, "swe");
+    EXPECT_EQ(app.secondaryLanguage, "eng");
+    EXPECT_EQ(app.subtileType, 2);
+    EXPECT_EQ(app.useDVBFirst, 1);
+    EXPECT_EQ(app.useExternalChannels, 2);
+
+    root.Write("/etc/TEKO.conf",
+               "Language ger\nSecondaryLanguage fre\nSubtileType 5\nUseDVBFirst 2\n"
+               "UseExternalChannels 1\n");
+    app.loadConfiguration();
+    root.Write("/etc/TEKO.conf", "SubtileType x\n");  // the others keep the last load
+    app.loadConfiguration();
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(app.language, "ger");
+    EXPECT_EQ(app.secondaryLanguage, "fre");
+    EXPECT_EQ(app.subtileType, 5);
+    EXPECT_EQ(app.useDVBFirst, 2);
+    EXPECT_EQ(app.useExternalChannels, 1);
+}
+
+TEST(App, RunLoadsTheConfigurationThenPollsEveryHalfSecond) {
+    TempRoot root;
+    CountingBackend backend(root.Path(), 4);
+    testing::internal::CaptureStderr();
+    {
+        gTEKOApp app;
+        app.run();
+        EXPECT_FALSE(app.keepRunning);
+    }
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(backend.polls, 5);
+    EXPECT_EQ(log.rfind("TEKO: Application created.\nTEKO: Load settings from: /etc/TEKO.conf\n"
+                        "TEKO: CONFIG: BackgroundColor = 00000044\n",
+                        0),
+              0u);
+    EXPECT_EQ(Count(log, "TEKO: CONFIG: "), 25);
+    EXPECT_EQ(Count(log, "TEKO: Could not find TEKO.tmp...is Python plugin running?\n"), 4);
+    const std::string end = "TEKO: Exit from main loop...bye bye...\n";
+    EXPECT_EQ(log.substr(log.size() - end.size()), end);
+}
+
+TEST(App, RunFollowsTheDisableAndReloadFlags) {
+    TempRoot root;
+    root.Write("/tmp/TEKO.tmp", "100\n512\n513\n514\n2\n0\n96\n");
+    root.Write("/tmp/.TEKO_Disable", "");
+    static TempRoot* files = &root;
+    CountingBackend backend(root.Path(), 6);
+    backend.onPoll = [](int poll) {
+        if (poll == 3) files->Remove("/tmp/.TEKO_Disable");
+        if (poll == 5) files->Write("/tmp/.TEKO_Reload", "");
+    };
+    testing::internal::CaptureStderr();
+    gTEKOApp app;
+    app.run();
+    const std::string log = testing::internal::GetCapturedStderr();
+    // Disabled for two polls: the hand-off file is not read meanwhile.
+    EXPECT_EQ(Count(log, "TEKO: Strange"), 0);
+    EXPECT_EQ(app.serviceId, 100);
+    EXPECT_EQ(Count(log, "TEKO: Reload configs requested.\n"), 1);
+    EXPECT_EQ(Count(log, "TEKO: Load settings from: /etc/TEKO.conf\n"), 2);
+    EXPECT_FALSE(root.Exists("/tmp/.TEKO_Reload"));
+}
+
+}  // namespace
