@@ -1,0 +1,49 @@
+#include "dvbsub/DVBSubtitle.h"
+
+#include "app/Log.h"
+#include "config/Settings.h"
+
+DVBSubtitle::DVBSubtitle() { eDebug("DVBSubtitle created.\n"); }
+
+// Frees the decoder's records (they are heap memory) without drawing.
+DVBSubtitle::~DVBSubtitle() { subtitle_reset(&decoder); }
+
+int DVBSubtitle::Start() {
+    subtitle_reset(&decoder);
+    decoder.screenEnabled = 0;
+    decoder.bboxLeft = 0;
+    decoder.bboxTop = 0;
+    decoder.bboxRight = 0;
+    decoder.bboxBottom = 0;
+    // No bound unless the configuration sets one.
+    decoder.maxShowTime = 0;
+    if (settings) settings->GetValue("DVBMaxShowTime", decoder.maxShowTime);
+    eDebug("DVB Subtitle uses MaxShowTime: %d\n", decoder.maxShowTime);
+    decoder.device = display;
+    subtitle_reset(&decoder);
+    subtitle_screen_enable(&decoder, 1);
+    return 0;
+}
+
+int DVBSubtitle::Stop() {
+    eDebug("Stop DVBSubtitle\n");
+    if (decoder.screenEnabled == 1) {
+        subtitle_reset(&decoder);
+        subtitle_screen_enable(&decoder, 0);
+    }
+    return 0;
+}
+
+int DVBSubtitle::Receive(const PESPacket& packet) {
+    eDebug("--------- RECEIVE PES START ---------\n");
+    decoder.nextPageTimeout = 0;
+    subtitle_process_pes(&decoder, packet.data, packet.size);
+    eDebug("---------  RECEIVE PES END  ---------\n");
+    return decoder.nextPageTimeout * 1000;
+}
+
+int DVBSubtitle::Sync(int64_t& stc) {
+    eDebug("Force CLEAR SCREEN.\n");
+    subtitle_clear_screen(&decoder);
+    return 0;
+}

@@ -1,0 +1,29 @@
+// The DVB subtitle client: the PES filter's user for a DVB subtitle stream.
+// Each packet goes to the decoder, which draws at the end of a display set;
+// Receive returns the page time-out, after which Sync clears the subtitle.
+#pragma once
+
+#include <cstdint>
+
+#include "demux/PESFilterUser.h"
+#include "dvbsub/subtitle.h"
+
+class Settings;
+class IDisplayDevice;
+
+class DVBSubtitle : public PESFilterUser {
+public:
+    DVBSubtitle();
+    int Receive(const PESPacket& packet) override;
+    int Sync(int64_t& stc) override;
+    virtual ~DVBSubtitle();
+
+    // Called with `settings` and `display` set, before the packets flow.
+    int Start();
+    // Called after the packets have stopped; clears what was drawn.
+    int Stop();
+
+    Settings* settings = nullptr;
+    IDisplayDevice* display = nullptr;
+    subtitle_ctx decoder;
+};

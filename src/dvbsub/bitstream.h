@@ -1,0 +1,17 @@
+// Reads fixed-width groups of bits (2, 4 or 8), most significant first, from
+// a byte buffer of known size. Past the end it returns 0 and notes the
+// overrun instead of reading on: a run-length code string read past its end
+// therefore meets its end-of-string code (all codes of zeros) and stops.
+#pragma once
+
+struct bitstream {
+    const unsigned char* data;  // the current byte
+    int width;                  // bits per read
+    int bitsLeft;               // unread bits of the current byte
+    int bytesUsed;              // bytes completely consumed
+    int size;                   // bytes that may be read from the start
+    int overrun;                // 1 once a read went past `size`
+};
+
+void bitstream_init(bitstream* bs, const unsigned char* data, int width, int size);
+unsigned bitstream_get(bitstream* bs);
