@@ -1,0 +1,70 @@
+// A Teletext client on a fake display with fixed drawing values, and the
+// helpers the client tests share.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "FakeDisplay.h"
+#include "support/TeletextBuilder.h"
+#include "teletext/TXTSubtitle.h"
+
+constexpr int kWhite = int(0xFFFFFFFFu);
+constexpr int kBlack = 0x000000FF;
+constexpr int kShade = 0x00000044;
+
+// Sets the drawing values directly (no settings store) and starts the
+// client on `page`, as Start would with these settings.
+inline void StartOnFake(TXTSubtitle& txt, FakeDisplay& fake, int page) {
+    txt.display = &fake;
+    txt.settings = nullptr;
+    txt.fontSize = 28;
+    txt.rowSpace = 5;
+    txt.startXPos = 60;
+    txt.startYPos = 0;
+    txt.extraYSize = 0;
+    txt.centerText = 1;
+    txt.useBackground = 2;
+    txt.outlineSize = 2;
+    txt.textColor = fake.bpp == 32 ? kWhite : 31;
+    txt.outlineColor = fake.bpp == 32 ? kBlack : 24;
+    txt.backgroundColor = fake.bpp == 32 ? kShade : 24;
+    txt.collisionDetection = 1;
+    testing::internal::CaptureStderr();
+    txt.Start(page);
+    testing::internal::GetCapturedStderr();
+}
+
+inline int Feed(TXTSubtitle& txt, const std::vector<ttx::Bytes>& packets, uint8_t unitId = 0x03) {
+    std::vector<ttx::Bytes> units;
+    for (const auto& p : packets) units.push_back(ttx::DataUnit(p, unitId));
+    ttx::Bytes pes = ttx::Pes(units, 0);
+    PESPacket packet;
+    packet.data = pes.data();
+    packet.size = int(pes.size());
+    return txt.Receive(packet);
+}
+
+inline ttx::Bytes Head(int magazine, int page, bool erase = true) {
+    ttx::Header h;
+    h.magazine = magazine;
+    h.page = page;
+    h.erase = erase;
+    return ttx::HeaderPacket(h);
+}
+
+// The texts drawn in the text colour (one per line drawn), in order.
+inline std::vector<std::string> DrawnLines(const FakeDisplay& fake, int textColour) {
+    std::vector<std::string> lines;
+    for (const auto& t : fake.texts)
+        if (t.colour == textColour) lines.push_back(t.text);
+    return lines;
+}
+
+inline std::string RowText(const unsigned char* row) {
+    return std::string(reinterpret_cast<const char*>(row), TXTSubtitle::kColumns);
+}
+
+inline std::string Padded(const std::string& text) { return text + std::string(40 - text.size(), ' '); }
