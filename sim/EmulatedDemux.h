@@ -1,0 +1,90 @@
+// The Linux DVB demultiplexer device ("/dev/dvb/adapter0/demux0") of the
+// simulator, fed by a TsReplay. It answers the calls the daemon makes the
+// way the kernel's dmxdev/dvb_demux do:
+//  - every open is a filter of its own with a real descriptor (an eventfd
+//    that is readable while data or an error waits), so a blocking read
+//    blocks in ppoll, a thread cancellation point, as it would in read();
+//  - DMX_SET_FILTER: section filters, filter/mask/mode on table_id and on
+//    the bytes after section_length (a mode bit asks for a difference in
+//    at least one such bit), DMX_CHECK_CRC (sections with the syntax
+//    indicator and a bad CRC dropped), DMX_ONESHOT, DMX_IMMEDIATE_START, and
+//    the timeout: no section within it from the start of the filter makes
+//    the read fail with ETIMEDOUT (the filter then stays silent until it is
+//    set or started again). One read returns at most one section; a short
+//    read returns its start and the rest comes with the next reads;
+//  - DMX_SET_PES_FILTER with DMX_OUT_TAP: the PID's TS payloads in order,
+//    adaptation fields skipped, from the moment the filter starts (also
+//    mid-packet); DMX_OUT_TSDEMUX_TAP: the whole TS packets; other outputs
+//    deliver nothing here. A read returns what is there, up to `count`,
+//    and blocks only while nothing is;
+//  - each filter buffers 8,192 bytes (the kernel's default; DMX_SET_BUFFER_SIZE
+//    or SetBufferSize change it); when the reader falls behind the buffer
+//    is flushed and the next read fails with EOVERFLOW;
+//  - DMX_GET_STC: TsReplay::Stc of the filter's PID, base 1; DMX_START,
+//    DMX_STOP (flushes), close, up to 256 descriptors (then EMFILE);
+//  - a read before any filter was started returns 0, like the kernel's.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "SectionAssembler.h"
+#include "SimClock.h"
+#include "SimDevice.h"
+#include "TsReplay.h"
+
+class EmulatedDemux : public SimDevice, private TsReplay::Sink {
+public:
+    static constexpr size_t kDefaultBufferSize = 8192;
+    static constexpr int kMaxFilters = 256;
+
+    // Installs itself as the replay's sink; the replay must outlive it.
+    EmulatedDemux(TsReplay& replay, SimClock& clock);
+    ~EmulatedDemux() override;
+
+    int Open(int flags) override;
+    bool Owns(int fd) const override;
+    int Close(int fd) override;
+    int Ioctl(int fd, unsigned long request, void* arg) override;
+    ssize_t Read(int fd, void* buf, size_t count) override;
+
+    // Buffer size of filters set from now on.
+    void SetBufferSize(size_t bytes);
+    // false: DMX_GET_STC fails with EINVAL (a demultiplexer without STC).
+    void SetStcAvailable(bool available);
+
+    int OpenCount() const;
+    // Sections dropped for a bad CRC, and buffer overflows, since creation.
+    size_t CrcDrops() const;
+    size_t Overflows() const;
+
+private:
+    struct Filter;
+    void OnPacket(const uint8_t* packet) override;
+    Filter* Find(int fd) const;
+    void StartFilter(Filter& f, int64_t now);
+    void StopFilter(Filter& f);
+    void Expire(Filter& f, int64_t now);
+    void Deliver(Filter& f, const uint8_t* section, size_t size);
+    void Push(Filter& f, const uint8_t* data, size_t size);
+    bool Matches(const Filter& f, const uint8_t* section, size_t size) const;
+    ssize_t TakeSection(Filter& f, uint8_t* out, size_t count);
+    void Signal(Filter& f);
+    void Unsignal(Filter& f);
+    int SetSectionFilter(Filter& f, const void* arg);
+    int SetPesFilter(Filter& f, const void* arg);
+    int GetStc(Filter& f, void* arg);
+
+    TsReplay& replay_;
+    SimClock& clock_;
+    mutable std::mutex mutex_;
+    std::map<int, std::unique_ptr<Filter>> filters_;
+    size_t bufferSize_ = kDefaultBufferSize;
+    bool stcAvailable_ = true;
+    size_t crcDrops_ = 0;
+    size_t overflows_ = 0;
+};
