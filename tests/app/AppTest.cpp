@@ -43,22 +43,10 @@ TEST(App, ConstructionReadsNothingAndStartsWithTheTableValues) {
     {
         gTEKOApp app;
         EXPECT_EQ(app.serviceId, -1);
-        EXPECT_EQ(app.audioPid, -1);
-        EXPECT_EQ(app.teletextPid, -1);
-        EXPECT_EQ(app.videoPid, -1);
         EXPECT_EQ(app.pmtPid, -1);
-        EXPECT_EQ(app.playback, 0);
         EXPECT_EQ(app.videoFormat, 4);
         EXPECT_TRUE(app.keepRunning);
-        EXPECT_EQ(app.subtitlePage, 0);
-        EXPECT_EQ(app.subtitlePid, 0);
-        EXPECT_EQ(app.useExternalChannels, 0);
         EXPECT_EQ(app.language, "");
-        EXPECT_EQ(app.secondaryLanguage, "");
-        EXPECT_EQ(app.subtileType, 0);
-        EXPECT_EQ(app.useDVBFirst, 0);
-        EXPECT_FALSE(app.decoding);
-        EXPECT_EQ(app.osdClearCountdown, 0);
         std::string language;
         app.settings.GetValue("Language", language);
         EXPECT_EQ(language, "swe");  // the file is not read yet

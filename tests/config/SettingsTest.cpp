@@ -45,16 +45,6 @@ TEST_F(SettingsTest, DefaultsAreDumpedInKeyOrderAfterTheLoadLine) {
     EXPECT_EQ(log[25], "TEKO: CONFIG: WideStartYPos = 0");
     for (size_t i = 2; i < log.size(); ++i) EXPECT_LT(log[i - 1], log[i]);
 
-    const std::pair<const char*, const char*> defaults[] = {
-        {"SubtileType", "2"}, {"Language", "swe"}, {"SecondaryLanguage", "eng"},
-        {"RecDelay", "4"}, {"StartXPos", "60"}, {"CenterText", "1"},
-        {"TextColor", "ffffffff"}, {"OutlineColor", "000000ff"}, {"UseBackground", "2"},
-        {"FontSize", "28"}, {"WideFontSize", "28"}, {"RowSpace", "5"}, {"WideRowSpace", "0"},
-        {"UseDVBFirst", "1"}, {"UseExternalChannels", "2"}, {"PaletteTextColor", "31"},
-        {"PaletteOutlineColor", "24"}, {"PaletteBackgroundColor", "24"},
-        {"CollisionDetection", "1"}, {"StartYPos", "0"}, {"ExtraYSize", "0"},
-        {"WideExtraYSize", "0"}};
-    for (const auto& entry : defaults) EXPECT_EQ(Text(entry.first), entry.second) << entry.first;
     for (const char* key : {"OSDMessages", "OutlineSize", "DVBMaxShowTime"}) {
         EXPECT_EQ(Text(key), "<absent>") << key;
     }
