@@ -1,0 +1,130 @@
+// Fuzzes the Teletext client's Receive with any bytes, drawing on a strict
+// in-memory display that aborts on any access outside its target or a blit
+// outside screen lines 0-575.
+//
+// Input: 4 bytes of set-up, then PES packets, each preceded by its size as
+// two bytes (big-endian; cut to what is left).
+//   byte 0: bit 0 32-bit screen, bit 1 collision test, bits 2-3 background
+//           style, bits 4-7 outline size
+//   byte 1: the wanted page's magazine (low 3 bits) and a foreign pixel
+//           in the probe column (bit 7)
+//   byte 2: the wanted page's tens and units
+//   byte 3: vertical offset of the bottom line, signed
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "display/IDisplayDevice.h"
+#include "teletext/TXTSubtitle.h"
+
+namespace {
+
+class StrictDisplay : public IDisplayDevice {
+public:
+    explicit StrictDisplay(int bpp) : bpp_(bpp), screen_(size_t(kScreenWidth) * kScreenHeight, 0) {}
+    virtual ~StrictDisplay() = default;
+    int Create(std::string) override { return 0; }
+    int Destroy() override { return 0; }
+    int Clear() override { return DrawFilledRect(0, 0, kScreenWidth, kScreenHeight, 0), 1; }
+    int DrawText(std::string text, int x, int y, int width, int, int, int colour) override {
+        // Blocks of 12 x (18 above, 5 below the baseline), clipped at the
+        // target's edges as the text renderer clips.
+        long long limit = (long long)x + width;
+        for (size_t k = 0; k < text.size(); ++k, x += 12) {
+            if ((long long)x + 12 >= limit) return -1;
+            for (long long r = (long long)y - 18; r < (long long)y + 5; ++r)
+                for (int c = x; c < x + 12; ++c)
+                    if (c >= 0 && c < kScreenWidth && r >= 0 && r < Lines()) Target()[size_t(r) * kScreenWidth + c] = colour;
+        }
+        return 0;
+    }
+    int DrawFilledRect(int x, int y, int width, int height, int colour) override {
+        if (x < 0) x = 0;
+        if (x >= kScreenWidth) x = kScreenWidth - 1;
+        if ((long long)x + width >= kScreenWidth) width = kScreenWidth - 1 - x;
+        if (width <= 0) return 0;
+        if (y < 0 || (long long)y + height > Lines()) abort();  // the caller keeps rows inside
+        for (int r = y; r < y + height; ++r)
+            for (int c = x; c <= x + width; ++c) Target()[size_t(r) * kScreenWidth + c] = colour;
+        return 0;
+    }
+    int AllocateBackBuffer(int lines, int) override {
+        if (lines <= 0 || lines > kScreenHeight) abort();
+        back_.assign(size_t(lines) * kScreenWidth, 0);
+        return 1;
+    }
+    int FreeBackBuffer() override { return back_.clear(), useBack_ = false, 1; }
+    int BlitBackBuffer(int line) override {
+        size_t lines = back_.size() / kScreenWidth;
+        if (line < 0 || line + lines > size_t(kScreenHeight)) abort();
+        std::copy(back_.begin(), back_.end(), screen_.begin() + size_t(line) * kScreenWidth);
+        return 1;
+    }
+    int SelectBackBuffer(bool use) override { return useBack_ = use && !back_.empty(), 1; }
+    int ReadPixel(int x, int y, unsigned char* out) override {
+        if (x < 0 || x >= kScreenWidth || y < 0 || y >= kScreenHeight) abort();
+        uint32_t v = uint32_t(screen_[size_t(y) * kScreenWidth + x]);
+        out[0] = uint8_t(v >> 8), out[1] = uint8_t(v >> 16), out[2] = uint8_t(v >> 24), out[3] = uint8_t(v);
+        if (bpp_ != 32) out[0] = uint8_t(v);
+        return 0;
+    }
+    void GetStringSize(int, std::string text, int& width, int& height, int& depth) override {
+        width = 12 * int(text.size());
+        height = text.empty() ? 0 : 18;
+        depth = text.empty() ? 0 : 5;
+    }
+    void SetRawColor(int, int) override {}
+    void BlitBitmap(unsigned char*, int, int, int, int) override {}
+    int Lock() override {
+        if (locked_) abort();  // not recursive
+        return locked_ = true, 0;
+    }
+    int UnLock() override { return locked_ = false, 0; }
+    int GetBPP() override { return bpp_; }
+    void Foreign() { screen_[size_t(300) * kScreenWidth + kScreenWidth / 2] = 0x12345678; }
+
+private:
+    int Lines() const { return useBack_ ? int(back_.size() / kScreenWidth) : kScreenHeight; }
+    int* Target() { return useBack_ ? back_.data() : screen_.data(); }
+    int bpp_;
+    std::vector<int> screen_, back_;
+    bool useBack_ = false, locked_ = false;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 4) return 0;
+    StrictDisplay display((data[0] & 1) ? 32 : 8);
+    if (data[1] & 0x80) display.Foreign();
+    TXTSubtitle txt;
+    txt.display = &display;
+    txt.collisionDetection = (data[0] >> 1) & 1;
+    txt.useBackground = (data[0] >> 2) & 3;
+    txt.centerText = data[0] & 1;
+    txt.fontSize = 26;
+    txt.rowSpace = 4;
+    txt.startXPos = 60;
+    txt.startYPos = int8_t(data[3]) * 4;
+    txt.textColor = int(0xFFFFFFFFu);
+    txt.outlineColor = 0xFF;
+    txt.backgroundColor = 0x44;
+    txt.Start(((data[1] & 7) == 0 ? 8 : (data[1] & 7)) << 8 | data[2]);
+    txt.outlineSize = data[0] >> 4;
+
+    size_t at = 4;
+    while (at + 2 <= size) {
+        size_t length = size_t(data[at]) << 8 | data[at + 1];
+        at += 2;
+        if (length > size - at) length = size - at;
+        std::vector<uint8_t> copy(data + at, data + at + length);  // exact bounds for the sanitizer
+        PESPacket packet;
+        packet.data = copy.data();
+        packet.size = int(length);
+        txt.Receive(packet);
+        at += length;
+    }
+    txt.Stop();
+    return 0;
+}
