@@ -1,0 +1,150 @@
+// The client end to end: a capture replayed by the emulated demultiplexer,
+// cut into packets by the PES filter's reader thread, drawn by the
+// framebuffer device (FreeType text) into the emulated framebuffer.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include "EmulatedDemux.h"
+#include "EmulatedFrameBuffer.h"
+#include "SimBackend.h"
+#include "SimClock.h"
+#include "TsReplay.h"
+#include "config/Settings.h"
+#include "config/Translator.h"
+#include "demux/PESFilter.h"
+#include "display/FrameBufferDevice.h"
+#include "platform/Paths.h"
+#include "support/TeletextSamples.h"
+#include "support/TempRoot.h"
+#include "support/TsBuilder.h"
+#include "teletext/TXTSubtitle.h"
+
+namespace {
+
+const char kFont[] = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+struct Outcome {
+    std::string log;
+    int blits = 0;
+    int inkTop = 576, inkBottom = -1;  // lines with ink at any blit
+    int inkAfterStop = 0;
+    bool tailIntact = false;
+};
+
+// Replays `ts` (looping, so that the last packets of a pass are released by
+// the next pass's data) until one pass is through, on a screen of `bpp`.
+Outcome Replay(const std::vector<uint8_t>& ts, int pid, int page, const char* language, int bpp) {
+    Outcome out;
+    TempRoot root;
+    SimClock clock(25.0);
+    SimBackend backend(root.Path(), clock);
+    FrameBufferConfig config;
+    config.bitsPerPixel = bpp;
+    EmulatedFrameBuffer fb(config);
+    TsReplay replay(clock);
+    EXPECT_TRUE(replay.LoadBytes(ts));
+    replay.SetLoop(true);
+    EmulatedDemux demux(replay, clock);
+    platform::Install(&backend);
+    backend.Attach(paths::kFrameBuffer, &fb);
+    backend.Attach(paths::kDemux, &demux);
+    root.Write(paths::kDefaultFont, ReadAll(kFont));
+    root.Write(paths::kTranslation, ReadAll(TEKO_SOURCE_DIR "/data/TEKO.translation"));
+    fb.SetBlitObserver([&](const EmulatedFrameBuffer::BlitEvent& e) {
+        if (e.firstRow < 0) return;
+        for (int y = e.firstRow; y <= e.lastRow; ++y)
+            for (int x = 0; x < 720; ++x)
+                if (fb.Argb(x, y) >> 24) {
+                    out.inkTop = std::min(out.inkTop, y);
+                    out.inkBottom = std::max(out.inkBottom, y);
+                    break;
+                }
+    });
+
+    testing::internal::CaptureStderr();
+    {
+        Settings settings;
+        Translator translator;
+        FrameBufferDevice device;
+        TXTSubtitle txt;
+        PESFilter filter;
+        translator.SelectCountryCode(language);
+        device.SetTranslator(&translator);
+        EXPECT_EQ(device.Create(paths::kDefaultFont), 0);
+        txt.settings = &settings;
+        txt.display = &device;
+        txt.videoFormat = 4;
+        txt.Start(page);
+        filter.Start(pid, txt, 0, false);
+        for (int k = 0; k < 400 && replay.Loops() < 1; ++k) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        filter.Stop();
+        txt.Stop();
+        out.blits = fb.Blits();
+        for (int y = 0; y < 576; ++y)
+            for (int x = 0; x < 720; ++x) out.inkAfterStop += (fb.Argb(x, y) >> 24) != 0;
+        device.Destroy();
+    }
+    out.log = testing::internal::GetCapturedStderr();
+    replay.Stop();
+    out.tailIntact = fb.TailIntact();
+    platform::Install(nullptr);
+    return out;
+}
+
+std::vector<uint8_t> Capture(const char* file) {
+    std::string path = ttx::SamplePath(file);
+    if (path.empty()) return {};
+    std::string bytes = ReadAll(path);
+    return std::vector<uint8_t>(bytes.begin(), bytes.end());
+}
+
+}  // namespace
+
+// The capture without PSI, wrapped with PAT, PMT and PCR as a multiplex
+// would carry it; German page 150 on a 32-bit screen.
+TEST(TXTEndToEnd, TwoBoxRowOfPage150OnA32BitScreen) {
+    std::string path = ttx::SamplePath("subtitleedit-sample_TS_with_teletext.ts");
+    if (path.empty()) GTEST_SKIP() << "the sample captures are not in " TEKO_SAMPLES_DIR;
+    ts::Bytes raw;
+    for (const auto& pes : ttx::ReadPesOfPid(path, 0x13F0)) raw.insert(raw.end(), pes.begin(), pes.end());
+    ts::WrapOptions options;
+    options.pid = 0x13F0;
+    Outcome out = Replay(ts::WrapPes(raw, options), 0x13F0, 0x150, "ger", 32);
+    EXPECT_NE(out.log.find("TEKO: Subtitle@20:F}r diese Klassenstufe ist er nicht\n"), std::string::npos) << out.log;
+    EXPECT_NE(out.log.find("TEKO: Subtitle@22:geeignet. Stufen Sie ihn zur}ck!\n"), std::string::npos);
+    EXPECT_EQ(out.log.find("don't draw"), std::string::npos);
+    EXPECT_GT(out.blits, 0);
+    // Two lines near the bottom: between the top of the upper box and line 540.
+    ASSERT_GE(out.inkBottom, 0);
+    EXPECT_GT(out.inkTop, 400);
+    EXPECT_LT(out.inkBottom, 545);
+    EXPECT_EQ(out.inkAfterStop, 0);
+    EXPECT_TRUE(out.tailIntact);
+}
+
+// The same capture as recorded (no PSI: the filter needs only the PID);
+// Danish page 799 on a palette screen.
+TEST(TXTEndToEnd, Page799OnAPaletteScreen) {
+    auto ts = Capture("subtitleedit-sample_TS_with_teletext.ts");
+    if (ts.empty()) GTEST_SKIP() << "the sample captures are not in " TEKO_SAMPLES_DIR;
+    Outcome out = Replay(ts, 0x13F0, 0x799, "dan", 8);
+    EXPECT_NE(out.log.find("TEKO: Subtitle@20:Han er ikke egnet"), std::string::npos) << out.log;
+    EXPECT_NE(out.log.find("TEKO: Subtitle@22:indhente det fors|mte."), std::string::npos);
+    EXPECT_GT(out.blits, 0);
+    ASSERT_GE(out.inkBottom, 0);
+    EXPECT_GT(out.inkTop, 400);
+    EXPECT_EQ(out.inkAfterStop, 0);
+    EXPECT_TRUE(out.tailIntact);
+}
