@@ -189,8 +189,11 @@ int64_t TsReplay::Stc(int pid) const {
     return Wrap33(s.value + (position - times_[s.index]) * 90 / 1000);
 }
 
+// Waits for a batch in delivery to end, so that a sink being destroyed
+// receives nothing after this returns.
 void TsReplay::SetSink(Sink* sink) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    wake_.wait(lock, [this] { return !delivering_; });
     sink_ = sink;
 }
 
@@ -296,10 +299,13 @@ void TsReplay::Run() {
         next_ = to;
         uint64_t generation = generation_;
         Sink* sink = sink_;
+        delivering_ = true;
         lock.unlock();
         if (sink)
             for (size_t i = from; i < to; ++i) sink->OnPacket(PacketAt(i));
         lock.lock();
+        delivering_ = false;
+        wake_.notify_all();
         if (generation == generation_) delivered_ += to - from;
     }
 }

@@ -119,6 +119,7 @@ private:
     bool running_ = false;
     bool finished_ = false;
     bool quit_ = false;
+    bool delivering_ = false;
     int loops_ = 0;
     size_t next_ = 0;
     size_t delivered_ = 0;

@@ -1,0 +1,99 @@
+// A demultiplexer whose every answer the test scripts: each Push() is what
+// one read returns (a SOCK_SEQPACKET message), the clock is whatever the
+// test sets, and reads are counted so that the test can wait until the
+// reader thread has finished a pass and blocks in its next read.
+#pragma once
+
+#include <errno.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+// sys/ioctl.h first: the DVB header uses its request macros.
+#include <linux/dvb/dmx.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "SimDevice.h"
+
+class ScriptedDemux : public SimDevice {
+public:
+    std::atomic<int64_t> stc{0};
+    std::atomic<bool> stcOk{true};
+    std::atomic<bool> failPesFilter{false};
+    std::atomic<int> readError{0};  // != 0: reads fail with this errno
+    std::atomic<bool> readZero{false};
+    std::atomic<int> reads{0};
+    std::atomic<int> stops{0};
+    std::atomic<int> open{0};
+    dmx_pes_filter_params params{};
+
+    ~ScriptedDemux() override {
+        if (reader_ >= 0) ::close(reader_);
+        if (writer_ >= 0) ::close(writer_);
+    }
+    int Open(int) override {
+        int pair[2];
+        if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) return -1;
+        reader_ = pair[0];
+        writer_ = pair[1];
+        ++open;
+        return reader_;
+    }
+    bool Owns(int fd) const override { return fd >= 0 && fd == reader_; }
+    int Close(int fd) override {
+        ::close(writer_);
+        writer_ = reader_ = -1;
+        --open;
+        return ::close(fd);
+    }
+    int Ioctl(int, unsigned long request, void* arg) override {
+        if (request == DMX_SET_PES_FILTER) {
+            if (failPesFilter) return errno = EINVAL, -1;
+            std::memcpy(&params, arg, sizeof params);
+            return 0;
+        }
+        if (request == DMX_GET_STC) {
+            if (!stcOk) return errno = EINVAL, -1;
+            auto* record = static_cast<dmx_stc*>(arg);
+            record->base = 1;
+            record->stc = uint64_t(stc.load());
+            return 0;
+        }
+        if (request == DMX_STOP) ++stops;
+        return 0;
+    }
+    ssize_t Read(int fd, void* buf, size_t count) override {
+        ++reads;
+        if (int e = readError.load()) return errno = e, -1;
+        if (readZero) return 0;
+        return ::read(fd, buf, count);
+    }
+    // One read's worth of bytes (at most 188 are read at a time).
+    void Push(const std::vector<uint8_t>& bytes) {
+        if (::write(writer_, bytes.data(), bytes.size()) < 0) return;
+    }
+    // Waits until the reader has entered `count` reads in all.
+    bool WaitReads(int count, int timeoutMs = 5000) {
+        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (reads.load() < count) {
+            if (std::chrono::steady_clock::now() > end) return false;
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        return true;
+    }
+    // Pushes the bytes and waits until the reader thread has handled them.
+    bool Feed(const std::vector<uint8_t>& bytes) {
+        int before = reads.load();
+        Push(bytes);
+        return WaitReads(before + 1);
+    }
+
+private:
+    int reader_ = -1;
+    int writer_ = -1;
+};
