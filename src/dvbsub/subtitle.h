@@ -56,6 +56,9 @@ struct subtitle_clut {
     unsigned char entries[16][4];
     int version;
     subtitle_clut* next;
+    // Slots ever stored (bit i: entries[i]). A new version modifies the
+    // CLUT; the entries it does not repeat keep their colours.
+    unsigned definedMask;
 };
 
 struct subtitle_page {

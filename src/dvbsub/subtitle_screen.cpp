@@ -11,17 +11,9 @@
 
 namespace {
 
-// Decoded pixels carry 0xF0 + entry, region backgrounds the bare entry:
-// both values of an entry get its colour.
-constexpr int kDecodedBase = 0xF0;
 constexpr int kSampleColumn = 360;  // the screen centre
 
 int clamp255(int v) { return v < 0 ? 0 : v > 255 ? 255 : v; }
-
-void program_slot(IDisplayDevice* device, int slot, int colour) {
-    device->SetRawColor(slot, colour);
-    device->SetRawColor(kDecodedBase | slot, colour);
-}
 
 void grow_bbox(subtitle_ctx* ctx, int left, int top, int right, int bottom) {
     if (left < ctx->bboxLeft) ctx->bboxLeft = left;
@@ -110,13 +102,17 @@ int subtitle_default_color(int slot) {
     return int(r << 24 | g << 16 | b << 8 | 255u);
 }
 
+// Slots 0-15 only: the display pairs decoded pixels (0xF0 + entry) and
+// background fills (the bare entry) with the same slot. Every slot the
+// CLUT defines is programmed, also when its entries are not contiguous
+// from 0 (a CLUT of entries 0, 1 and 9 programs slot 9 too).
 void subtitle_set_palette(subtitle_ctx* ctx, const subtitle_clut* clut) {
     if (!ctx->device) return;
-    if (clut) {
-        for (int i = 0; i < clut->entryCount && i < 16; ++i)
-            program_slot(ctx->device, i, subtitle_entry_color(clut->entries[i]));
-    } else {
-        for (int i = 0; i < 16; ++i) program_slot(ctx->device, i, subtitle_default_color(i));
+    for (int i = 0; i < 16; ++i) {
+        if (!clut)
+            ctx->device->SetRawColor(i, subtitle_default_color(i));
+        else if (clut->definedMask & (1u << i))
+            ctx->device->SetRawColor(i, subtitle_entry_color(clut->entries[i]));
     }
 }
 

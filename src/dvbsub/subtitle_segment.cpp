@@ -314,6 +314,7 @@ void process_clut_definition(subtitle_page* page, ByteReader body) {
         e[1] = cr;
         e[2] = cb;
         e[3] = t;
+        clut->definedMask |= 1u << entryId;
         if (clut->entryCount < 16) clut->entryCount++;
     }
 }
