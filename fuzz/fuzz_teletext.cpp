@@ -1,6 +1,6 @@
 // Fuzzes the Teletext client's Receive with any bytes, drawing on a strict
-// in-memory display that aborts on any access outside its target or a blit
-// outside screen lines 0-575.
+// display that aborts on a rectangle outside its target, a pixel read off
+// the screen, a blit outside screen lines 0-575 or a nested lock.
 //
 // Input: 4 bytes of set-up, then PES packets, each preceded by its size as
 // two bytes (big-endian; cut to what is left).
@@ -11,6 +11,7 @@
 //   byte 2: the wanted page's tens and units
 //   byte 3: vertical offset of the bottom line, signed
 #include <cstdint>
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -20,22 +21,26 @@
 
 namespace {
 
+// Only the probe column of the collision test is kept as pixels (that is
+// all the client reads back); every other drawing operation is checked for
+// bounds and otherwise only counted, which keeps the fuzzer fast.
 class StrictDisplay : public IDisplayDevice {
 public:
-    explicit StrictDisplay(int bpp) : bpp_(bpp), screen_(size_t(kScreenWidth) * kScreenHeight, 0) {}
+    static constexpr int kProbe = kScreenWidth / 2;
+    explicit StrictDisplay(int bpp) : bpp_(bpp) {}
     virtual ~StrictDisplay() = default;
     int Create(std::string) override { return 0; }
     int Destroy() override { return 0; }
     int Clear() override { return DrawFilledRect(0, 0, kScreenWidth, kScreenHeight, 0), 1; }
     int DrawText(std::string text, int x, int y, int width, int, int, int colour) override {
-        // Blocks of 12 x (18 above, 5 below the baseline), clipped at the
-        // target's edges as the text renderer clips.
+        // Glyphs 12 wide, 18 above and 5 below the baseline; the text
+        // renderer clips them at the target's edges.
         long long limit = (long long)x + width;
         for (size_t k = 0; k < text.size(); ++k, x += 12) {
             if ((long long)x + 12 >= limit) return -1;
-            for (long long r = (long long)y - 18; r < (long long)y + 5; ++r)
-                for (int c = x; c < x + 12; ++c)
-                    if (c >= 0 && c < kScreenWidth && r >= 0 && r < Lines()) Target()[size_t(r) * kScreenWidth + c] = colour;
+            if (x <= kProbe && kProbe < x + 12)
+                for (long long r = std::max(0LL, (long long)y - 18); r < (long long)y + 5 && r < Lines(); ++r)
+                    Column()[r] = colour;
         }
         return 0;
     }
@@ -45,26 +50,26 @@ public:
         if ((long long)x + width >= kScreenWidth) width = kScreenWidth - 1 - x;
         if (width <= 0) return 0;
         if (y < 0 || (long long)y + height > Lines()) abort();  // the caller keeps rows inside
-        for (int r = y; r < y + height; ++r)
-            for (int c = x; c <= x + width; ++c) Target()[size_t(r) * kScreenWidth + c] = colour;
+        if (x <= kProbe && kProbe <= x + width)
+            for (int r = y; r < y + height; ++r) Column()[r] = colour;
         return 0;
     }
-    int AllocateBackBuffer(int lines, int) override {
+    int AllocateBackBuffer(int lines, int colour) override {
         if (lines <= 0 || lines > kScreenHeight) abort();
-        back_.assign(size_t(lines) * kScreenWidth, 0);
+        backLines_ = lines;
+        for (int r = 0; r < lines; ++r) back_[r] = colour;
         return 1;
     }
-    int FreeBackBuffer() override { return back_.clear(), useBack_ = false, 1; }
+    int FreeBackBuffer() override { return backLines_ = 0, useBack_ = false, 1; }
     int BlitBackBuffer(int line) override {
-        size_t lines = back_.size() / kScreenWidth;
-        if (line < 0 || line + lines > size_t(kScreenHeight)) abort();
-        std::copy(back_.begin(), back_.end(), screen_.begin() + size_t(line) * kScreenWidth);
+        if (line < 0 || line + backLines_ > kScreenHeight) abort();
+        for (int r = 0; r < backLines_; ++r) screen_[line + r] = back_[r];
         return 1;
     }
-    int SelectBackBuffer(bool use) override { return useBack_ = use && !back_.empty(), 1; }
+    int SelectBackBuffer(bool use) override { return useBack_ = use && backLines_ > 0, 1; }
     int ReadPixel(int x, int y, unsigned char* out) override {
         if (x < 0 || x >= kScreenWidth || y < 0 || y >= kScreenHeight) abort();
-        uint32_t v = uint32_t(screen_[size_t(y) * kScreenWidth + x]);
+        uint32_t v = x == kProbe ? uint32_t(screen_[y]) : 0;
         out[0] = uint8_t(v >> 8), out[1] = uint8_t(v >> 16), out[2] = uint8_t(v >> 24), out[3] = uint8_t(v);
         if (bpp_ != 32) out[0] = uint8_t(v);
         return 0;
@@ -82,13 +87,15 @@ public:
     }
     int UnLock() override { return locked_ = false, 0; }
     int GetBPP() override { return bpp_; }
-    void Foreign() { screen_[size_t(300) * kScreenWidth + kScreenWidth / 2] = 0x12345678; }
+    void Foreign() { screen_[300] = 0x12345678; }
 
 private:
-    int Lines() const { return useBack_ ? int(back_.size() / kScreenWidth) : kScreenHeight; }
-    int* Target() { return useBack_ ? back_.data() : screen_.data(); }
+    int Lines() const { return useBack_ ? backLines_ : kScreenHeight; }
+    int* Column() { return useBack_ ? back_ : screen_; }
     int bpp_;
-    std::vector<int> screen_, back_;
+    int screen_[kScreenHeight] = {};
+    int back_[kScreenHeight] = {};
+    int backLines_ = 0;
     bool useBack_ = false, locked_ = false;
 };
 
