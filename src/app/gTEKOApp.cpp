@@ -2,10 +2,10 @@
 
 #include "app/Log.h"
 #include "platform/Paths.h"
-#include "platform/Platform.h"
 
 gTEKOApp::gTEKOApp() {
     eDebug("Application created.\n");
+    display.SetTranslator(&translator);
     pmtPid = -1;
     videoFormat = 4;
     keepRunning = true;
@@ -13,7 +13,14 @@ gTEKOApp::gTEKOApp() {
     playback = 0;
 }
 
-gTEKOApp::~gTEKOApp() = default;
+gTEKOApp::~gTEKOApp() {
+    // After run() nothing is left to do here. An owner that started
+    // decoding or created the display without run() (a test, a tool) must
+    // not leave a reader thread drawing into a display that is destroyed
+    // before the filter, nor a mapping behind: both are undone here.
+    if (pesFilter.Running()) pesFilter.Stop();
+    display.Destroy();
+}
 
 void gTEKOApp::loadConfiguration() {
     settings.LoadFromFile(paths::kConfig);
@@ -22,23 +29,10 @@ void gTEKOApp::loadConfiguration() {
     settings.GetValue("SecondaryLanguage", secondaryLanguage);
     settings.GetValue("SubtileType", subtileType);
     settings.GetValue("UseDVBFirst", useDVBFirst);
-}
-
-void gTEKOApp::run() {
-    decoding = false;
-    loadConfiguration();
-    pmtPid = -1;
-    serviceId = -1;
-    for (;;) {
-        if (!keepRunning) {
-            eDebug("Exit from main loop...bye bye...\n");
-            return;
-        }
-        if (!platform::PollSleep(500000)) {
-            keepRunning = false;
-            continue;
-        }
-        if (IsDisabled()) continue;
-        HasServiceChanged();
-    }
+    // No client may draw while the display is rebuilt.
+    StopAll();
+    display.Destroy();
+    std::string font;
+    settings.GetValue("Font", font);
+    display.Create(font);
 }

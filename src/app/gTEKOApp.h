@@ -1,12 +1,19 @@
 // The daemon's one application object: it owns every component as a plain
 // member for the life of the process, watches the service that the front
-// end reports and runs the half-second main loop.
+// end reports, chooses a subtitle stream for it and runs the half-second
+// main loop.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "config/Settings.h"
 #include "config/Translator.h"
+#include "demux/PESFilter.h"
+#include "demux/PMTLoader.h"
+#include "display/FrameBufferDevice.h"
+#include "dvbsub/DVBSubtitle.h"
+#include "teletext/TXTSubtitle.h"
 
 class gTEKOApp {
 public:
@@ -15,11 +22,24 @@ public:
     gTEKOApp(const gTEKOApp&) = delete;
     gTEKOApp& operator=(const gTEKOApp&) = delete;
 
-    // The main loop; returns only once keepRunning is cleared.
+    // The main loop (MainLoop.cpp); returns only once keepRunning is cleared,
+    // which happens on this thread when the platform layer's poll sleep asks
+    // for the end (a test or the simulator; never on a box).
     void run();
-    // (Re)reads "/etc/TEKO.conf" over the store and copies the settings that
-    // steer the subtitle selection.
+    // (Re)reads "/etc/TEKO.conf" over the store, copies the settings that
+    // steer the subtitle selection, stops decoding and rebuilds the display
+    // with the configured font.
     void loadConfiguration();
+
+    // The only places where decoding starts and stops. The start results
+    // are the PES filter's and are ignored by the loop.
+    int StartDVB(int pid);
+    int StartTXT(int pid, int page);
+    void StopAll();
+
+    // The status line at the top of the screen (StatusMessage.cpp): drawn
+    // only while "OSDMessages" is non-zero. Always 0.
+    int debugMessage(std::string text);
 
     // 1 while the disable flag file exists.
     int IsDisabled();
@@ -27,6 +47,14 @@ public:
     // (the service changed, or a reload was requested and done), else 0.
     int HasServiceChanged();
 
+    // Members in construction order: the clients and the filter that feeds
+    // them come before the display they draw on, so the display is torn
+    // down first and the filter (with its reader thread) last.
+    DVBSubtitle dvbSubtitle;
+    TXTSubtitle txtSubtitle;
+    PESFilter pesFilter;
+    PMTLoader pmtLoader;
+    FrameBufferDevice display;
     Settings settings;
     Translator translator;
 
@@ -48,6 +76,27 @@ public:
     bool decoding = false;
     int osdClearCountdown = 0;
 
+    // The status line holds at most this many bytes, its end included.
+    static constexpr size_t kStatusTextSize = 60;
+
 private:
+    // What the main loop carries from one poll to the next.
+    struct LoopState {
+        char statusText[kStatusTextSize];
+        int rescanCountdown;
+        int lastScanResult;
+    };
+
     void ResetServiceState();
+    // One poll after the sleep (MainLoop.cpp).
+    void Poll(LoopState& state);
+    // Stops decoding, reads the tables and starts the first stream found
+    // (Selection.cpp).
+    void Select(LoopState& state);
+    // One language's tries in the configured order; true when it started a
+    // client. `primary` picks the status format of the DVB-last try.
+    bool SearchLanguage(const std::string& code, bool primary, char* statusText);
+    // The common end of a successful try, after its own log line.
+    void StartChosenDVB(const std::string& code);
+    void StartChosenTXT();
 };

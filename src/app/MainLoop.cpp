@@ -1,0 +1,109 @@
+// gTEKOApp's main loop on the main thread, and the only places where
+// decoding starts and stops.
+#include <climits>
+#include <cstring>
+
+#include "app/Log.h"
+#include "app/gTEKOApp.h"
+#include "platform/Platform.h"
+
+namespace {
+constexpr unsigned kPollMicros = 500000;
+// Idle polls (about ten seconds) before the tables are read again, so that
+// subtitles that start later on the same service are found.
+constexpr int kRescanPolls = 20;
+}  // namespace
+
+void gTEKOApp::run() {
+    decoding = false;
+    loadConfiguration();
+    LoopState state;
+    memset(state.statusText, 0, sizeof state.statusText);
+    state.lastScanResult = 1;
+    state.rescanCountdown = kRescanPolls;
+    pmtPid = -1;
+    serviceId = -1;
+    for (;;) {
+        if (!keepRunning) {
+            // The reader thread draws on the display: it must be gone before
+            // the screen memory is unmapped.
+            StopAll();
+            display.Destroy();
+            eDebug("Exit from main loop...bye bye...\n");
+            return;
+        }
+        // Whoever drives the daemon (a test, the simulator) ends the loop
+        // through the poll sleep; the flag is cleared here, on this thread.
+        if (!platform::PollSleep(kPollMicros)) {
+            keepRunning = false;
+            continue;
+        }
+        Poll(state);
+    }
+}
+
+void gTEKOApp::Poll(LoopState& state) {
+    if (IsDisabled()) {
+        // Logged once per disabled period: decoding is stopped on entry.
+        if (decoding) {
+            StopAll();
+            eDebug("-> Let's fall into zzzzzzz...cause we are disabled.\n");
+        }
+        // The first poll after the flag goes selects at once.
+        state.rescanCountdown = 1;
+        return;
+    }
+    if (decoding)
+        state.rescanCountdown = kRescanPolls;
+    else
+        --state.rescanCountdown;
+
+    // With status messages off the countdown runs on below 0 and never
+    // reaches 0 again; the bound only keeps it from overflowing.
+    if (osdClearCountdown > INT_MIN) --osdClearCountdown;
+    if (osdClearCountdown == 0) debugMessage("");
+
+    const int changed = HasServiceChanged();
+    if (changed == 1 || state.lastScanResult <= 0 || state.rescanCountdown <= 0) Select(state);
+}
+
+int gTEKOApp::StartDVB(int pid) {
+    eDebug("Start DVB Subtile: PID=%x\n", pid);
+    dvbSubtitle.settings = &settings;
+    dvbSubtitle.display = &display;
+    dvbSubtitle.Start();
+    const int result = pesFilter.Start(pid, dvbSubtitle, 0, true);
+    decoding = true;
+    return result;
+}
+
+int gTEKOApp::StartTXT(int pid, int page) {
+    eDebug("Start TXT Subtile: PID=%x, PAGE=%x\n", pid, page);
+    txtSubtitle.settings = &settings;
+    txtSubtitle.display = &display;
+    txtSubtitle.videoFormat = videoFormat;
+    eDebug("VideoFormat: %d\n", videoFormat);
+    // While a recording plays, Teletext packets are held back by the
+    // playback delay ("RecDelay" seconds); a DVB start never gets one.
+    int delay = 0;
+    if (playback == 2) {
+        settings.GetValue("RecDelay", delay);
+        eDebug("Playback found, RecDelay:%d\n", delay);
+    }
+    txtSubtitle.Start(page);
+    const int result = pesFilter.Start(pid, txtSubtitle, delay, false);
+    decoding = true;
+    return result;
+}
+
+void gTEKOApp::StopAll() {
+    // The filter first: once its reader thread is joined no packet reaches
+    // a client, and the clients can clear what they drew undisturbed.
+    eDebug("Stop PES decoding...\n");
+    pesFilter.Stop();
+    eDebug("Stop TXT decoding...\n");
+    txtSubtitle.Stop();
+    eDebug("Stop DVB decoding...\n");
+    dvbSubtitle.Stop();
+    decoding = false;
+}

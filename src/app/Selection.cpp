@@ -1,0 +1,99 @@
+// gTEKOApp's choice of a subtitle stream for the current service: the
+// programme tables are read, then for the primary and the secondary
+// language DVB subtitles, the user's channel list and the PMT's Teletext
+// subtitle pages are tried in the order the configuration gives. The first
+// hit starts exactly one client.
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "app/ChannelList.h"
+#include "app/Log.h"
+#include "app/gTEKOApp.h"
+
+namespace {
+
+// The status line: at most kStatusTextSize - 1 characters, a longer text is
+// cut (snprintf always terminates).
+__attribute__((format(printf, 2, 3))) void FormatStatus(char* statusText, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    vsnprintf(statusText, gTEKOApp::kStatusTextSize, format, args);
+    va_end(args);
+}
+
+}  // namespace
+
+void gTEKOApp::Select(LoopState& state) {
+    eDebug("Service changed: SID=%d, PMT=%d\n", serviceId, pmtPid);
+    eDebug("Now check if we have some nice subs for this channel...\n");
+    StopAll();
+    state.lastScanResult = pmtLoader.GetAllPIDs(serviceId, pmtPid);
+    if (state.lastScanResult <= 0) {
+        // The status line stays as it is; the next poll selects again.
+        eDebug("Failed to GetAllPIDs()...try again.\n");
+        state.rescanCountdown = 20;
+        return;
+    }
+    memset(state.statusText, 0, sizeof state.statusText);
+    if (!SearchLanguage(language, true, state.statusText) &&
+        !SearchLanguage(secondaryLanguage, false, state.statusText)) {
+        eDebug("-> Let's fall into zzzzzzz...\n");
+        state.statusText[0] = '\0';
+        StopAll();
+    }
+    debugMessage(state.statusText);
+    state.rescanCountdown = 20;
+}
+
+bool gTEKOApp::SearchLanguage(const std::string& code, bool primary, char* statusText) {
+    const char* L = code.c_str();
+    translator.SelectCountryCode(code);
+
+    if (useDVBFirst == 1 && pmtLoader.FindDVBSubtitle(code, subtitlePid)) {
+        FormatStatus(statusText, "DVB(Stream) Subtitles %s 0x%x", L, subtitlePid);
+        StartChosenDVB(code);
+        return true;
+    }
+    if (useExternalChannels == 2 && CheckExternalChannels(serviceId, code, subtitlePid, subtitlePage)) {
+        eDebug("TXT EXTERNAL OVERRIDE: %s, PID=%x, PAGE=%x\n", L, subtitlePid, subtitlePage);
+        FormatStatus(statusText, "TXT(Override) Subtitles %s 0x%x %d", L, subtitlePid, subtitlePage);
+        StartChosenTXT();
+        return true;
+    }
+    if (pmtLoader.FindTXTSubtitle(code, subtileType, subtitlePid, subtitlePage)) {
+        eDebug("TXT FROM PMT: %s, PID=%x, PAGE=%x\n", L, subtitlePid, subtitlePage);
+        FormatStatus(statusText, "TXT(Stream) Subtitles %s 0x%x %d", L, subtitlePid, subtitlePage);
+        StartChosenTXT();
+        return true;
+    }
+    if (useExternalChannels == 1 && CheckExternalChannels(serviceId, code, subtitlePid, subtitlePage)) {
+        eDebug("TXT EXTERNAL FALLBACK: %s, PID=%x, PAGE=%x\n", L, subtitlePid, subtitlePage);
+        FormatStatus(statusText, "TXT(Fallback) Subtitles %s 0x%x %d", L, subtitlePid, subtitlePage);
+        StartChosenTXT();
+        return true;
+    }
+    if (useDVBFirst == 0 && pmtLoader.FindDVBSubtitle(code, subtitlePid)) {
+        // The primary language's status line has two blanks here, the
+        // secondary's one: the two forms tell the searches apart on screen.
+        if (primary)
+            FormatStatus(statusText, "DVB(Stream) Subtitles  %s 0x%x", L, subtitlePid);
+        else
+            FormatStatus(statusText, "DVB(Stream) Subtitles %s 0x%x", L, subtitlePid);
+        StartChosenDVB(code);
+        return true;
+    }
+    return false;
+}
+
+void gTEKOApp::StartChosenDVB(const std::string& code) {
+    // Every DVB hit comes from the PMT: the channel list names Teletext only.
+    eDebug("DVB FROM PMT: %s, PID=%x\n", code.c_str(), subtitlePid);
+    eDebug("-> Let's start DVB Subtitles\n");
+    StartDVB(subtitlePid);
+}
+
+void gTEKOApp::StartChosenTXT() {
+    eDebug("-> Let's start TXT Subtitles\n");
+    StartTXT(subtitlePid, subtitlePage);
+}

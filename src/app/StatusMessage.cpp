@@ -1,0 +1,31 @@
+// gTEKOApp's status line: one line of text across the top of the screen
+// that tells what the last subtitle selection chose, blanked again a few
+// polls later by the main loop.
+#include "app/gTEKOApp.h"
+
+namespace {
+// The band: rows 15 to 54 across the whole 720-pixel surface.
+constexpr int kBandTop = 15;
+constexpr int kBandHeight = 40;
+constexpr int kBandWidth = 720;
+constexpr int kBaseline = 40;
+constexpr int kTextSize = 20;
+constexpr int kCentred = 1;
+constexpr int kOpaqueWhite = -1;  // 0xFFFFFFFF
+// Polls (about three seconds) until the band is blanked.
+constexpr int kShowPolls = 6;
+}  // namespace
+
+int gTEKOApp::debugMessage(std::string text) {
+    int enabled = 0;
+    settings.GetValue("OSDMessages", enabled);
+    if (enabled == 0) return 0;
+    // Under the display lock: a client drawing on the reader thread never
+    // interleaves with the band.
+    display.Lock();
+    display.DrawFilledRect(0, kBandTop, kBandWidth, kBandHeight, 0);
+    display.DrawText(text, 0, kBaseline, kBandWidth, kCentred, kTextSize, kOpaqueWhite);
+    display.UnLock();
+    osdClearCountdown = kShowPolls;
+    return 0;
+}
