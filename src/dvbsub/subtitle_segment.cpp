@@ -377,9 +377,13 @@ int subtitle_process_segment(subtitle_ctx* ctx, const unsigned char* segment, in
     const int type = in.U8();
     const int pageId = in.U16();
     const int segmentLength = in.U16();
-    if (!in.Ok() || size_t(segmentLength) > in.Remaining()) {
-        eDebug("ERROR: Segment of %d bytes runs past the packet (%d left).\n",
-               in.Ok() ? segmentLength : -1, int(in.Remaining()));
+    if (!in.Ok()) {
+        eDebug("ERROR: Segment header cut short (%d bytes left).\n", length);
+        return -1;
+    }
+    if (size_t(segmentLength) > in.Remaining()) {
+        eDebug("ERROR: Segment of %d bytes runs past the packet (%d left).\n", segmentLength,
+               int(in.Remaining()));
         return -1;
     }
     const ByteReader body = in.Sub(size_t(segmentLength));
