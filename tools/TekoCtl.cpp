@@ -1,0 +1,127 @@
+#include "TekoCtl.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "platform/Paths.h"
+#include "platform/Platform.h"
+
+const char kTekoCtlUsage[] =
+    "usage: tekoctl tune SID VPID APID TPID ASPECT SEEKABLE PMT | tekoctl disable | tekoctl enable | "
+    "tekoctl reload\n";
+
+namespace {
+
+// A whole decimal int, as the daemon reads it back: optional sign, digits,
+// nothing else.
+bool ParseInt(const char* text, int& value) {
+    if (!text || !*text) return false;
+    errno = 0;
+    char* end = nullptr;
+    long parsed = strtol(text, &end, 10);
+    if (errno != 0 || *end != '\0' || parsed < INT_MIN || parsed > INT_MAX) return false;
+    // strtol skips leading blanks; an argument is a number or nothing.
+    if (!(text[0] == '-' || text[0] == '+' || (text[0] >= '0' && text[0] <= '9'))) return false;
+    value = static_cast<int>(parsed);
+    return true;
+}
+
+bool WriteAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+std::string Failure(const std::string& what, const std::string& path) {
+    return what + " " + path + ": " + strerror(errno);
+}
+
+// The flag files only need to exist (the daemon never reads them).
+int CreateFlag(const char* fixedPath) {
+    const std::string path = platform::Resolve(fixedPath);
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        fprintf(stderr, "tekoctl: %s\n", Failure("cannot create", path).c_str());
+        return 1;
+    }
+    close(fd);
+    return 0;
+}
+
+int RemoveFlag(const char* fixedPath) {
+    const std::string path = platform::Resolve(fixedPath);
+    if (unlink(path.c_str()) != 0 && errno != ENOENT) {
+        fprintf(stderr, "tekoctl: %s\n", Failure("cannot remove", path).c_str());
+        return 1;
+    }
+    return 0;
+}
+
+int Usage() {
+    fputs(kTekoCtlUsage, stderr);
+    return 2;
+}
+
+}  // namespace
+
+std::string WriteHandOff(const int (&values)[7]) {
+    std::string text;
+    for (int value : values) text += std::to_string(value) + "\n";
+
+    const std::string path = platform::Resolve(paths::kHandOff);
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    // A dot file: the daemon's folder may be watched by people listing it.
+    std::string temp = folder + ".TEKO.tmp.XXXXXX";
+    int fd = mkstemp(&temp[0]);
+    if (fd < 0) return Failure("cannot create a file in", folder);
+    // Readable by a daemon that runs as another user.
+    bool ok = fchmod(fd, 0644) == 0 && WriteAll(fd, text) && fsync(fd) == 0;
+    std::string error = ok ? "" : Failure("cannot write", temp);
+    if (close(fd) != 0 && ok) {
+        ok = false;
+        error = Failure("cannot write", temp);
+    }
+    if (ok && rename(temp.c_str(), path.c_str()) != 0) {
+        ok = false;
+        error = Failure("cannot replace", path);
+    }
+    if (!ok) unlink(temp.c_str());
+    return error;
+}
+
+int TekoCtlMain(int argc, const char* const* argv) {
+    if (argc < 2) return Usage();
+    const std::string command = argv[1];
+    if (command == "tune") {
+        if (argc != 9) return Usage();
+        int values[7];
+        for (int i = 0; i < 7; ++i) {
+            if (!ParseInt(argv[2 + i], values[i])) return Usage();
+        }
+        const std::string error = WriteHandOff(values);
+        if (!error.empty()) {
+            fprintf(stderr, "tekoctl: %s\n", error.c_str());
+            return 1;
+        }
+        return 0;
+    }
+    if (argc != 2) return Usage();
+    if (command == "disable") return CreateFlag(paths::kDisableFlag);
+    if (command == "enable") return RemoveFlag(paths::kDisableFlag);
+    if (command == "reload") return CreateFlag(paths::kReloadFlag);
+    return Usage();
+}
