@@ -160,8 +160,7 @@ void PESFilter::run() {
     int previous;
     pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previous);
     eDebug("PESFilter thread started...\n");
-    length = 0;
-    expected = 0;
+    ResetSplitter();
     unsigned char chunk[kChunkSize];
     for (;;) {
         pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, &previous);

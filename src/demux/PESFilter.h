@@ -41,6 +41,11 @@ public:
     // and hands each complete one to processPacket. Public so that the
     // fuzzer and the benchmark can drive it without a device.
     void Feed(const unsigned char* chunk, int size);
+    // Back to hunting for a start code (each reader thread starts so).
+    void ResetSplitter() {
+        length = 0;
+        expected = 0;
+    }
 
     // Inspection for tests and the simulator (reader thread stopped).
     size_t QueuedPackets() const { return queue.size(); }
