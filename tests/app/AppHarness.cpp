@@ -89,8 +89,11 @@ AppHarness::AppHarness(double speed, int bitsPerPixel)
     env.backend.Attach(paths::kFrameBuffer, &fb);
     mainThread_ = std::this_thread::get_id();
     // Called inside the display's UnLock, so the band is read as drawn.
-    fb.SetBlitObserver([this](const EmulatedFrameBuffer::BlitEvent&) {
-        if (std::this_thread::get_id() != mainThread_) return;
+    fb.SetBlitObserver([this](const EmulatedFrameBuffer::BlitEvent& e) {
+        if (std::this_thread::get_id() != mainThread_) {
+            if (e.firstRow >= 0) ++readerBlits;
+            return;
+        }
         mainBlitPasses.push_back(env.backend.PollCount());
         lastMainBand = Band();
     });

@@ -6,6 +6,7 @@
 // of the main loop something happened.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -81,6 +82,8 @@ public:
     // each, and the band as the last of them left it.
     std::vector<int> mainBlitPasses;
     std::vector<uint32_t> lastMainBand;
+    // Blits of the reader thread (subtitle drawing) that changed the screen.
+    std::atomic<int> readerBlits{0};
 
     DemuxEnv env;
     EmulatedFrameBuffer fb;
