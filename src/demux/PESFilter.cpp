@@ -79,8 +79,9 @@ PESFilter::~PESFilter() {
 }
 
 int PESFilter::Start(int pid, const PESFilterUser& user, int recDelay, bool dvbMode) {
-    // A second reader thread would share the splitter state with the first.
-    if (thread != 0) Stop();
+    // A second reader thread would share the splitter state with the first,
+    // and a descriptor left open by a half-failed start would leak.
+    if (thread != 0 || fd != -1) Stop();
     eDebug("Filter starting: 0x%x\n", pid);
     this->user = const_cast<PESFilterUser*>(&user);
     this->recDelay = recDelay;
