@@ -1,0 +1,38 @@
+// The command line of tekod-sim.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct SimOptions {
+    std::string ts;
+    std::string out;
+    int service = -1;  // -1: the first service of the PAT that carries subtitles
+    struct Zap {
+        double at;
+        int service;
+    };
+    std::vector<Zap> zaps;
+    bool playback = false;
+    int aspect = 2;
+    struct Range {
+        double from, to;
+    };
+    std::vector<Range> disables;
+    std::vector<double> reloads;
+    std::string config, channels, translation, font, root;
+    int bpp = 32;
+    int stride = 0;
+    double speed = 0;  // 0: the default pace
+    bool loop = false;
+    double duration = 0;  // stream seconds; 0: until the stream ends
+    bool quiet = false;
+    bool help = false;
+
+    static constexpr double kDefaultSpeed = 20.0;
+
+    // Parses argv; false with a one-line `error` when the words are off.
+    bool Parse(int argc, char** argv, std::string& error);
+    static const char* Usage();
+};
