@@ -220,13 +220,21 @@ int FrameBufferDevice::BlitBackBuffer(int line) {
         return 0;
     }
     // A plain row-for-row copy onto the screen, limited to the screen rows
-    // that exist.
+    // that exist. Only the 720 columns of the surface are copied: beyond
+    // them a wide stride's back-buffer line holds bytes nobody drew.
     Surface s = TargetSurface(true);
     long long first = std::max<long long>(0, line);
     long long last = std::min<long long>(static_cast<long long>(line) + backBufferLines, s.lines);
-    if (s.base && first < last) {
-        std::memcpy(s.base + first * s.stride, backBuffer + (first - line) * s.stride,
-                    static_cast<size_t>(last - first) * s.stride);
+    if (!s.base || first >= last) return 1;
+    const size_t used = static_cast<size_t>(s.columns) * BytesPerPixel();
+    unsigned char* to = s.base + first * s.stride;
+    const unsigned char* from = backBuffer + (first - line) * s.stride;
+    if (used == s.stride) {
+        std::memcpy(to, from, static_cast<size_t>(last - first) * s.stride);
+        return 1;
+    }
+    for (long long row = first; row < last; ++row, to += s.stride, from += s.stride) {
+        std::memcpy(to, from, used);
     }
     return 1;
 }
