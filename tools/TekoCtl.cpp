@@ -88,8 +88,10 @@ std::string WriteHandOff(const int (&values)[7]) {
     std::string temp = folder + ".TEKO.tmp.XXXXXX";
     int fd = mkstemp(&temp[0]);
     if (fd < 0) return Failure("cannot create a file in", folder);
-    // Readable by a daemon that runs as another user.
-    bool ok = fchmod(fd, 0644) == 0 && WriteAll(fd, text) && fsync(fd) == 0;
+    // Readable by a daemon that runs as another user. No fsync: the rename
+    // alone makes the whole file visible at once to other processes, and a
+    // hand-off file in /tmp need not outlive a crash.
+    bool ok = fchmod(fd, 0644) == 0 && WriteAll(fd, text);
     std::string error = ok ? "" : Failure("cannot write", temp);
     if (close(fd) != 0 && ok) {
         ok = false;

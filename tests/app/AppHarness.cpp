@@ -1,6 +1,7 @@
 #include "app/AppHarness.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -90,6 +91,7 @@ AppHarness::AppHarness(double speed, int bitsPerPixel)
     mainThread_ = std::this_thread::get_id();
     // Called inside the display's UnLock, so the band is read as drawn.
     fb.SetBlitObserver([this](const EmulatedFrameBuffer::BlitEvent& e) {
+        if (quiet) return;
         if (std::this_thread::get_id() != mainThread_) {
             if (e.firstRow >= 0) ++readerBlits;
             return;
@@ -122,7 +124,16 @@ void AppHarness::Mux(const std::vector<Service>& services) {
 }
 
 void AppHarness::Run(const std::function<bool(int)>& onPoll, int maxPolls) {
-    testing::internal::CaptureStderr();
+    int savedStderr = -1;
+    if (quiet) {
+        fflush(stderr);
+        savedStderr = dup(2);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 2);
+        close(null);
+    } else {
+        testing::internal::CaptureStderr();
+    }
     app = std::make_unique<gTEKOApp>();
     env.backend.SetPollHook([&] {
         const int n = env.backend.PollCount();
@@ -131,7 +142,13 @@ void AppHarness::Run(const std::function<bool(int)>& onPoll, int maxPolls) {
     });
     app->run();
     env.backend.SetPollHook(nullptr);
-    log = testing::internal::GetCapturedStderr();
+    if (quiet) {
+        dup2(savedStderr, 2);
+        close(savedStderr);
+        log.clear();
+    } else {
+        log = testing::internal::GetCapturedStderr();
+    }
     passes_.clear();
     size_t start = 0;
     for (;;) {

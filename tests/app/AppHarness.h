@@ -53,6 +53,10 @@ public:
     void HandOff(int service, int aspect = 2, int seekable = 0) const;
     void Mux(const std::vector<Service>& services);
 
+    // Long runs: the log goes to /dev/null instead of being kept, and no
+    // blit is recorded.
+    bool quiet = false;
+
     // Constructs the application object and runs it. `onPoll(n)` is called
     // at the n-th poll (1-based, on the main thread, before that pass runs);
     // the loop ends when it returns false or after `maxPolls` polls.
