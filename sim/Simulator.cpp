@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -179,6 +180,10 @@ int Simulator::Run() {
     }
     replay.SetLoop(options_.loop);
     EmulatedDemux demux(replay, clock);
+    // A box's filter buffer holds a fixed stretch of stream time; at N times
+    // the pace the same stretch needs N times the bytes, or a reader that is
+    // as quick as on the box would overflow it.
+    demux.SetBufferSize(size_t(EmulatedDemux::kDefaultBufferSize * std::max(1.0, clock.Speed())));
     FrameBufferConfig config;
     config.bitsPerPixel = options_.bpp;
     config.lineLength = options_.stride;
