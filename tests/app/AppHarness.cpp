@@ -93,7 +93,10 @@ AppHarness::AppHarness(double speed, int bitsPerPixel)
     fb.SetBlitObserver([this](const EmulatedFrameBuffer::BlitEvent& e) {
         if (quiet) return;
         if (std::this_thread::get_id() != mainThread_) {
-            if (e.firstRow >= 0) ++readerBlits;
+            if (e.firstRow >= 0) {
+                ++readerBlits;
+                if (Ink(e.firstRow, e.lastRow + 1) > 0) ++readerInkBlits;
+            }
             return;
         }
         mainBlitPasses.push_back(env.backend.PollCount());

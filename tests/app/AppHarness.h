@@ -86,8 +86,10 @@ public:
     // each, and the band as the last of them left it.
     std::vector<int> mainBlitPasses;
     std::vector<uint32_t> lastMainBand;
-    // Blits of the reader thread (subtitle drawing) that changed the screen.
+    // Blits of the reader thread (subtitle drawing) that changed the
+    // screen, and those of them that left ink in the rows they changed.
     std::atomic<int> readerBlits{0};
+    std::atomic<int> readerInkBlits{0};
 
     DemuxEnv env;
     EmulatedFrameBuffer fb;
