@@ -21,7 +21,7 @@ namespace {
 
 constexpr int kLines = 44;  // back-buffer lines of one double-height row
 constexpr int kSize = 28;
-const std::string kText = "Hej! Vad g\xF6r du h\xE4r s\xE5 sent, Anna?";  // 37 characters
+const std::string kText = "Hej! Vad g\xF6r du h\xE4r s\xE5 sent, Anna? Ja";  // 37 characters
 
 class Screen {
 public:

@@ -100,6 +100,7 @@ private:
     Translator* translator = nullptr;
     uint32_t rawColors[256];
 
+    FT_MemoryRec_ freeTypeMemory{};
     FT_Library library = nullptr;
     FTC_Manager cacheManager = nullptr;
     FTC_SBitCache sbitCache = nullptr;

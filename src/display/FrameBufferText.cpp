@@ -3,7 +3,11 @@
 // current drawing target, with kerning and a slant switched by markers.
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
+
+#include <ft2build.h>
+#include FT_MODULE_H
 
 #include "app/Log.h"
 #include "config/Translator.h"
@@ -42,7 +46,20 @@ FT_Error FrameBufferDevice::FTC_Face_Requester(FTC_FaceID faceId, FT_Library lib
 }
 
 int FrameBufferDevice::SetUpFreeType() {
-    FT_Error error = FT_Init_FreeType(&library);
+    // The library is built as FT_Init_FreeType builds it, but on a zeroing
+    // allocator: FTC_Manager_New of the FreeType at hand leaves the cache's
+    // weight counter uninitialised, and a garbage weight makes the cache
+    // throw away every glyph it holds at each new one, so every character
+    // would be rendered again at every draw. No FREETYPE_PROPERTIES either:
+    // the daemon reads no environment.
+    freeTypeMemory.user = nullptr;
+    freeTypeMemory.alloc = [](FT_Memory, long size) -> void* { return std::calloc(1, size_t(size)); };
+    freeTypeMemory.free = [](FT_Memory, void* block) { std::free(block); };
+    freeTypeMemory.realloc = [](FT_Memory, long, long size, void* block) -> void* {
+        return std::realloc(block, size_t(size));
+    };
+    FT_Error error = FT_New_Library(&freeTypeMemory, &library);
+    if (!error) FT_Add_Default_Modules(library);
     if (error) {
         eDebug("FT_Init_FreeType failed with Errorcode 0x%.2X", static_cast<unsigned>(error));
         library = nullptr;
@@ -86,7 +103,7 @@ int FrameBufferDevice::SetUpFreeType() {
 
 void FrameBufferDevice::TearDownFreeType() {
     if (cacheManager) FTC_Manager_Done(cacheManager);  // also ends the caches and the face
-    if (library) FT_Done_FreeType(library);
+    if (library) FT_Done_Library(library);
     cacheManager = nullptr;
     sbitCache = nullptr;
     library = nullptr;
