@@ -15,12 +15,15 @@ namespace {
 constexpr int kLineWidth = 720;
 constexpr unsigned char kPixelBase = 0xF0;
 // The 2-bit entries are translated through this table into 4-bit entries.
-constexpr unsigned char kDefaultMap2to4[4] = {0, 8, 7, 15};
+// EN 300 743 §10.4 gives the default: '01' is entry 7 and '10' entry 8 (a
+// table with those two swapped shows a 2-bit object's two middle colours
+// the wrong way round).
+constexpr unsigned char kDefaultMap2to4[4] = {0, 7, 8, 15};
 
 // Decoder state shared by every object: only the PES delivery thread
 // decodes, one sub-block at a time.
 unsigned char lineBuffer[kLineWidth];
-unsigned char mapTable2to4[4] = {0, 8, 7, 15};
+unsigned char mapTable2to4[4] = {0, 7, 8, 15};
 
 // Writes a run of `count` pixels; what would fall at column 720 or beyond is dropped.
 void put_pixels(int& column, int count, int value) {

@@ -27,12 +27,12 @@ TEST_F(PixelDataTest, TwoBitStringsGoThroughTheMapTableUntilTheLineEnds) {
                               .String2({{1, 1}})
                               .EndOfLine();
     Feed(Object(top, PixelData().EndOfLine()));
-    // Default map 0, 8, 7, 15.
-    EXPECT_EQ(Row(0)[0], 0xF8);
-    EXPECT_EQ(Row(0)[1], 0xF7);
+    // Default map of EN 300 743 §10.4: 0, 7, 8, 15.
+    EXPECT_EQ(Row(0)[0], 0xF7);
+    EXPECT_EQ(Row(0)[1], 0xF8);
     EXPECT_EQ(Row(0)[2], 0xFF);
     EXPECT_EQ(Row(0)[3], 0xF0);
-    EXPECT_EQ(Row(0)[16], 0xF8);
+    EXPECT_EQ(Row(0)[16], 0xF7);
     EXPECT_EQ(Row(0)[46], 0xFF);
     EXPECT_EQ(Row(0)[47], 0);
     // The received map, codes 0 and runs included.
@@ -40,7 +40,7 @@ TEST_F(PixelDataTest, TwoBitStringsGoThroughTheMapTableUntilTheLineEnds) {
     EXPECT_EQ(Row(2)[3], 0xF2);
     EXPECT_EQ(Row(2)[4], 0xF4);
     // The next line is back on the default.
-    EXPECT_EQ(Row(4)[0], 0xF8);
+    EXPECT_EQ(Row(4)[0], 0xF7);
 }
 
 TEST_F(PixelDataTest, FourAndEightBitStrings) {
