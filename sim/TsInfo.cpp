@@ -3,65 +3,16 @@
 #include <fstream>
 #include <map>
 
+#include "SectionAssembler.h"
 #include "demux/ByteReader.h"
 #include "platform/Constants.h"
 
 namespace {
 
-// ISO/IEC 13818-1 Annex A CRC-32 (polynomial 0x04C11DB7, no reflection).
-uint32_t Crc32(const uint8_t* data, size_t size) {
-    uint32_t crc = 0xFFFFFFFF;
-    for (size_t i = 0; i < size; ++i) {
-        crc ^= uint32_t(data[i]) << 24;
-        for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x80000000) ? (crc << 1) ^ 0x04C11DB7 : crc << 1;
-    }
-    return crc;
-}
-
 bool IsVideo(int type) { return type == 0x01 || type == 0x02 || type == 0x1B || type == 0x24; }
 bool IsAudio(int type) {
     return type == 0x03 || type == 0x04 || type == 0x0F || type == 0x11 || type == 0x81;
 }
-
-// Collects the sections of the PIDs it is asked about (ISO/IEC 13818-1
-// §2.4.4: pointer_field on payload unit start, sections back to back).
-class SectionCollector {
-public:
-    template <typename F>
-    void Feed(int pid, bool unitStart, ByteReader payload, F onSection) {
-        std::vector<uint8_t>& buf = partial_[pid];
-        if (unitStart) {
-            uint8_t pointer = payload.U8();
-            if (!buf.empty()) {
-                ByteReader tail = payload.Sub(pointer);
-                buf.insert(buf.end(), tail.Current(), tail.Current() + tail.Size());
-                Drain(pid, buf, onSection);
-            } else {
-                payload.Skip(pointer);
-            }
-            if (!payload.Ok()) return;
-            buf.assign(payload.Current(), payload.Current() + payload.Remaining());
-        } else if (!buf.empty()) {
-            buf.insert(buf.end(), payload.Current(), payload.Current() + payload.Remaining());
-        }
-        Drain(pid, buf, onSection);
-    }
-
-private:
-    template <typename F>
-    void Drain(int pid, std::vector<uint8_t>& buf, F onSection) {
-        while (buf.size() >= 3 && buf[0] != 0xFF) {
-            size_t total = 3 + (((buf[1] << 8) | buf[2]) & 0xFFF);
-            if (buf.size() < total) return;
-            std::vector<uint8_t> section(buf.begin(), buf.begin() + total);
-            buf.erase(buf.begin(), buf.begin() + total);
-            if (total >= 7 && Crc32(section.data(), section.size()) == 0) onSection(pid, section);
-        }
-        if (!buf.empty() && buf[0] == 0xFF) buf.clear();
-    }
-
-    std::map<int, std::vector<uint8_t>> partial_;
-};
 
 }  // namespace
 
@@ -107,28 +58,23 @@ bool TsInfo::Load(const std::string& path, std::string& error) {
         error = "cannot open " + path;
         return false;
     }
-    SectionCollector collector;
+    std::map<int, SectionAssembler> assemblers;
     uint8_t packet[ids::kTsPacketSize];
     size_t bad = 0;
     while (in.read(reinterpret_cast<char*>(packet), sizeof packet)) {
         ++packets_;
-        if (packet[0] != ids::kTsSyncByte) {
+        TsPacketInfo info;
+        if (!ParseTsPacket(packet, info)) {
             ++bad;
             continue;
         }
-        ByteReader r(packet, sizeof packet);
-        r.U8();
-        uint16_t word = r.U16();
-        int pid = word & 0x1FFF;
-        bool unitStart = word & 0x4000;
-        uint8_t flags = r.U8();
-        if (flags & 0x20) r.Skip(r.U8());
-        if (!(flags & 0x10) || !r.Ok()) continue;
-        bool wanted = pid == ids::kPidPAT;
-        for (const TsService& s : services_) wanted = wanted || s.pmtPid == pid;
+        bool wanted = info.pid == ids::kPidPAT;
+        for (const TsService& s : services_) wanted = wanted || s.pmtPid == info.pid;
         if (!wanted) continue;
-        collector.Feed(pid, unitStart, r.Sub(r.Remaining()),
-                       [this](int p, const std::vector<uint8_t>& section) { OnSection(p, section); });
+        assemblers[info.pid].Feed(info, [this, &info](const uint8_t* section, size_t size) {
+            if (size >= 7 && SectionCrc32(section, size) == 0)
+                OnSection(info.pid, std::vector<uint8_t>(section, section + size));
+        });
     }
     if (packets_ == 0 || bad * 2 > packets_) {
         error = path + " is not an MPEG transport stream (188-byte packets with sync byte 0x47)";
