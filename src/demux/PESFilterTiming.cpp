@@ -145,7 +145,11 @@ void PESFilter::releaseDue(int64_t stc, bool clockRead) {
             // Beyond half a clock period a stamp cannot be told from the past.
             if (ticks >= kHalfPeriod) ticks = kHalfPeriod - 1;
             syncAt = stc + ticks;
-            syncSpan = ticks > 0 ? ticks : 0;
+            // The reader loop checks the call-back against the clock read
+            // at the top of its pass, a little before `stc`: a second of
+            // slack keeps that reading from passing for a jump back, which
+            // would clear the subtitle as soon as it is drawn.
+            syncSpan = ticks > 0 ? ticks + kTicksPerSecond : 0;
         } else {
             syncAt = 0;
             syncSpan = 0;
