@@ -255,12 +255,27 @@ bool EmulatedFrameBuffer::TailIntact() const {
 }
 
 bool EmulatedFrameBuffer::WritePng(const std::string& path) const {
+    return WriteRgbPng(path, kScreenWidth, kScreenHeight,
+                       ComposeRgb(view_, memoryBytes_, config_.bitsPerPixel, config_.lineLength));
+}
+
+std::vector<uint8_t> EmulatedFrameBuffer::ComposeRgb(const uint8_t* memory, size_t bytes, int bitsPerPixel,
+                                                     int lineLength) {
+    const int bpp = bitsPerPixel == 32 ? 4 : 1;
     std::vector<uint8_t> rgb(size_t(kScreenWidth) * kScreenHeight * 3);
-    int columns = std::min(kScreenWidth, config_.lineLength / BytesPerPixel());
-    int lines = VisibleLines();
+    int columns = lineLength > 0 ? std::min(kScreenWidth, lineLength / bpp) : 0;
+    int lines = lineLength > 0 ? int(std::min<size_t>(kScreenHeight, bytes / size_t(lineLength))) : 0;
+    if (!memory) columns = lines = 0;
     for (int y = 0; y < kScreenHeight; ++y) {
         for (int x = 0; x < kScreenWidth; ++x) {
-            uint32_t argb = (x < columns && y < lines) ? Argb(x, y) : 0;
+            uint32_t argb = 0;
+            if (x < columns && y < lines) {
+                const uint8_t* at = memory + size_t(y) * lineLength + size_t(x) * bpp;
+                if (bpp == 4)
+                    std::memcpy(&argb, at, 4);
+                else
+                    argb = PaletteArgb(*at);
+            }
             unsigned alpha = argb >> 24;
             uint8_t* out = &rgb[(size_t(y) * kScreenWidth + x) * 3];
             for (int c = 0; c < 3; ++c) {
@@ -269,5 +284,5 @@ bool EmulatedFrameBuffer::WritePng(const std::string& path) const {
             }
         }
     }
-    return WriteRgbPng(path, kScreenWidth, kScreenHeight, rgb);
+    return rgb;
 }

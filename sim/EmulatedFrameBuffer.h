@@ -105,6 +105,11 @@ public:
 
     // The 720 x 576 screen as it is now, as a PNG.
     bool WritePng(const std::string& path) const;
+    // A screen memory of `bytes` bytes (`lineLength` bytes a line) as the
+    // viewer sees it: 720 x 576 RGB, 3 bytes a pixel, over the backdrop.
+    // Lets a copy taken at a blit be written later, off the daemon's path.
+    static std::vector<uint8_t> ComposeRgb(const uint8_t* memory, size_t bytes, int bitsPerPixel,
+                                           int lineLength);
 
 private:
     int BytesPerPixel() const { return config_.bitsPerPixel == 32 ? 4 : 1; }

@@ -45,7 +45,7 @@ Report::~Report() {
 bool Report::Open() {
     timeline_ = fopen((outDir_ + "/timeline.tsv").c_str(), "w");
     if (!timeline_) return false;
-    fputs("stream_ms\tblit\tfirst_row\tlast_row\tpng\ttext\n", timeline_);
+    fputs("stream_ms\tblit\tfirst_row\tlast_row\tpng\ttext\tlog_bytes\n", timeline_);
     fflush(timeline_);
     return true;
 }
@@ -55,8 +55,8 @@ void Report::Add(const ScreenChange& change) {
     if (!timeline_) return;
     std::string text;
     for (size_t i = 0; i < change.lines.size(); ++i) text += (i ? " | " : "") + TsvField(change.lines[i]);
-    fprintf(timeline_, "%lld\t%d\t%d\t%d\t%s\t%s\n", (long long)change.streamMs, change.blit, change.firstRow,
-            change.lastRow, change.png.c_str(), text.c_str());
+    fprintf(timeline_, "%lld\t%d\t%d\t%d\t%s\t%s\t%lld\n", (long long)change.streamMs, change.blit, change.firstRow,
+            change.lastRow, change.png.c_str(), text.c_str(), (long long)change.logBytes);
     fflush(timeline_);
 }
 

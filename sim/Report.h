@@ -15,6 +15,7 @@ struct ScreenChange {
     int lastRow = 0;
     std::string png;             // file name inside screens/
     std::vector<std::string> lines;  // Teletext lines drawn for this change
+    int64_t logBytes = 0;        // size of log.txt at the blit: lines the screen up with the log
 };
 
 class Report {

@@ -58,10 +58,17 @@ const char* SimOptions::Usage() {
            "                       clock scale together (default 20)\n"
            "  --loop               replay the stream over and over\n"
            "  --duration SECONDS   stop after that much stream time\n"
+           "  --raw                also write screens/screen-NNNNN.raw beside each PNG: the\n"
+           "                       screen memory at that blit, 720x576 pixels row by row,\n"
+           "                       4 bytes (0xAARRGGBB, little-endian) or 1 byte (palette\n"
+           "                       index) a pixel, for pixel comparisons\n"
            "  --quiet              no progress lines\n"
            "  --help               this text\n"
-           "Output in DIR: log.txt (the daemon's log), screens/NNNNNN.png (the 720x576 screen\n"
-           "after each blit that changed it), timeline.tsv, index.html.\n";
+           "Output in DIR: log.txt (the daemon's log), screens/screen-NNNNN.png (the 720x576\n"
+           "screen after each blit that changed it, NNNNN the blit's number), timeline.tsv\n"
+           "(stream time of each such blit in ms, blit, changed rows, PNG, Teletext lines,\n"
+           "size of log.txt at the blit),\n"
+           "index.html.\n";
 }
 
 bool SimOptions::Parse(int argc, char** argv, std::string& error) {
@@ -84,6 +91,8 @@ bool SimOptions::Parse(int argc, char** argv, std::string& error) {
             loop = true;
         } else if (arg == "--quiet") {
             quiet = true;
+        } else if (arg == "--raw") {
+            raw = true;
         } else if (arg == "--ts") {
             if (!value(ts)) return false;
         } else if (arg == "--out") {

@@ -28,6 +28,7 @@ struct SimOptions {
     bool loop = false;
     double duration = 0;  // stream seconds; 0: until the stream ends
     bool quiet = false;
+    bool raw = false;  // also write each changed screen's raw memory
     bool help = false;
 
     static constexpr double kDefaultSpeed = 20.0;

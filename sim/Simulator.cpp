@@ -15,6 +15,7 @@
 #include "EmulatedFrameBuffer.h"
 #include "FrontEnd.h"
 #include "Report.h"
+#include "ScreenWriter.h"
 #include "SimBackend.h"
 #include "SimClock.h"
 #include "TsInfo.h"
@@ -89,6 +90,8 @@ public:
         if (fd_ >= 0) close(fd_);
         if (reader_ >= 0) close(reader_);
     }
+    // Bytes logged up to the last call of Fresh.
+    int64_t Offset() const { return int64_t(offset_); }
     // What was logged since the last call.
     std::string Fresh() {
         std::string text;
@@ -187,8 +190,11 @@ int Simulator::Run() {
     FrameBufferConfig config;
     config.bitsPerPixel = options_.bpp;
     config.lineLength = options_.stride;
-    config.pngFolder = options_.out + "/screens";
     EmulatedFrameBuffer framebuffer(config);
+    // Screens are written off the daemon's path: a blit costs it a copy of
+    // the rows that changed.
+    ScreenWriter screens(options_.out + "/screens", options_.raw, framebuffer.BitsPerPixel(),
+                         framebuffer.LineLength(), framebuffer.MemoryBytes());
     Report report(options_.out);
     if (!report.Open()) {
         fprintf(stderr, "tekod-sim: cannot write %s/timeline.tsv\n", options_.out.c_str());
@@ -207,11 +213,15 @@ int Simulator::Run() {
         return 2;
     }
     size_t lines = 0;
+    // Runs inside the daemon's FBIO_BLIT, so the screen memory holds still.
     framebuffer.SetBlitObserver([&](const EmulatedFrameBuffer::BlitEvent& event) {
+        const int64_t at = streamMicros();
         std::vector<std::string> drawn = Report::SubtitleLines(log.Fresh());
         if (event.firstRow < 0) return;
+        screens.Add(event.number, framebuffer.Memory(), event.firstRow, event.lastRow);
         lines += drawn.size();
-        report.Add({streamMicros() / 1000, event.number, event.firstRow, event.lastRow, Basename(event.png), drawn});
+        report.Add({at / 1000, event.number, event.firstRow, event.lastRow, ScreenWriter::PngName(event.number), drawn,
+                    log.Offset()});
     });
 
     FrontEnd frontEnd(root_, info, options_.aspect, options_.playback);
@@ -261,6 +271,10 @@ int Simulator::Run() {
     }
     platform::Install(nullptr);
     replay.Stop();
+    screens.Finish();
+    if (screens.Failures() > 0)
+        fprintf(stderr, "tekod-sim: %d screens could not be written to %s/screens\n", screens.Failures(),
+                options_.out.c_str());
 
     const double realSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart).count();
@@ -270,8 +284,12 @@ int Simulator::Run() {
            streamSeconds, realSeconds, realSeconds > 0 ? streamSeconds / realSeconds : 0.0, framebuffer.Blits(),
            report.Changes().size(), lines);
     if (streamSeconds > 0) {
-        printf("tekod-sim: resident memory %ld KiB (%+ld KiB while the daemon ran), CPU %.2f s per minute of stream\n",
-               ResidentKiB(), ResidentKiB() - rssBefore, (CpuSeconds() - cpuBefore) * 60.0 / streamSeconds);
+        // The screen files are the simulator's work, not the daemon's.
+        const double cpu = CpuSeconds() - cpuBefore - screens.CpuSeconds();
+        printf("tekod-sim: resident memory %ld KiB (%+ld KiB while the daemon ran), CPU %.2f s per minute of stream "
+               "(%.2f s more writing the screens)\n",
+               ResidentKiB(), ResidentKiB() - rssBefore, cpu * 60.0 / streamSeconds,
+               screens.CpuSeconds() * 60.0 / streamSeconds);
     }
     printf("tekod-sim: screens in %s/screens, index page %s/index.html, log %s/log.txt\n", options_.out.c_str(),
            options_.out.c_str(), options_.out.c_str());
