@@ -1,0 +1,328 @@
+// Every stream of the table, replayed by tekod-sim at 32 and 8 bits per
+// pixel: the subtitles a viewer sees, when they appear against the arrival
+// of their packets in the replay, and what is drawn against the reference
+// decoders (FFmpeg for DVB subtitles, libzvbi for Teletext).
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sstream>
+
+#include "E2eTest.h"
+#include "config/Translator.h"
+#include "platform/Paths.h"
+#include "support/DvbReference.h"
+#include "support/TempRoot.h"
+#include "support/ZvbiReference.h"
+
+namespace e2e {
+namespace {
+
+using dvbref::Screen;
+
+struct SimRunOf {
+    Played played;
+    SimResult sim;
+    std::vector<Screen> screens;  // after each change
+    std::vector<int> ink;
+    size_t firstPes = 0;  // the first PES that reaches the daemon's filter
+};
+
+std::string Hex(int v) {
+    char b[16];
+    snprintf(b, sizeof b, "%x", v);
+    return b;
+}
+
+// ---- DVB subtitles -------------------------------------------------------
+
+// The daemon's client logs each packet it receives; the log size of each
+// change tells which packet it drew. The client receives every 0xBD packet
+// from its start to the end of the stream, so the count in the log tells
+// which was its first.
+struct Received {
+    std::vector<size_t> pes;     // index in played.pes of each packet received, in order
+    std::vector<int64_t> at;     // log offset of its "RECEIVE PES START"
+};
+
+Received ReceivedPes(const SimRunOf& run) {
+    Received r;
+    std::vector<size_t> bd;
+    for (size_t k = 0; k < run.played.pes.size(); ++k)
+        if (run.played.pes[k].bytes[3] == 0xBD) bd.push_back(k);
+    const std::string mark = "TEKO: --------- RECEIVE PES START ---------\n";
+    for (size_t at = run.sim.log.find(mark); at != std::string::npos; at = run.sim.log.find(mark, at + 1))
+        r.at.push_back(int64_t(at));
+    EXPECT_LE(r.at.size(), bd.size()) << "the client received more packets than the stream carries";
+    const size_t first = bd.size() - std::min(bd.size(), r.at.size());
+    for (size_t n = 0; n < r.at.size() && first + n < bd.size(); ++n) r.pes.push_back(bd[first + n]);
+    r.at.resize(r.pes.size());
+    return r;
+}
+
+bool UsesDefaultColours(const std::vector<Pes>& pes, size_t first, size_t k);
+
+void CheckDvb(const StreamCase& c, SimRunOf& run, int bpp) {
+    const auto& pes = run.played.pes;
+    const Received received = ReceivedPes(run);
+    run.firstPes = received.pes.empty() ? pes.size() : received.pes.front();
+    // The screen after each packet: the last change it made, else as before.
+    std::vector<int> lastOwned(pes.size(), -1);
+    for (size_t j = 0; j < run.sim.changes.size(); ++j) {
+        const Change& change = run.sim.changes[j];
+        if (change.ms * 1000 > run.played.durationUs) continue;  // the daemon's way out
+        size_t n = 0;
+        while (n < received.at.size() && received.at[n] < change.logBytes) ++n;
+        ASSERT_GT(n, 0u) << "change at " << change.ms << " ms comes before any subtitle packet";
+        const size_t k = received.pes[n - 1];
+        lastOwned[k] = int(j);
+        if (run.ink[j] == 0) continue;  // clears, and time-outs that fall due at later data
+        const int64_t late = change.ms - pes[k].lastUs / 1000;
+        EXPECT_GE(late, -1) << "drawn at " << change.ms << " ms, before its packet arrived";
+        EXPECT_LE(late, kAppearMs) << "drawn " << late << " ms after its packet arrived at " << pes[k].lastUs / 1000
+                                   << " ms";
+    }
+    std::vector<int> screenAfter(pes.size(), -1);
+    int current = -1, shown = 0;
+    for (size_t k = 0; k < pes.size(); ++k) {
+        if (lastOwned[k] >= 0) {
+            current = lastOwned[k];
+            shown += run.ink[size_t(current)] > 0;
+        }
+        screenAfter[k] = current;
+    }
+    EXPECT_EQ(shown, c.subtitles) << "display sets after which a subtitle showed";
+    if (!c.reference) {
+        printf("[ e2e ] %s %d bpp: %d subtitles shown\n", c.name, bpp, shown);
+        return;
+    }
+
+    dvbref::FfmpegDecoder ffmpeg;
+    ASSERT_TRUE(ffmpeg.Ok());
+    const Screen empty(size_t(dvbref::kWidth) * dvbref::kHeight, 0);
+    int outputs = 0, matched = 0, maxDiff = 0, defaults = 0;
+    std::string firstMismatch;
+    for (size_t k = run.firstPes; k < pes.size(); ++k) {
+        Screen reference;
+        if (!ffmpeg.Decode(pes[k].bytes.data(), pes[k].bytes.size(), reference)) continue;
+        ++outputs;
+        const Screen& ours = screenAfter[k] >= 0 ? run.screens[size_t(screenAfter[k])] : empty;
+        std::string diff;
+        if (bpp == 32 && UsesDefaultColours(pes, run.firstPes, k)) {
+            ++defaults;
+            Screen visible = reference;
+            for (size_t i = 0; i < visible.size(); ++i) visible[i] = (visible[i] >> 24) ? 0xFF000000u : 0;
+            Screen oursVisible = ours;
+            for (size_t i = 0; i < oursVisible.size(); ++i) oursVisible[i] = (oursVisible[i] >> 24) ? 0xFF000000u : 0;
+            diff = dvbref::Compare(oursVisible, visible, bpp, nullptr);
+        } else {
+            diff = dvbref::Compare(ours, reference, bpp, &maxDiff);
+        }
+        matched += diff.empty();
+        if (!diff.empty() && firstMismatch.empty() && getenv("E2E_KEEP")) {
+            FILE* f = fopen((run.sim.dir + "/reference-" + std::to_string(k) + ".raw").c_str(), "wb");
+            if (f) fwrite(reference.data(), 4, reference.size(), f), fclose(f);
+        }
+        if (!diff.empty() && firstMismatch.empty())
+            firstMismatch = "PES " + std::to_string(k) + " at " + std::to_string(pes[k].lastUs / 1000) + " ms: " + diff;
+    }
+    printf("[ e2e ] %s %d bpp: %d subtitles shown, %d of %d FFmpeg display sets matched%s\n", c.name, bpp, shown,
+           matched, outputs,
+           bpp == 32 ? (" (" + std::to_string(defaults) + " in default colours), largest colour difference " +
+                        std::to_string(maxDiff))
+                           .c_str()
+                     : "");
+    EXPECT_GT(outputs, 0);
+    EXPECT_EQ(matched, outputs) << firstMismatch;
+}
+
+// True when a region that the display set in `pes[k]` places uses a CLUT
+// that no packet from `first` to `k` defined (a capture that starts
+// mid-stream): both decoders then fall back on default colours, which
+// differ, so only what is visible is compared.
+bool UsesDefaultColours(const std::vector<Pes>& pes, size_t first, size_t k) {
+    std::vector<bool> defined(256, false);
+    std::vector<int> used;
+    for (size_t n = first; n <= k; ++n) {
+        const std::vector<uint8_t>& p = pes[n].bytes;
+        if (p.size() < 9 || p[3] != 0xBD) continue;
+        // EN 300 743 §7.2: sync byte, type, page id, length, body.
+        for (size_t at = 9 + size_t(p[8]) + 2; at + 6 <= p.size() && p[at] == 0x0F;) {
+            const size_t length = size_t(p[at + 4]) << 8 | p[at + 5];
+            const uint8_t* body = &p[at + 6];
+            if (at + 6 + length > p.size()) break;
+            if (p[at + 1] == 0x12 && length >= 1) defined[body[0]] = true;         // CLUT definition
+            if (p[at + 1] == 0x11 && length >= 8 && n == k) used.push_back(body[7]);  // region's CLUT_id
+            at += 6 + length;
+        }
+    }
+    for (int clut : used)
+        if (!defined[size_t(clut)]) return true;
+    return false;
+}
+
+// ---- Teletext ------------------------------------------------------------
+
+struct OurPage {
+    int64_t ms = -1;  // when its first line was drawn
+    std::vector<ttxref::Line> lines;
+};
+
+// The pages drawn, from the "Subtitle@row:text" lines of the log, in the
+// page's language, with the time of the change that drew their first line.
+std::vector<OurPage> OurPages(const SimRunOf& run, const std::string& language) {
+    TempRoot root;
+    root.Write(paths::kTranslation, ReadText(TEKO_SOURCE_DIR "/data/TEKO.translation"));
+    Translator translator;
+    testing::internal::CaptureStderr();
+    translator.SelectCountryCode(language);
+    // The n-th line logged is drawn by the change that lists it.
+    std::vector<int64_t> lineTimes;
+    for (const Change& change : run.sim.changes) {
+        if (change.text.empty()) continue;
+        for (size_t from = 0;;) {
+            lineTimes.push_back(change.ms);
+            size_t bar = change.text.find(" | ", from);
+            if (bar == std::string::npos) break;
+            from = bar + 3;
+        }
+    }
+    std::vector<OurPage> pages;
+    std::istringstream log(run.sim.log);
+    std::string line;
+    const std::string mark = "TEKO: Subtitle@";
+    bool open = false;
+    size_t n = 0;
+    while (std::getline(log, line)) {
+        if (line.compare(0, mark.size(), mark) != 0 || line == "TEKO: Subtitle@RenderText.") {
+            if (line.find("CLEAR") != std::string::npos) open = false;
+            continue;
+        }
+        const size_t colon = line.find(':', mark.size());
+        const int row = atoi(line.c_str() + mark.size());
+        std::string utf8;
+        for (size_t k = colon + 1; k < line.size(); ++k) {
+            unsigned long code = (unsigned char)line[k];
+            ttxref::AppendUtf8(utf8, translator.Translate(code));
+        }
+        if (!open || pages.back().lines.empty() || row <= pages.back().lines.back().row) {
+            pages.push_back(OurPage());
+            pages.back().ms = n < lineTimes.size() ? lineTimes[n] : -1;
+            open = true;
+        }
+        pages.back().lines.push_back({row, ttxref::Normalise(utf8)});
+        ++n;
+    }
+    testing::internal::GetCapturedStderr();
+    return pages;
+}
+
+std::string Describe(const std::vector<ttxref::Line>& lines) {
+    std::string s;
+    for (const auto& l : lines) s += "  " + std::to_string(l.row) + ": " + l.text + "\n";
+    return s;
+}
+
+void CheckTeletext(const StreamCase& c, SimRunOf& run, int bpp) {
+    // The daemon's filter starts once it has read the service's PMT.
+    while (run.firstPes < run.played.pes.size() && run.played.pes[run.firstPes].firstUs <= run.played.pmtUs)
+        ++run.firstPes;
+    const std::vector<OurPage> ours = OurPages(run, c.language);
+    EXPECT_EQ(int(ours.size()), c.subtitles) << "pages drawn";
+    // Erase headers clear the drawn band before the next page; without the
+    // erase bit a page is drawn over the last one.
+    for (size_t i = 1; i < ours.size(); ++i) {
+        bool cleared = false;
+        for (size_t j = 0; j < run.sim.changes.size(); ++j)
+            if (run.sim.changes[j].ms >= ours[i - 1].ms && run.sim.changes[j].ms < ours[i].ms && run.ink[j] == 0)
+                cleared = true;
+        EXPECT_EQ(cleared, c.erase) << "between the pages drawn at " << ours[i - 1].ms << " and " << ours[i].ms << " ms";
+    }
+    if (!c.reference) {
+        for (size_t j = 0; j < run.ink.size(); ++j) EXPECT_EQ(run.ink[j], 0) << "change " << j;
+        return;
+    }
+    if (!ttxref::Available()) {
+        printf("[ e2e ] %s: libzvbi is not installed, pages not compared\n", c.name);
+        return;
+    }
+    std::vector<std::vector<uint8_t>> packets;
+    for (size_t k = run.firstPes; k < run.played.pes.size(); ++k) packets.push_back(run.played.pes[k].bytes);
+    const std::vector<ttxref::Page> theirs = ttxref::ZvbiPages(packets, c.page);
+    int matched = 0;
+    for (size_t i = 0; i < std::max(ours.size(), theirs.size()); ++i) {
+        const std::vector<ttxref::Line> none;
+        const auto& a = i < ours.size() ? ours[i].lines : none;
+        const auto& b = i < theirs.size() ? theirs[i].lines : none;
+        EXPECT_EQ(a, b) << "page #" << i << "\nours:\n" << Describe(a) << "libzvbi:\n" << Describe(b);
+        matched += a == b;
+        if (i < ours.size() && i < theirs.size()) {
+            // libzvbi completes a page a few packets after the header that
+            // completes it for the daemon, so this bounds how late the page
+            // came, not how early.
+            const int64_t arrived = run.played.pes[run.firstPes + theirs[i].pes].lastUs / 1000;
+            EXPECT_LE(ours[i].ms - arrived, kAppearMs) << "page #" << i << " drawn late";
+        }
+    }
+    printf("[ e2e ] %s %d bpp: %zu pages drawn, %d of %zu libzvbi pages matched\n", c.name, bpp, ours.size(), matched,
+           theirs.size());
+}
+
+// ---- The table -----------------------------------------------------------
+
+class SampleRun : public ::testing::TestWithParam<std::tuple<size_t, int>> {};
+
+TEST_P(SampleRun, ShowsTheReferenceSubtitlesWhenTheirPacketsArrive) {
+    const StreamCase& c = Cases()[std::get<0>(GetParam())];
+    const int bpp = std::get<1>(GetParam());
+    if (SourcePath(c).empty()) GTEST_SKIP() << c.file << " is not in the samples";
+    TempDir tmp;
+    SimRunOf run;
+    std::string error;
+    ASSERT_TRUE(Prepare(c, tmp.Path(), run.played, error)) << error;
+    const std::string out = tmp.Path() + "/out";
+    run.sim = RunSim(RunArgs(run.played.path, out, WriteConfig(tmp.Path(), c.language), c.service, bpp), out);
+    ASSERT_EQ(run.sim.status, 0) << run.sim.err;
+    printf("[ e2e ] %s %d bpp: %s", c.name, bpp, run.sim.out.substr(0, run.sim.out.find('\n') + 1).c_str());
+    for (const Change& change : run.sim.changes) {
+        run.screens.push_back(ReadScreen(out, change, bpp));
+        ASSERT_FALSE(run.screens.back().empty()) << change.png;
+        run.ink.push_back(dvbref::Ink(run.screens.back(), bpp));
+    }
+    if (getenv("E2E_DEBUG")) {
+        for (size_t k = 0; k < run.played.pes.size(); ++k)
+            printf("PES %zu first %lld last %lld size %zu id %x\n", k, (long long)run.played.pes[k].firstUs / 1000,
+                   (long long)run.played.pes[k].lastUs / 1000, run.played.pes[k].bytes.size(), run.played.pes[k].bytes[3]);
+        for (size_t j = 0; j < run.sim.changes.size(); ++j)
+            printf("CHANGE %lld rows %d-%d ink %d %s\n", (long long)run.sim.changes[j].ms, run.sim.changes[j].firstRow,
+                   run.sim.changes[j].lastRow, run.ink[j], run.sim.changes[j].text.c_str());
+    }
+    if (std::string(c.name) == "tsduck_143_fuzzed") {
+        // Every PMT fails its CRC: the daemon keeps trying and shows nothing.
+        EXPECT_NE(run.sim.log.find("Failed to GetAllPIDs()...try again."), std::string::npos);
+        EXPECT_EQ(run.sim.log.find("Start "), std::string::npos);
+        EXPECT_TRUE(run.sim.changes.empty());
+        return;
+    }
+    // On the way out decoding stops before the display goes: nothing stays.
+    if (!run.ink.empty()) {
+        EXPECT_EQ(run.ink.back(), 0) << "the screen when the daemon ended";
+    }
+    const std::string start = c.kind == Kind::kDvb ? "Start DVB Subtile: PID=" + Hex(c.pid)
+                                                   : "Start TXT Subtile: PID=" + Hex(c.pid) + ", PAGE=" + Hex(c.page);
+    EXPECT_NE(run.sim.log.find(start + "\n"), std::string::npos) << start;
+    if (c.kind == Kind::kDvb)
+        CheckDvb(c, run, bpp);
+    else
+        CheckTeletext(c, run, bpp);
+}
+
+std::string Name(const ::testing::TestParamInfo<std::tuple<size_t, int>>& info) {
+    return std::string(Cases()[std::get<0>(info.param)].name) + "_" + std::to_string(std::get<1>(info.param)) + "bpp";
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams, SampleRun,
+                         ::testing::Combine(::testing::Range(size_t(0), Cases().size()), ::testing::Values(32, 8)),
+                         Name);
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,44 @@
+// Runs the tekod-sim program as a separate process and reads what it wrote:
+// its exit status and standard streams, DIR/timeline.tsv, DIR/log.txt and
+// the raw screens of --raw.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "support/DvbReference.h"
+
+namespace e2e {
+
+struct Change {
+    int64_t ms = 0;  // stream time of the blit
+    int blit = 0;
+    int firstRow = 0, lastRow = 0;
+    std::string png;
+    std::string text;  // Teletext lines, " | " between them
+    int64_t logBytes = 0;  // size of log.txt at the blit
+};
+
+struct SimResult {
+    int status = -1;
+    std::string out, err;  // standard output and error
+    std::string dir;
+    std::vector<Change> changes;
+    std::string log;
+    bool Ran() const { return status == 0; }
+};
+
+// The tekod-sim program of this build.
+std::string SimBinary();
+// Runs tekod-sim with `args`; when `outDir` is not empty it is --out and
+// its timeline and log are read afterwards.
+SimResult RunSim(const std::vector<std::string>& args, const std::string& outDir);
+// The raw screen of a change (--raw), 720 x 576 pixels; empty if absent.
+dvbref::Screen ReadScreen(const std::string& dir, const Change& change, int bitsPerPixel);
+// Removes a folder and everything under it.
+void RemoveTree(const std::string& dir);
+std::string ReadText(const std::string& path);
+bool WriteText(const std::string& path, const std::string& text);
+
+}  // namespace e2e

@@ -1,0 +1,145 @@
+#include "Streams.h"
+
+#include <cstdio>
+
+#include "SimClock.h"
+#include "TsInfo.h"
+#include "TsReplay.h"
+#include "support/DvbSubSamples.h"
+
+namespace e2e {
+
+const std::vector<StreamCase>& Cases() {
+    // Counts from the samples' README (FFmpeg and libzvbi decodes).
+    static const std::vector<StreamCase> cases = {
+        {"demo_dvb", "demo.ts", -1, Kind::kDvb, 1, "fre", 0x29, 2, 10, true, false, {}},
+        {"demo_teletext", "demo.ts", -1, Kind::kTeletext, 2, "fre", 0x42C, 0x889, 9, true, true, {}},
+        {"tsduck_012_fr", "tsduck-test-012.ts", -1, Kind::kTeletext, 4006, "fre", 0x42C, 0x889, 9, true, true, {}},
+        // The first of the capture's 4 roll-up steps comes before its PMT.
+        {"tsduck_108_rai2", "tsduck-test-108.ts", -1, Kind::kTeletext, 3402, "ita", 0x241, 0x777, 3, true, false, {}},
+        {"tsduck_018_psi_only", "tsduck-test-018.ts", -1, Kind::kTeletext, 1, "ita", 0x653, 0x776, 0, false, false, {}},
+        {"subtitleedit_teletext_de", "subtitleedit-sample_TS_with_teletext.ts", 0x13F0, Kind::kTeletext, 1, "ger",
+         0x13F0, 0x150, 1, true, true, {{"ger", 2, 1, 0x50}, {"dan", 2, 7, 0x99}}},
+        {"subtitleedit_teletext_da", "subtitleedit-sample_TS_with_teletext.ts", 0x13F0, Kind::kTeletext, 1, "dan",
+         0x13F0, 0x799, 2, true, true, {{"ger", 2, 1, 0x50}, {"dan", 2, 7, 0x99}}},
+        {"tsduck_143_fuzzed", "tsduck-test-143-fuzzed.ts", -1, Kind::kTeletext, 60, "swe", 0x3E, 0x888, 0, false, false, {}},
+        {"viewts_dvb", "viewts-video_dvbSub.ts", -1, Kind::kDvb, 274, "fre", 0xF0, 1, 1, true, false, {}},
+        {"tsduck_026_padding", "tsduck-test-026.ts", -1, Kind::kDvb, 257, "fre", 0x8C, 1, 0, false, false, {}},
+        {"subtitleedit_graphics", "subtitleedit-sample_TS_with_graphics.ts", 0x29, Kind::kDvb, 1, "fre", 0x29, 2, 10,
+         true, false, {}},
+        // FFmpeg's encoder ends each 8-bit pixel code string with one zero
+        // byte instead of two (EN 300 743 §7.2.5.2): read as the standard
+        // says, the string runs on past its field, so the 34 x 24 region at
+        // (143,204) stays transparent. FFmpeg stops at the region's width.
+        {"subtitleedit_320x240", "subtitleedit-sample_TS_dvbsub_at_video_start.ts", -1, Kind::kDvb, 1, "und", 0x101, 1,
+         0, false, false, {}},
+        {"ccextractor_string_coding", "ccextractor-dvb_string_coding_sample.ts", -1, Kind::kDvb, 1, "eng", 0x101, 1, 0,
+         false, false, {}},
+        {"pes_uk_colours", "pes/libdvbsubdec-514000000_subtitle_pid_1631.pes", -2, Kind::kDvb, 1, "eng", 0x100, 2, 14,
+         true, false, {}},
+        {"pes_uk_rollup", "pes/libdvbsubdec-490000000_subtitle_pid_205.pes", -2, Kind::kDvb, 1, "eng", 0x100, 1, 105,
+         true, false, {}},
+        {"pes_fr_hd", "pes/libdvbsubdec-tnt-uhf33-570MHz-2019-01-22_subtitle_pid_140.pes", -2, Kind::kDvb, 1, "fre",
+         0x100, 1, 0, false, false, {}},
+    };
+    return cases;
+}
+
+bool Bundled(const StreamCase& c) { return std::string(c.file) == "demo.ts"; }
+
+std::string SourcePath(const StreamCase& c) {
+    const std::string path =
+        Bundled(c) ? std::string(TEKO_SOURCE_DIR "/data/samples/") + c.file : std::string(TEKO_SAMPLES_DIR "/") + c.file;
+    return dvbsub::ReadBytes(path).empty() ? std::string() : path;
+}
+
+std::vector<Pes> PesOf(const std::vector<uint8_t>& ts, int pid, int64_t* durationUs) {
+    SimClock clock(1.0);
+    TsReplay replay(clock);
+    std::vector<Pes> out;
+    if (!replay.LoadBytes(ts)) return out;
+    if (durationUs) *durationUs = replay.DurationMicros();
+    Pes current;
+    size_t wanted = 0;  // PES_packet_length + 6, or 0 when unbounded
+    auto finish = [&]() {
+        if (current.bytes.size() >= 6) out.push_back(current);
+        current = Pes();
+        wanted = 0;
+    };
+    for (size_t i = 0; i < replay.PacketCount(); ++i) {
+        const uint8_t* p = replay.PacketAt(i);
+        if ((((p[1] & 0x1F) << 8) | p[2]) != pid || (p[1] & 0x80) || !(p[3] & 0x10)) continue;
+        size_t at = 4;
+        if (p[3] & 0x20) at += 1 + size_t(p[4]);
+        if (at >= 188) continue;
+        if (p[1] & 0x40) {
+            if (!current.bytes.empty()) finish();
+            current.firstPacket = i;
+            current.firstUs = replay.TimeOf(i);
+        } else if (current.bytes.empty()) {
+            continue;  // the tail of a PES cut at the start of the capture
+        }
+        current.bytes.insert(current.bytes.end(), p + at, p + 188);
+        current.lastUs = replay.TimeOf(i);
+        if (wanted == 0 && current.bytes.size() >= 6) {
+            const size_t declared = size_t(current.bytes[4]) << 8 | current.bytes[5];
+            wanted = declared ? declared + 6 : 0;
+        }
+        if (wanted && current.bytes.size() >= wanted) {
+            current.bytes.resize(wanted);
+            finish();
+        }
+    }
+    if (!current.bytes.empty() && !wanted) finish();  // unbounded: ends with the capture
+    return out;
+}
+
+bool Prepare(const StreamCase& c, const std::string& dir, Played& played, std::string& error) {
+    const std::string source = SourcePath(c);
+    if (source.empty()) {
+        error = std::string(c.file) + " is not there";
+        return false;
+    }
+    std::vector<uint8_t> ts = dvbsub::ReadBytes(source);
+    played.path = source;
+    if (c.sourcePid != -1) {
+        ts::WrapOptions options;
+        options.pid = c.pid;
+        options.pcrPid = c.pid + 1;
+        options.serviceId = c.service;
+        if (c.kind == Kind::kDvb)
+            options.descriptors = ts::SubtitlingDescriptor({{c.language, 0x10, c.page, c.page}});
+        else
+            options.descriptors = ts::TeletextDescriptor(c.teletext);
+        ts = ts::WrapPes(c.sourcePid == -2 ? ts : dvbsub::PayloadStream(ts, c.sourcePid), options);
+        played.path = dir + "/" + c.name + ".ts";
+        FILE* f = fopen(played.path.c_str(), "wb");
+        if (!f || fwrite(ts.data(), 1, ts.size(), f) != ts.size()) {
+            if (f) fclose(f);
+            error = "cannot write " + played.path;
+            return false;
+        }
+        fclose(f);
+    }
+    played.pes = PesOf(ts, c.pid, &played.durationUs);
+    // The daemon's PES filter starts once it has read the service's PMT.
+    TsInfo info;
+    std::string why;
+    if (info.Load(played.path, why)) {
+        if (const TsService* service = info.Find(c.service)) {
+            SimClock clock(1.0);
+            TsReplay replay(clock);
+            replay.LoadBytes(ts);
+            bool patSeen = false;
+            for (size_t i = 0; i < replay.PacketCount() && played.pmtUs < 0; ++i) {
+                const uint8_t* p = replay.PacketAt(i);
+                const int pid = ((p[1] & 0x1F) << 8) | p[2];
+                patSeen |= pid == 0;
+                if (patSeen && pid == service->pmtPid && (p[1] & 0x40)) played.pmtUs = replay.TimeOf(i);
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace e2e

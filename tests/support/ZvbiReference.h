@@ -1,0 +1,55 @@
+// libzvbi as the independent reference of the Teletext subtitle pages a
+// stream carries: the boxed double-height rows of a page, decoded at
+// VBI_WST_LEVEL_2p5 and normalised (trimmed, blank runs collapsed), with
+// the PES packet whose arrival completed the page. Link zvbi-0.2 to use it
+// (see tests/e2e/extra.cmake); without libzvbi, Available() is false.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ttxref {
+
+struct Line {
+    int row;
+    std::string text;  // UTF-8, normalised
+    bool operator==(const Line& o) const { return row == o.row && text == o.text; }
+};
+
+struct Page {
+    size_t pes;  // index of the PES packet whose feed completed the page
+    std::vector<Line> lines;
+};
+
+bool Available();
+// The pages of `pageNumber` (magazine 0 written as 8, e.g. 0x889) that
+// hold text, in the order libzvbi completes them.
+std::vector<Page> ZvbiPages(const std::vector<std::vector<uint8_t>>& pes, int pageNumber);
+
+inline void AppendUtf8(std::string& out, unsigned long c) {
+    if (c < 0x80) {
+        out += char(c);
+    } else if (c < 0x800) {
+        out += char(0xC0 | (c >> 6));
+        out += char(0x80 | (c & 0x3F));
+    } else {
+        out += char(0xE0 | ((c >> 12) & 0x0F));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    }
+}
+
+// Leading and trailing blanks trimmed, runs of blanks collapsed to one.
+inline std::string Normalise(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+        if (c == ' ' && (out.empty() || out.back() == ' ')) continue;
+        out += c;
+    }
+    while (!out.empty() && out.back() == ' ') out.pop_back();
+    return out;
+}
+
+}  // namespace ttxref
