@@ -37,6 +37,7 @@ const char* SimOptions::Usage() {
            "\n"
            "Stream and front end:\n"
            "  --ts FILE            the transport stream to replay as the tuned multiplex\n"
+           "  --out DIR            where the output goes (see below); created if missing\n"
            "  --service SID        service to watch (decimal); default: the first service of\n"
            "                       the PAT that carries subtitles\n"
            "  --zap SECONDS:SID    switch to service SID at that stream time (repeatable)\n"

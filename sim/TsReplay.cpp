@@ -179,14 +179,18 @@ const std::vector<TsReplay::Sample>* TsReplay::ClockSamples(int pid) const {
 
 int64_t TsReplay::Stc(int pid) const {
     std::lock_guard<std::mutex> lock(mutex_);
+    // A looped capture stands for a broadcast that goes on: its clock runs
+    // on across passes instead of jumping back at each one, so a time-out
+    // set in one pass falls due in the next.
+    const int64_t passes = int64_t(loops_) * duration_ * 90 / 1000;
     int64_t position = PositionLocked(clock_.NowMicros());
     const std::vector<Sample>* samples = ClockSamples(pid);
-    if (!samples || samples->empty()) return Wrap33(position * 90 / 1000);
+    if (!samples || samples->empty()) return Wrap33(position * 90 / 1000 + passes);
     // The last sample delivered by now, or the first one ahead of it.
     auto later = std::upper_bound(samples->begin(), samples->end(), position,
                                   [this](int64_t p, const Sample& s) { return p < times_[s.index]; });
     const Sample& s = later == samples->begin() ? *later : *(later - 1);
-    return Wrap33(s.value + (position - times_[s.index]) * 90 / 1000);
+    return Wrap33(s.value + (position - times_[s.index]) * 90 / 1000 + passes);
 }
 
 // Waits for a batch in delivery to end, so that a sink being destroyed

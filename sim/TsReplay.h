@@ -17,7 +17,8 @@
 // PID itself when it carries PCR), advancing with the replay from the last
 // PCR delivered. When that programme has no PCR in the capture, the clock
 // follows the PID's own PTS the same way; failing that the capture's main
-// clock; failing that the replay position. Values wrap at 2^33.
+// clock; failing that the replay position. Each loop adds the capture's
+// length, so the clock never jumps back. Values wrap at 2^33.
 #pragma once
 
 #include <condition_variable>

@@ -1,0 +1,183 @@
+// tekod-sim's command line, and the front end's part on streams made with
+// the stream builder: DVB time-outs, the disable flag, and a zap.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sys/stat.h>
+
+#include "E2eTest.h"
+#include "TimedStream.h"
+
+namespace e2e {
+namespace {
+
+struct Screens {
+    SimResult sim;
+    std::vector<int> ink;  // pixels showing after each change
+};
+
+Screens RunStream(const std::string& ts, const std::string& out, const std::string& config, int service,
+            std::vector<std::string> extra) {
+    std::vector<std::string> args = RunArgs(ts, out, config, service, 32);
+    args.insert(args.end(), extra.begin(), extra.end());
+    Screens s;
+    s.sim = RunSim(args, out);
+    EXPECT_EQ(s.sim.status, 0) << s.sim.err;
+    for (const Change& change : s.sim.changes) s.ink.push_back(dvbref::Ink(ReadScreen(out, change, 32), 32));
+    return s;
+}
+
+std::string Write(const std::string& dir, const std::string& name, const ts::Bytes& bytes) {
+    const std::string path = dir + "/" + name;
+    WriteText(path, std::string(bytes.begin(), bytes.end()));
+    return path;
+}
+
+// ---- Command line ------------------------------------------------------
+
+TEST(CommandLine, HelpListsEveryOption) {
+    const SimResult help = RunSim({"--help"}, "");
+    EXPECT_EQ(help.status, 0);
+    for (const char* option : {"--ts", "--out", "--service", "--zap", "--playback", "--aspect", "--disable",
+                               "--reload", "--config", "--channels", "--translation", "--font", "--root", "--bpp",
+                               "--stride", "--speed", "--loop", "--duration", "--raw", "--quiet", "--help"})
+        EXPECT_NE(help.out.find(std::string("  ") + option + " "), std::string::npos) << option;
+    const SimResult unknown = RunSim({"--no-such-option"}, "");
+    EXPECT_EQ(unknown.status, 2);
+}
+
+// A missing, unreadable or non-TS file, or a service not in the stream: one
+// clear line and exit status 2, and nothing written.
+TEST(CommandLine, BadStreamOrServiceStopsBeforeAnythingStarts) {
+    TempDir tmp;
+    const std::string text = tmp.Path() + "/not-a-stream.ts";
+    WriteText(text, std::string(4000, 'x'));
+    const std::string unreadable = tmp.Path() + "/unreadable.ts";
+    WriteText(unreadable, "");
+    chmod(unreadable.c_str(), 0);
+    const std::string demo = TEKO_SOURCE_DIR "/data/samples/demo.ts";
+    const std::vector<std::vector<std::string>> cases = {
+        {"--ts", tmp.Path() + "/missing.ts"},
+        {"--ts", text},
+        {"--ts", unreadable},
+        {"--ts", demo, "--service", "77"},
+        {"--ts", demo, "--zap", "3:77"},
+    };
+    for (const auto& words : cases) {
+        const std::string out = tmp.Path() + "/out";
+        std::vector<std::string> args = words;
+        args.insert(args.end(), {"--out", out, "--quiet"});
+        const SimResult r = RunSim(args, "");
+        EXPECT_EQ(r.status, 2) << words[1];
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(r.err.compare(0, 10, "tekod-sim:"), 0) << r.err;
+        EXPECT_TRUE(r.out.empty()) << r.out;
+        struct stat st;
+        EXPECT_NE(stat((out + "/log.txt").c_str(), &st), 0) << "the daemon started for " << words[1];
+    }
+}
+
+// ---- DVB time-out ------------------------------------------------------
+
+// One service with a DVB subtitle (time-out 1 s) at 0.6 s and padding on
+// its PID at 0.2 and 1.2 s; the stream ends at 2 s, after the time-out fell
+// due at 1.6 s but before any more data came on the PID.
+TEST(Scenarios, DvbTimeOutClearsAtTheFirstDataOnThePidAfterItFallsDue) {
+    TempDir tmp;
+    TimedStream stream({{1, 0x100, 0x101, {{0x06, 0x110, ts::SubtitlingDescriptor({{"fre", 0x10, 1, 1}})}}}});
+    stream.AddPes(200, 0x110, PaddingPes());
+    stream.AddPes(600, 0x110, DvbSubtitle(0, 1));
+    stream.AddPes(1200, 0x110, PaddingPes());
+    const std::string ts = Write(tmp.Path(), "timeout.ts", stream.Build(2000));
+    const std::string config = WriteConfig(tmp.Path(), "fre");
+
+    // The stream ends first: the subtitle stays until the daemon ends.
+    const Screens once = RunStream(ts, tmp.Path() + "/once", config, 1, {});
+    ASSERT_GE(once.sim.changes.size(), 2u);
+    EXPECT_GT(once.ink[0], 0);
+    EXPECT_GE(once.sim.changes[0].ms, 600);
+    for (size_t j = 1; j + 1 < once.ink.size(); ++j) EXPECT_GT(once.ink[j], 0) << once.sim.changes[j].ms << " ms";
+    EXPECT_GT(once.sim.changes.back().ms, 2000) << "cleared before the stream ended";
+    EXPECT_EQ(once.ink.back(), 0);
+
+    // Looping, the next data on the PID is the padding of the second pass
+    // at 2.2 s: that is when the subtitle goes, not when it fell due.
+    const Screens looped = RunStream(ts, tmp.Path() + "/looped", config, 1, {"--loop", "--duration", "3"});
+    ASSERT_GE(looped.sim.changes.size(), 2u);
+    EXPECT_GT(looped.ink[0], 0);
+    size_t clear = 1;
+    while (clear < looped.ink.size() && looped.ink[clear] > 0) ++clear;
+    ASSERT_LT(clear, looped.ink.size()) << "never cleared";
+    printf("[ e2e ] time-out: drawn at %lld ms, cleared at %lld ms when looping\n", (long long)looped.sim.changes[0].ms,
+           (long long)looped.sim.changes[clear].ms);
+    EXPECT_GE(looped.sim.changes[clear].ms, 2200);
+    EXPECT_LE(looped.sim.changes[clear].ms, 2200 + kAppearMs);
+}
+
+// ---- Disable flag ------------------------------------------------------
+
+// The bundled demo's DVB service, with the disable flag from 8 s to 20 s:
+// the subtitle on screen goes at the next poll, nothing is drawn until the
+// flag goes, and subtitles come back after it.
+TEST(Scenarios, NothingIsDrawnWhileTheDisableFlagExists) {
+    TempDir tmp;
+    const Screens s = RunStream(TEKO_SOURCE_DIR "/data/samples/demo.ts", tmp.Path() + "/out", WriteConfig(tmp.Path(), "fre"),
+                          1, {"--disable", "8:20", "--duration", "30"});
+    int clears = 0, before = 0, after = 0;
+    for (size_t j = 0; j < s.sim.changes.size(); ++j) {
+        const int64_t ms = s.sim.changes[j].ms;
+        if (ms < 8000) before += s.ink[j] > 0;
+        if (ms >= 8000 && ms <= 8000 + kPollMs + kAppearMs) clears += s.ink[j] == 0;
+        if (ms > 8000 + kPollMs + kAppearMs && ms < 20000) ADD_FAILURE() << "drawn at " << ms << " ms while disabled";
+        if (ms >= 20000 && ms * 1000 <= 30000000) after += s.ink[j] > 0;
+    }
+    EXPECT_GT(before, 0);
+    EXPECT_EQ(clears, 1) << "the subtitle shown at 8 s goes with the first poll";
+    EXPECT_GT(after, 0) << "subtitles come back";
+    EXPECT_NE(s.sim.log.find("-> Let's fall into zzzzzzz...cause we are disabled.\n"), std::string::npos);
+}
+
+// ---- Zap ---------------------------------------------------------------
+
+// Two services with PSI every 100 ms: a DVB subtitle on service 1 (long
+// time-out) and Teletext on service 2 with a new page every 120 ms. A zap
+// to service 2 at 3 s clears the DVB subtitle and draws Teletext within a
+// second (poll, table read, start), plus the page that completes then.
+TEST(Scenarios, ZapStopsTheOldSubtitlesAndStartsTheNewWithinASecond) {
+    TempDir tmp;
+    TimedStream stream({
+        {1, 0x100, 0x101, {{0x06, 0x110, ts::SubtitlingDescriptor({{"fre", 0x10, 1, 1}})}}},
+        {2, 0x200, 0x201, {{0x06, 0x210, ts::TeletextDescriptor({{"fre", 2, 0, 0x88}})}}},
+    });
+    stream.AddPes(600, 0x110, DvbSubtitle(0, 60));
+    for (int ms = 0, n = 0; ms < 5000; ms += 120, ++n) stream.AddPes(ms, 0x210, TeletextPage("Page " + std::to_string(n)));
+    const std::string ts = Write(tmp.Path(), "zap.ts", stream.Build(5000));
+    const Screens s = RunStream(ts, tmp.Path() + "/out", WriteConfig(tmp.Path(), "fre"), 1, {"--zap", "3:2"});
+
+    const int64_t zap = 3000;
+    int64_t shown = -1, cleared = -1, text = -1;
+    for (size_t j = 0; j < s.sim.changes.size(); ++j) {
+        const Change& c = s.sim.changes[j];
+        if (c.ms < zap && s.ink[j] > 0 && shown < 0) shown = c.ms;
+        if (c.ms < zap) {
+            EXPECT_TRUE(c.text.empty()) << "Teletext drawn before the zap at " << c.ms << " ms";
+        }
+        if (c.ms >= zap && s.ink[j] == 0 && cleared < 0 && text < 0) cleared = c.ms;
+        if (c.ms >= zap && !c.text.empty() && text < 0) text = c.ms;
+        // From the first Teletext on, the DVB region's rows stay clear.
+        if (text >= 0) {
+            EXPECT_TRUE(c.lastRow < 500 || c.firstRow >= 520 || !c.text.empty() || s.ink[j] == 0) << c.ms;
+        }
+    }
+    printf("[ e2e ] zap at %lld ms: DVB shown at %lld ms, cleared at %lld ms, Teletext from %lld ms\n", (long long)zap,
+           (long long)shown, (long long)cleared, (long long)text);
+    ASSERT_GE(shown, 600) << "the DVB subtitle never showed";
+    ASSERT_GE(cleared, zap) << "the DVB subtitle was not cleared";
+    EXPECT_LE(cleared, zap + 1000);
+    ASSERT_GE(text, zap) << "no Teletext after the zap";
+    EXPECT_LE(text, zap + 1000 + 120 + kAppearMs);
+    EXPECT_NE(s.sim.log.find("Start TXT Subtile: PID=210, PAGE=888\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace e2e
