@@ -278,6 +278,10 @@ std::vector<uint8_t> EmulatedFrameBuffer::ComposeRgb(const uint8_t* memory, size
             }
             unsigned alpha = argb >> 24;
             uint8_t* out = &rgb[(size_t(y) * kScreenWidth + x) * 3];
+            if (alpha == 0) {  // most of a subtitle screen
+                std::memcpy(out, kBackdrop, 3);
+                continue;
+            }
             for (int c = 0; c < 3; ++c) {
                 unsigned value = (argb >> (16 - 8 * c)) & 0xFF;
                 out[c] = uint8_t((value * alpha + kBackdrop[c] * (255 - alpha) + 127) / 255);

@@ -238,6 +238,9 @@ int Simulator::Run() {
     backend.Attach(paths::kDemux, &demux);
     backend.Attach(paths::kFrameBuffer, &framebuffer);
 
+    // Stream time starts with the daemon, not with the loading above (a
+    // large capture takes a while to index in a sanitizer build).
+    clock.Reset();
     const auto realStart = std::chrono::steady_clock::now();
     auto lastProgress = realStart;
     int64_t finishedAt = -1;

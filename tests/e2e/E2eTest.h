@@ -15,9 +15,9 @@ namespace e2e {
 // Fast enough to keep the suite short, slow enough that the daemon's reader
 // keeps the pace of the stream (a sanitizer build runs several times slower).
 #if defined(__SANITIZE_ADDRESS__)
-constexpr double kSpeed = 10.0;
-#else
 constexpr double kSpeed = 20.0;
+#else
+constexpr double kSpeed = 40.0;
 #endif
 // A subtitle appears when its last packet arrives, give or take one read:
 // the reader releases a completed packet at its next pass. This is the
@@ -25,6 +25,9 @@ constexpr double kSpeed = 20.0;
 constexpr int64_t kAppearMs = 400;
 // The main loop polls every half second.
 constexpr int64_t kPollMs = 500;
+// From the service's first PMT to the first packet decoded: the first poll,
+// the PAT and PMT reads (tables every 100 ms or more), the filter start.
+constexpr int64_t kStartMs = 2000;
 
 // A temporary folder, removed with everything in it.
 class TempDir {

@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -113,13 +115,16 @@ dvbref::Screen ReadScreen(const std::string& dir, const Change& change, int bits
     const size_t each = bitsPerPixel == 32 ? 4 : 1;
     if (bytes.size() != pixels * each) return {};
     dvbref::Screen screen(pixels);
-    for (size_t i = 0; i < pixels; ++i) {
-        if (each == 1) {
-            screen[i] = uint8_t(bytes[i]);
-        } else {
-            const auto* p = reinterpret_cast<const uint8_t*>(&bytes[i * 4]);
+    const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
+    if (each == 1) {
+        std::copy(p, p + pixels, screen.begin());
+    } else {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        std::memcpy(screen.data(), p, pixels * 4);
+#else
+        for (size_t i = 0; i < pixels; ++i, p += 4)
             screen[i] = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-        }
+#endif
     }
     return screen;
 }

@@ -1,5 +1,6 @@
 #include "Streams.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "SimClock.h"
@@ -12,12 +13,14 @@ namespace e2e {
 const std::vector<StreamCase>& Cases() {
     // Counts from the samples' README (FFmpeg and libzvbi decodes).
     static const std::vector<StreamCase> cases = {
-        {"demo_dvb", "demo.ts", -1, Kind::kDvb, 1, "fre", 0x29, 2, 10, true, false, {}},
+        // The DVB service's subtitles end at 31.9 s; the rest is Teletext's.
+        {"demo_dvb", "demo.ts", -1, Kind::kDvb, 1, "fre", 0x29, 2, 10, true, false, {}, 33},
         {"demo_teletext", "demo.ts", -1, Kind::kTeletext, 2, "fre", 0x42C, 0x889, 9, true, true, {}},
         {"tsduck_012_fr", "tsduck-test-012.ts", -1, Kind::kTeletext, 4006, "fre", 0x42C, 0x889, 9, true, true, {}},
         // The first of the capture's 4 roll-up steps comes before its PMT.
-        {"tsduck_108_rai2", "tsduck-test-108.ts", -1, Kind::kTeletext, 3402, "ita", 0x241, 0x777, 3, true, false, {}},
-        {"tsduck_018_psi_only", "tsduck-test-018.ts", -1, Kind::kTeletext, 1, "ita", 0x653, 0x776, 0, false, false, {}},
+        {"tsduck_108_rai2", "tsduck-test-108.ts", -1, Kind::kTeletext, 3402, "ita", 0x241, 0x777, 4, true, false, {}},
+        {"tsduck_018_psi_only", "tsduck-test-018.ts", -1, Kind::kTeletext, 1, "ita", 0x653, 0x776, 0, false, false, {},
+         0, 30},
         {"subtitleedit_teletext_de", "subtitleedit-sample_TS_with_teletext.ts", 0x13F0, Kind::kTeletext, 1, "ger",
          0x13F0, 0x150, 1, true, true, {{"ger", 2, 1, 0x50}, {"dan", 2, 7, 0x99}}},
         {"subtitleedit_teletext_da", "subtitleedit-sample_TS_with_teletext.ts", 0x13F0, Kind::kTeletext, 1, "dan",
@@ -34,7 +37,7 @@ const std::vector<StreamCase>& Cases() {
         {"subtitleedit_320x240", "subtitleedit-sample_TS_dvbsub_at_video_start.ts", -1, Kind::kDvb, 1, "und", 0x101, 1,
          0, false, false, {}},
         {"ccextractor_string_coding", "ccextractor-dvb_string_coding_sample.ts", -1, Kind::kDvb, 1, "eng", 0x101, 1, 0,
-         false, false, {}},
+         false, false, {}, 0, 30},
         {"pes_uk_colours", "pes/libdvbsubdec-514000000_subtitle_pid_1631.pes", -2, Kind::kDvb, 1, "eng", 0x100, 2, 14,
          true, false, {}},
         {"pes_uk_rollup", "pes/libdvbsubdec-490000000_subtitle_pid_205.pes", -2, Kind::kDvb, 1, "eng", 0x100, 1, 105,
@@ -113,6 +116,18 @@ bool Prepare(const StreamCase& c, const std::string& dir, Played& played, std::s
             options.descriptors = ts::TeletextDescriptor(c.teletext);
         ts = ts::WrapPes(c.sourcePid == -2 ? ts : dvbsub::PayloadStream(ts, c.sourcePid), options);
         played.path = dir + "/" + c.name + ".ts";
+    }
+    if (c.copies > 0) {
+        ts.resize(ts.size() / 188 * 188);
+        ts::TsBuilder nulls;
+        nulls.AddNull(int(std::max<size_t>(100, ts.size() / 188) - ts.size() / 188));
+        ts.insert(ts.end(), nulls.Data().begin(), nulls.Data().end());
+        std::vector<uint8_t> copies;
+        for (int n = 0; n < c.copies; ++n) copies.insert(copies.end(), ts.begin(), ts.end());
+        ts.swap(copies);
+        played.path = dir + "/" + c.name + ".ts";
+    }
+    if (played.path != source) {
         FILE* f = fopen(played.path.c_str(), "wb");
         if (!f || fwrite(ts.data(), 1, ts.size(), f) != ts.size()) {
             if (f) fclose(f);

@@ -26,10 +26,15 @@ struct StreamCase {
     const char* language;  // the configuration's "Language"
     int pid;               // subtitle PID in the played stream
     int page;              // Teletext page (magazine 0 as 8), or the DVB composition page
-    int subtitles;         // subtitles a viewer sees (distinct pages or display sets with something)
+    int subtitles;         // subtitles in the whole stream (display sets with something, or pages)
     bool reference;        // compared with FFmpeg (DVB) or libzvbi (Teletext)
     bool erase;            // Teletext: every page header clears (erase bit set)
     std::vector<ts::TeletextEntry> teletext;  // descriptor when wrapped
+    int seconds = 0;  // stream time to replay; 0: all of it
+    // A capture whose tables come once is played as the broadcast it came
+    // from, which repeats them: this many copies, each padded with null
+    // packets to 100 packets (100 ms at the pace of a capture without PCR).
+    int copies = 0;
 };
 
 const std::vector<StreamCase>& Cases();

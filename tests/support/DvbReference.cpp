@@ -57,22 +57,22 @@ bool FfmpegDecoder::Decode(const uint8_t* pes, size_t size, Screen& screen) {
     return true;
 }
 
-namespace {
-// 8-bit screens: index 0 and 0xF0 are transparent; the low indices are
-// the fixed colours the daemon may clear to.
-bool Shows(uint32_t pixel, int bitsPerPixel) {
-    return bitsPerPixel == 32 ? (pixel >> 24) != 0 : (pixel != 0 && pixel != 0xF0);
-}
-}  // namespace
-
 int Ink(const Screen& screen, int bitsPerPixel) {
-    return int(std::count_if(screen.begin(), screen.end(), [&](uint32_t p) { return Shows(p, bitsPerPixel); }));
+    int ink = 0;
+    if (bitsPerPixel == 32) {
+        for (uint32_t p : screen) ink += (p >> 24) != 0;
+    } else {
+        // Index 0 and 0xF0 are transparent on the palette screen.
+        for (uint32_t p : screen) ink += p != 0 && p != 0xF0;
+    }
+    return ink;
 }
 
 std::string Compare(const Screen& ours, const Screen& reference, int bitsPerPixel, int* maxColourDiff) {
     if (ours.size() != reference.size()) return "screen sizes differ";
     for (size_t at = 0; at < ours.size(); ++at) {
         const uint32_t o = ours[at], r = reference[at];
+        if (o == r) continue;
         std::string what;
         if (bitsPerPixel != 32) {
             // Region pixels FFmpeg shows transparent may hold a low CLUT index.
