@@ -110,6 +110,7 @@ bool Prepare(const StreamCase& c, const std::string& dir, Played& played, std::s
         options.pid = c.pid;
         options.pcrPid = c.pid + 1;
         options.serviceId = c.service;
+        options.psiInterval = 9000;  // tables every 100 ms, as on air
         if (c.kind == Kind::kDvb)
             options.descriptors = ts::SubtitlingDescriptor({{c.language, 0x10, c.page, c.page}});
         else

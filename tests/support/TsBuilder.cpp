@@ -284,9 +284,19 @@ Bytes WrapPes(const Bytes& rawPes, const WrapOptions& o) {
     b.AddSection(0, pat).AddSection(o.pmtPid, pmt);
     int64_t clock = o.firstPcr;
     size_t sincePsi = 0;
+    bool started = false;
     for (const RawPes& p : SplitRaw(rawPes)) {
         // The PCR follows the PTS (a fixed lead ahead of it), never backwards.
         int64_t wanted = p.pts >= 0 ? p.pts - o.pcrLead : clock + o.spacing;
+        // Tables in the gap since the last PES (not before the first, nor
+        // across a jump of the time stamps), each with the clock it is sent at.
+        const bool fill = o.psiInterval > 0 && started && wanted - clock <= 10 * 90000;
+        started = true;
+        for (int64_t at = clock + o.psiInterval; fill && at < wanted; at += o.psiInterval) {
+            b.AddPcr(o.pcrPid, at);
+            b.AddSection(0, pat).AddSection(o.pmtPid, pmt);
+            sincePsi = 0;
+        }
         if (wanted > clock) clock = wanted;
         if (o.pcrPid == o.pid)
             b.AddPes(o.pid, Bytes(rawPes.begin() + long(p.offset), rawPes.begin() + long(p.offset + p.size)), clock);

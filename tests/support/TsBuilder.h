@@ -105,6 +105,9 @@ struct WrapOptions {
     int64_t firstPcr = 900000;
     // The PES are spaced at least this far apart when they carry no PTS.
     int64_t spacing = 9000;
+    // > 0: PAT, PMT and a PCR also this often (90 kHz) in the gaps between
+    // the PES, as a broadcast repeats its tables; 0: only every 100 packets.
+    int64_t psiInterval = 0;
 };
 // Wraps raw PES (00 00 01 xx packets back to back) into a TS: PAT and PMT
 // first and every 100 packets, a PCR before each PES derived from its PTS.
