@@ -50,12 +50,13 @@ std::string Basename(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-long ResidentKiB() {
+// "VmRSS:" (resident now) or "VmHWM:" (the peak) of /proc/self/status.
+long ResidentKiB(const char* which = "VmRSS:") {
     std::ifstream status("/proc/self/status");
     std::string key;
     long value = 0;
     while (status >> key) {
-        if (key == "VmRSS:") {
+        if (key == which) {
             status >> value;
             return value;
         }
@@ -273,15 +274,15 @@ int Simulator::Run() {
         app.run();
     }
     platform::Install(nullptr);
+    const double realSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart).count();
+    const double streamSeconds = streamMicros() / 1e6;
     replay.Stop();
     screens.Finish();
     if (screens.Failures() > 0)
         fprintf(stderr, "tekod-sim: %d screens could not be written to %s/screens\n", screens.Failures(),
                 options_.out.c_str());
 
-    const double realSeconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart).count();
-    const double streamSeconds = streamMicros() / 1e6;
     report.WriteIndex("TEKO on " + Basename(options_.ts));
     printf("tekod-sim: done: %.1f s of stream in %.1f s (%.1fx), %d blits, %zu screen changes, %zu Teletext lines\n",
            streamSeconds, realSeconds, realSeconds > 0 ? streamSeconds / realSeconds : 0.0, framebuffer.Blits(),
@@ -289,9 +290,9 @@ int Simulator::Run() {
     if (streamSeconds > 0) {
         // The screen files are the simulator's work, not the daemon's.
         const double cpu = CpuSeconds() - cpuBefore - screens.CpuSeconds();
-        printf("tekod-sim: resident memory %ld KiB (%+ld KiB while the daemon ran), CPU %.2f s per minute of stream "
-               "(%.2f s more writing the screens)\n",
-               ResidentKiB(), ResidentKiB() - rssBefore, cpu * 60.0 / streamSeconds,
+        printf("tekod-sim: resident memory %ld KiB (%+ld KiB while the daemon ran, peak %ld KiB), CPU %.2f s per minute "
+               "of stream (%.2f s more writing the screens)\n",
+               ResidentKiB(), ResidentKiB() - rssBefore, ResidentKiB("VmHWM:"), cpu * 60.0 / streamSeconds,
                screens.CpuSeconds() * 60.0 / streamSeconds);
     }
     printf("tekod-sim: screens in %s/screens, index page %s/index.html, log %s/log.txt\n", options_.out.c_str(),
