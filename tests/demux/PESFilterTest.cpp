@@ -277,8 +277,10 @@ TEST_F(PESFilterTest, ReadErrorsAndEmptyReadsBackOffAndCarryOn) {
     ASSERT_TRUE(demux.WaitReads(demux.reads + 2));
     demux.readError = EINTR;  // silent
     ASSERT_TRUE(demux.WaitReads(demux.reads + 2));
-    demux.readError = 0;
+    // Empty reads take over before the errors stop, so that the reader
+    // never finds neither and blocks in a read nobody will answer.
     demux.readZero = true;
+    demux.readError = 0;
     ASSERT_TRUE(demux.WaitReads(demux.reads + 2));
     demux.readZero = false;
     ASSERT_TRUE(demux.WaitReads(demux.reads + 1));
