@@ -212,7 +212,7 @@ int EmulatedFrameBuffer::Blit() {
             std::memcpy(shadow_.data() + from, view_ + from, to - from);
             if (!pngFolder_.empty()) {
                 char name[32];
-                std::snprintf(name, sizeof name, "/screen-%05d.png", event.number);
+                std::snprintf(name, sizeof name, "/%06d.png", event.number);
                 if (WritePng(pngFolder_ + name)) event.png = pngFolder_ + name;
             }
         }

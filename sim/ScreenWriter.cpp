@@ -11,7 +11,7 @@
 namespace {
 std::string Numbered(int blit, const char* suffix) {
     char name[40];
-    std::snprintf(name, sizeof name, "screen-%05d.%s", blit, suffix);
+    std::snprintf(name, sizeof name, "%06d.%s", blit, suffix);
     return name;
 }
 }  // namespace

@@ -3,7 +3,7 @@
 // encoding, so a fast replay keeps the pace a box would have. The thread
 // keeps its own copy of the screen and applies the changes in order. Optionally also writes
 // the raw screen beside each PNG, for pixel comparisons:
-//   screen-NNNNN.raw: 720 x 576 pixels, row by row, without the line
+//   NNNNNN.raw: 720 x 576 pixels, row by row, without the line
 //   padding; 4 bytes a pixel (the 32-bit word 0xAARRGGBB, little-endian)
 //   at 32 bits per pixel, else 1 byte (the palette index).
 #pragma once

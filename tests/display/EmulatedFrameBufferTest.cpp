@@ -76,10 +76,10 @@ TEST(EmulatedFrameBuffer, EachBlitReportsTheChangedRowsAndSavesChangedScreens) {
     EXPECT_EQ(events[0].number, 1);
     EXPECT_EQ(events[0].firstRow, 100);
     EXPECT_EQ(events[0].lastRow, 120);
-    EXPECT_EQ(events[0].png, folder + "/screen-00001.png");
+    EXPECT_EQ(events[0].png, folder + "/000001.png");
     EXPECT_EQ(events[1].firstRow, -1);
     EXPECT_EQ(events[1].png, "");
-    EXPECT_FALSE(rig.Root().Exists("/tmp/screen-00002.png"));
+    EXPECT_FALSE(rig.Root().Exists("/tmp/000002.png"));
     EXPECT_EQ(events[2].firstRow, 575);
     EXPECT_EQ(events[2].lastRow, 575);
     int w = 0, h = 0;
