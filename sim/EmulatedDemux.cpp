@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
 // sys/ioctl.h first: the DVB header uses its request macros.
@@ -331,51 +332,74 @@ ssize_t EmulatedDemux::TakeSection(Filter& f, uint8_t* out, size_t count) {
     return ssize_t(done + take);
 }
 
-ssize_t EmulatedDemux::Read(int fd, void* buf, size_t count) {
-    for (;;) {
-        int64_t deadline = 0;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            Filter* f = Find(fd);
-            if (!f) {
-                errno = EBADF;
-                return -1;
-            }
-            if (!f->bufferAllocated || count == 0) return 0;
-            int64_t now = clock_.NowMicros();
-            Expire(*f, now);
-            if (f->error) {
-                int error = f->error;
-                f->error = 0;
-                f->buffer.clear();
-                Unsignal(*f);
-                errno = error;
-                return -1;
-            }
-            if (!f->buffer.empty()) {
-                ssize_t n;
-                if (f->kind == Filter::kSection) {
-                    n = TakeSection(*f, static_cast<uint8_t*>(buf), count);
-                } else {
-                    size_t take = std::min(count, f->buffer.size());
-                    std::copy_n(f->buffer.begin(), take, static_cast<uint8_t*>(buf));
-                    f->buffer.erase(f->buffer.begin(), f->buffer.begin() + long(take));
-                    n = ssize_t(take);
-                }
-                Unsignal(*f);
-                return n;
-            }
-            if (f->nonBlocking) {
-                errno = EWOULDBLOCK;
-                return -1;
-            }
-            deadline = f->deadline;
+// One attempt under the lock: true with the read's result when it is done,
+// false with the time-out deadline (0: none) when the caller must wait.
+bool EmulatedDemux::TryRead(int fd, void* buf, size_t count, ssize_t& result, int64_t& deadline) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Filter* f = Find(fd);
+    if (!f) {
+        errno = EBADF;
+        result = -1;
+        return true;
+    }
+    if (!f->bufferAllocated || count == 0) {
+        result = 0;
+        return true;
+    }
+    Expire(*f, clock_.NowMicros());
+    if (f->error) {
+        int error = f->error;
+        f->error = 0;
+        f->buffer.clear();
+        Unsignal(*f);
+        errno = error;
+        result = -1;
+        return true;
+    }
+    if (!f->buffer.empty()) {
+        if (f->kind == Filter::kSection) {
+            result = TakeSection(*f, static_cast<uint8_t*>(buf), count);
+        } else {
+            size_t take = std::min(count, f->buffer.size());
+            std::copy_n(f->buffer.begin(), take, static_cast<uint8_t*>(buf));
+            f->buffer.erase(f->buffer.begin(), f->buffer.begin() + long(take));
+            result = ssize_t(take);
         }
-        // Wait without the lock: ppoll is a cancellation point, like read().
+        Unsignal(*f);
+        return true;
+    }
+    if (f->nonBlocking) {
+        errno = EWOULDBLOCK;
+        result = -1;
+        return true;
+    }
+    deadline = f->deadline;
+    return false;
+}
+
+// As in the kernel, only the wait for data is a cancellation point: once
+// data is taken from the buffer the read completes. So cancellation is held
+// off everywhere but in ppoll (the eventfd reads of the bookkeeping would
+// otherwise be cancellation points too, inside the lock), and nothing with
+// a destructor is alive across the wait.
+ssize_t EmulatedDemux::Read(int fd, void* buf, size_t count) {
+    int state;
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &state);
+    for (;;) {
+        ssize_t result = 0;
+        int64_t deadline = 0;
+        if (TryRead(fd, buf, count, result, deadline)) {
+            int error = errno;
+            pthread_setcancelstate(state, nullptr);
+            errno = error;
+            return result;
+        }
         int64_t wait = kMaxWaitMicros;
         if (deadline) wait = std::min(wait, std::max<int64_t>(clock_.RealMicros(deadline - clock_.NowMicros()), 1));
         timespec ts{time_t(wait / 1000000), long((wait % 1000000) * 1000)};
         pollfd p{fd, POLLIN, 0};
+        pthread_setcancelstate(state, nullptr);
         ppoll(&p, 1, &ts, nullptr);
+        pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &state);
     }
 }

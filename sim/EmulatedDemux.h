@@ -66,6 +66,7 @@ private:
     struct Filter;
     void OnPacket(const uint8_t* packet) override;
     Filter* Find(int fd) const;
+    bool TryRead(int fd, void* buf, size_t count, ssize_t& result, int64_t& deadline);
     void StartFilter(Filter& f, int64_t now);
     void StopFilter(Filter& f);
     void Expire(Filter& f, int64_t now);
