@@ -6,7 +6,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
 #include "display/FrameBufferDevice.h"
@@ -23,13 +22,6 @@ const char kPassMark[] = "@@pass ";
 constexpr int64_t kFirstPcr = 900000;
 constexpr int64_t kStep = 9000;  // 100 ms, at a PCR
 constexpr int kSteps = 20;
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 ts::Bytes DvbDisplaySet(int64_t pts) {
     using namespace dvbsub;
@@ -103,7 +95,7 @@ AppHarness::AppHarness(double speed, int bitsPerPixel)
         lastMainBand = Band();
     });
     EXPECT_EQ(symlink(kFont, env.root.At(paths::kDefaultFont).c_str()), 0) << kFont;
-    env.root.Write(paths::kTranslation, ReadAll(TEKO_SOURCE_DIR "/data/TEKO.translation"));
+    env.root.Copy(paths::kTranslation, TEKO_SOURCE_DIR "/data/TEKO.translation");
 }
 
 AppHarness::~AppHarness() {

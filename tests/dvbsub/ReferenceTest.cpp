@@ -12,30 +12,21 @@
 // 320 x 240, character coding) must run without harm.
 #include <gtest/gtest.h>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/log.h>
-}
-
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
-#include "EmulatedDemux.h"
 #include "EmulatedFrameBuffer.h"
-#include "SimBackend.h"
-#include "SimClock.h"
-#include "TsReplay.h"
 #include "config/Settings.h"
 #include "demux/PESFilter.h"
 #include "display/FrameBufferDevice.h"
 #include "dvbsub/DVBSubtitle.h"
 #include "platform/Paths.h"
+#include "support/DemuxEnv.h"
+#include "support/DvbReference.h"
 #include "support/DvbSubSamples.h"
-#include "support/TempRoot.h"
 #include "support/TsBuilder.h"
 
 namespace {
@@ -43,8 +34,6 @@ namespace {
 using dvbsub::DvbSample;
 
 const char kFont[] = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
-// BT.709 against BT.601 on the colours of the samples stays well inside this.
-constexpr int kColourTolerance = 48;
 
 struct Result {
     int packets = 0;
@@ -58,53 +47,6 @@ struct Result {
     // which differ, so only what is visible and what is not is compared.
     int defaultColourSets = 0;
     int left = 720, top = 576, right = -1, bottom = -1;  // where ink ever was
-};
-
-// FFmpeg's decoder, fed packet by packet.
-class Reference {
-public:
-    Reference() {
-        av_log_set_level(AV_LOG_QUIET);
-        const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_DVB_SUBTITLE);
-        if (!codec) return;
-        ctx_ = avcodec_alloc_context3(codec);
-        if (ctx_ && avcodec_open2(ctx_, codec, nullptr) < 0) avcodec_free_context(&ctx_);
-    }
-    ~Reference() { avcodec_free_context(&ctx_); }
-    bool Ok() const { return ctx_ != nullptr; }
-    // The screen FFmpeg's output shows (0xAARRGGBB, clipped at 720 x 576),
-    // or false when this packet puts nothing out.
-    bool Decode(const unsigned char* pes, int size, std::vector<uint32_t>& screen) {
-        const int start = size > 9 ? 9 + pes[8] + 2 : size;
-        if (start >= size) return false;
-        std::vector<uint8_t> data(pes + start, pes + size);
-        data.resize(data.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
-        AVPacket* packet = av_packet_alloc();
-        packet->data = data.data();
-        packet->size = size - start;
-        AVSubtitle sub;
-        int got = 0;
-        avcodec_decode_subtitle2(ctx_, &sub, &got, packet);
-        av_packet_free(&packet);
-        if (!got) return false;
-        screen.assign(size_t(720) * 576, 0);
-        for (unsigned k = 0; k < sub.num_rects; ++k) {
-            const AVSubtitleRect* r = sub.rects[k];
-            if (r->type != SUBTITLE_BITMAP) continue;
-            const uint32_t* palette = reinterpret_cast<const uint32_t*>(r->data[1]);
-            for (int j = 0; j < r->h; ++j)
-                for (int i = 0; i < r->w; ++i) {
-                    const int x = r->x + i, y = r->y + j;
-                    if (x < 0 || y < 0 || x >= 720 || y >= 576) continue;
-                    screen[size_t(y) * 720 + x] = palette[r->data[0][j * r->linesize[0] + i]];
-                }
-        }
-        avsubtitle_free(&sub);
-        return true;
-    }
-
-private:
-    AVCodecContext* ctx_ = nullptr;
 };
 
 // The client as the PES filter's user, comparing after every packet.
@@ -123,52 +65,39 @@ public:
     Result result;
 
 private:
-    uint32_t Ours(int x, int y) const {
-        return fb_.BitsPerPixel() == 32 ? fb_.Word(x, y) : fb_.Index(x, y);
+    // The screen as drawn: 0xAARRGGBB words, or palette indices.
+    dvbref::Screen Ours() const {
+        dvbref::Screen screen(size_t(dvbref::kWidth) * dvbref::kHeight);
+        for (int y = 0; y < dvbref::kHeight; ++y)
+            for (int x = 0; x < dvbref::kWidth; ++x)
+                screen[size_t(y) * dvbref::kWidth + x] = fb_.BitsPerPixel() == 32 ? fb_.Word(x, y) : fb_.Index(x, y);
+        return screen;
     }
     void Inspect(const PESPacket& packet) {
         ++result.packets;
+        const int bpp = fb_.BitsPerPixel();
+        const dvbref::Screen ours = Ours();
         bool ink = false;
-        for (int y = 0; y < 576; ++y)
-            for (int x = 0; x < 720; ++x)
-                if (fb_.BitsPerPixel() == 32 ? (Ours(x, y) >> 24) != 0 : Ours(x, y) != 0) {
-                    ink = true;
-                    result.left = std::min(result.left, x), result.right = std::max(result.right, x);
-                    result.top = std::min(result.top, y), result.bottom = std::max(result.bottom, y);
-                }
-        std::vector<uint32_t> ref;
-        if (!compare_ || !reference_.Decode(packet.data, packet.size, ref)) return;
+        for (size_t at = 0; at < ours.size(); ++at)
+            if (bpp == 32 ? (ours[at] >> 24) != 0 : ours[at] != 0) {
+                ink = true;
+                const int x = int(at % dvbref::kWidth), y = int(at / dvbref::kWidth);
+                result.left = std::min(result.left, x), result.right = std::max(result.right, x);
+                result.top = std::min(result.top, y), result.bottom = std::max(result.bottom, y);
+            }
+        dvbref::Screen ref;
+        if (!compare_ || !reference_.Decode(packet.data, size_t(packet.size), ref)) return;
         result.drawnSets += ink;
         ++result.displaySets;
         const bool defaults = UsesDefaultColours();
         result.defaultColourSets += defaults;
-        std::string mismatch;
-        for (int y = 0; y < 576 && mismatch.empty(); ++y)
-            for (int x = 0; x < 720; ++x) {
-                const uint32_t theirs = ref[size_t(y) * 720 + x], ours = Ours(x, y);
-                if (fb_.BitsPerPixel() != 32) {
-                    // A palette screen: drawn exactly where FFmpeg shows something,
-                    // and only inside its regions' pixels.
-                    if ((theirs >> 24) != 0 && ours == 0) mismatch = "missing";
-                    if ((theirs >> 24) == 0 && ours != 0 && ours != 0xF0 && !(ours < 16)) mismatch = "extra";
-                } else if (defaults) {
-                    if (((theirs >> 24) != 0) != ((ours >> 24) != 0)) mismatch = "visibility";
-                } else if ((theirs >> 24) != (ours >> 24)) {
-                    mismatch = "alpha " + std::to_string(ours >> 24) + " != " + std::to_string(theirs >> 24);
-                } else if (ours >> 24) {
-                    for (int shift = 0; shift < 24; shift += 8) {
-                        const int d = std::abs(int((ours >> shift) & 0xFF) - int((theirs >> shift) & 0xFF));
-                        result.maxColourDiff = std::max(result.maxColourDiff, d);
-                        if (d > kColourTolerance) mismatch = "colour";
-                    }
-                }
-                if (!mismatch.empty()) {
-                    if (result.firstMismatch.empty())
-                        result.firstMismatch = "packet " + std::to_string(result.packets - 1) + " at " +
-                                               std::to_string(x) + "," + std::to_string(y) + ": " + mismatch;
-                    break;
-                }
-            }
+        // A palette screen is compared by places only (indices go out as
+        // decoded); in default colours only what is visible.
+        const std::string mismatch =
+            bpp == 32 && defaults ? dvbref::Compare(dvbref::Visible(ours), dvbref::Visible(ref), 32, nullptr)
+                                  : dvbref::Compare(ours, ref, bpp, &result.maxColourDiff);
+        if (!mismatch.empty() && result.firstMismatch.empty())
+            result.firstMismatch = "packet " + std::to_string(result.packets - 1) + " at " + mismatch;
         result.matched += mismatch.empty();
     }
 
@@ -188,15 +117,8 @@ private:
     size_t limit_;
     bool compare_;
     std::atomic<int> received_{0};
-    Reference reference_;
+    dvbref::FfmpegDecoder reference_;
 };
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // The capture as a box would receive it: as recorded when it has PSI,
 // else its PES wrapped with PAT, PMT and PCR on the same PID.
@@ -223,21 +145,15 @@ ReplayRun Replay(const DvbSample& sample, int bpp, bool compare) {
     int pid = 0;
     const std::vector<uint8_t> ts = StreamOf(sample, pid);
     run.expected = int(dvbsub::DvbSamplePackets(sample).size());
-    TempRoot root;
-    SimClock clock(50.0);
-    SimBackend backend(root.Path(), clock);
     FrameBufferConfig config;
     config.bitsPerPixel = bpp;
     EmulatedFrameBuffer fb(config);
-    TsReplay replay(clock);
-    EXPECT_TRUE(replay.LoadBytes(ts));
-    replay.SetLoop(true);  // later data releases the last packets of a pass
-    EmulatedDemux demux(replay, clock);
-    demux.SetBufferSize(8 << 20);  // the comparison may fall behind the replay
-    platform::Install(&backend);
-    backend.Attach(paths::kFrameBuffer, &fb);
-    backend.Attach(paths::kDemux, &demux);
-    root.Write(paths::kDefaultFont, ReadAll(kFont));
+    DemuxEnv env(50.0);
+    EXPECT_TRUE(env.LoadBytes(ts));
+    env.replay.SetLoop(true);  // later data releases the last packets of a pass
+    env.demux.SetBufferSize(8 << 20);  // the comparison may fall behind the replay
+    env.backend.Attach(paths::kFrameBuffer, &fb);
+    env.root.Copy(paths::kDefaultFont, kFont);
 
     testing::internal::CaptureStderr();
     {
@@ -260,9 +176,8 @@ ReplayRun Replay(const DvbSample& sample, int bpp, bool compare) {
         device.Destroy();
     }
     run.log = testing::internal::GetCapturedStderr();
-    replay.Stop();
+    env.replay.Stop();
     run.tailIntact = fb.TailIntact();
-    platform::Install(nullptr);
     return run;
 }
 
@@ -277,7 +192,7 @@ protected:
     void SetUp() override {
         sample_ = Find(GetParam());
         if (!sample_) GTEST_SKIP() << "the sample captures are not in " TEKO_SAMPLES_DIR;
-        if (!Reference().Ok()) GTEST_SKIP() << "FFmpeg has no DVB subtitle decoder here";
+        if (!dvbref::FfmpegDecoder().Ok()) GTEST_SKIP() << "FFmpeg has no DVB subtitle decoder here";
     }
     const DvbSample* sample_ = nullptr;
 };

@@ -138,11 +138,7 @@ void CheckDvb(const StreamCase& c, SimRunOf& run, int bpp) {
         if (diff.empty()) maxDiff = std::max(maxDiff, setDiff);
         if (!diff.empty() && bpp == 32 && UsesDefaultColours(pes, run.firstPes, k)) {
             ++defaults;
-            Screen visible = reference;
-            for (size_t i = 0; i < visible.size(); ++i) visible[i] = (visible[i] >> 24) ? 0xFF000000u : 0;
-            Screen oursVisible = ours;
-            for (size_t i = 0; i < oursVisible.size(); ++i) oursVisible[i] = (oursVisible[i] >> 24) ? 0xFF000000u : 0;
-            diff = dvbref::Compare(oursVisible, visible, bpp, nullptr);
+            diff = dvbref::Compare(dvbref::Visible(ours), dvbref::Visible(reference), bpp, nullptr);
         }
         matched += diff.empty();
         if (!diff.empty() && firstMismatch.empty() && getenv("E2E_KEEP")) {

@@ -68,6 +68,12 @@ int Ink(const Screen& screen, int bitsPerPixel) {
     return ink;
 }
 
+Screen Visible(const Screen& screen) {
+    Screen visible(screen.size());
+    for (size_t at = 0; at < screen.size(); ++at) visible[at] = (screen[at] >> 24) ? 0xFF000000u : 0;
+    return visible;
+}
+
 std::string Compare(const Screen& ours, const Screen& reference, int bitsPerPixel, int* maxColourDiff) {
     if (ours.size() != reference.size()) return "screen sizes differ";
     for (size_t at = 0; at < ours.size(); ++at) {

@@ -47,5 +47,9 @@ private:
 std::string Compare(const Screen& ours, const Screen& reference, int bitsPerPixel, int* maxColourDiff);
 // Pixels that show something (alpha > 0 at 32 bpp, index not transparent at 8).
 int Ink(const Screen& screen, int bitsPerPixel);
+// A 32-bit screen reduced to where it shows something (opaque black there,
+// 0 elsewhere): what Compare can still check when both decoders fell back
+// on their own default colours, which differ.
+Screen Visible(const Screen& screen);
 
 }  // namespace dvbref

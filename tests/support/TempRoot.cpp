@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 
@@ -44,6 +45,13 @@ void TempRoot::Write(const std::string& fixedPath, const std::string& contents) 
     MakeDirs(full.substr(0, full.rfind('/')));
     std::ofstream out(full, std::ios::binary | std::ios::trunc);
     out << contents;
+}
+
+void TempRoot::Copy(const std::string& fixedPath, const std::string& sourcePath) const {
+    std::ifstream in(sourcePath, std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    Write(fixedPath, bytes.str());
 }
 
 void TempRoot::Remove(const std::string& fixedPath) const { unlink(At(fixedPath).c_str()); }

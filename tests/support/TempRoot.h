@@ -18,6 +18,9 @@ public:
     // Full path of a fixed daemon path under this root.
     std::string At(const std::string& fixedPath) const { return path_ + fixedPath; }
     void Write(const std::string& fixedPath, const std::string& contents) const;
+    // Writes the bytes of a real file (a font, the shipped translation
+    // table) at a fixed path; an unreadable source writes an empty file.
+    void Copy(const std::string& fixedPath, const std::string& sourcePath) const;
     void Remove(const std::string& fixedPath) const;
     bool Exists(const std::string& fixedPath) const;
     // Installs a rooted kernel backend (the default); tests with emulated

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,8 @@ struct Line {
     std::string text;  // UTF-8, normalised
     bool operator==(const Line& o) const { return row == o.row && text == o.text; }
 };
+// For gtest's messages.
+inline void PrintTo(const Line& line, std::ostream* out) { *out << line.row << ": " << line.text; }
 
 struct Page {
     size_t pes;  // index of the PES packet whose feed completed the page

@@ -3,36 +3,25 @@
 // framebuffer device (FreeType text) into the emulated framebuffer.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <memory>
-#include <sstream>
+#include <algorithm>
+#include <chrono>
 #include <thread>
 
-#include "EmulatedDemux.h"
 #include "EmulatedFrameBuffer.h"
-#include "SimBackend.h"
-#include "SimClock.h"
-#include "TsReplay.h"
 #include "config/Settings.h"
 #include "config/Translator.h"
 #include "demux/PESFilter.h"
 #include "display/FrameBufferDevice.h"
 #include "platform/Paths.h"
+#include "support/DemuxEnv.h"
+#include "support/DvbSubSamples.h"
 #include "support/TeletextSamples.h"
-#include "support/TempRoot.h"
 #include "support/TsBuilder.h"
 #include "teletext/TXTSubtitle.h"
 
 namespace {
 
 const char kFont[] = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 struct Outcome {
     std::string log;
@@ -46,23 +35,17 @@ struct Outcome {
 // pass's data), on a screen of `bpp`.
 Outcome Replay(const std::vector<uint8_t>& ts, int pid, int page, const char* language, int bpp) {
     Outcome out;
-    TempRoot root;
-    // Eight times real time: fast, yet slow enough for a sanitizer build's
-    // reader to keep up with the demultiplexer's 8 KiB buffer.
-    SimClock clock(8.0);
-    SimBackend backend(root.Path(), clock);
     FrameBufferConfig config;
     config.bitsPerPixel = bpp;
     EmulatedFrameBuffer fb(config);
-    TsReplay replay(clock);
-    EXPECT_TRUE(replay.LoadBytes(ts));
-    replay.SetLoop(true);
-    EmulatedDemux demux(replay, clock);
-    platform::Install(&backend);
-    backend.Attach(paths::kFrameBuffer, &fb);
-    backend.Attach(paths::kDemux, &demux);
-    root.Write(paths::kDefaultFont, ReadAll(kFont));
-    root.Write(paths::kTranslation, ReadAll(TEKO_SOURCE_DIR "/data/TEKO.translation"));
+    // Eight times real time: fast, yet slow enough for a sanitizer build's
+    // reader to keep up with the demultiplexer's 8 KiB buffer.
+    DemuxEnv env(8.0);
+    EXPECT_TRUE(env.LoadBytes(ts));
+    env.replay.SetLoop(true);
+    env.backend.Attach(paths::kFrameBuffer, &fb);
+    env.root.Copy(paths::kDefaultFont, kFont);
+    env.root.Copy(paths::kTranslation, TEKO_SOURCE_DIR "/data/TEKO.translation");
     fb.SetBlitObserver([&](const EmulatedFrameBuffer::BlitEvent& e) {
         if (e.firstRow < 0) return;
         for (int y = e.firstRow; y <= e.lastRow; ++y)
@@ -90,7 +73,7 @@ Outcome Replay(const std::vector<uint8_t>& ts, int pid, int page, const char* la
         txt.Start(page);
         filter.Start(pid, txt, 0, false);
         // The second pass's data releases the last packets of the first.
-        for (int k = 0; k < 2000 && replay.Loops() < 2; ++k) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        for (int k = 0; k < 2000 && env.replay.Loops() < 2; ++k) std::this_thread::sleep_for(std::chrono::milliseconds(10));
         filter.Stop();
         txt.Stop();
         out.blits = fb.Blits();
@@ -99,17 +82,14 @@ Outcome Replay(const std::vector<uint8_t>& ts, int pid, int page, const char* la
         device.Destroy();
     }
     out.log = testing::internal::GetCapturedStderr();
-    replay.Stop();
+    env.replay.Stop();
     out.tailIntact = fb.TailIntact();
-    platform::Install(nullptr);
     return out;
 }
 
 std::vector<uint8_t> Capture(const char* file) {
     std::string path = ttx::SamplePath(file);
-    if (path.empty()) return {};
-    std::string bytes = ReadAll(path);
-    return std::vector<uint8_t>(bytes.begin(), bytes.end());
+    return path.empty() ? std::vector<uint8_t>() : dvbsub::ReadBytes(path);
 }
 
 }  // namespace

@@ -4,8 +4,8 @@
 // of the page's language) and normalised (trimmed, blank runs collapsed).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <sstream>
 
 #include "FakeDisplay.h"
@@ -13,38 +13,12 @@
 #include "platform/Paths.h"
 #include "support/TeletextSamples.h"
 #include "support/TempRoot.h"
+#include "support/ZvbiReference.h"
 #include "teletext/TXTSubtitle.h"
-
-#ifdef TEKO_HAVE_ZVBI
-#include <libzvbi.h>
-#endif
 
 namespace {
 
-using Page = std::vector<std::pair<int, std::string>>;  // (page row, text) per line
-
-void AppendUtf8(std::string& out, unsigned long c) {
-    if (c < 0x80) {
-        out += char(c);
-    } else if (c < 0x800) {
-        out += char(0xC0 | (c >> 6));
-        out += char(0x80 | (c & 0x3F));
-    } else {
-        out += char(0xE0 | (c >> 12));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    }
-}
-
-std::string Normalise(const std::string& s) {
-    std::string out;
-    for (char c : s) {
-        if (c == ' ' && (out.empty() || out.back() == ' ')) continue;
-        out += c;
-    }
-    while (!out.empty() && out.back() == ' ') out.pop_back();
-    return out;
-}
+using Page = std::vector<ttxref::Line>;  // the lines of one page, top down
 
 // Feeds every data unit as a PES of its own (the PES header stride and the
 // unit), so that a completed page can be told apart from the next one: a
@@ -53,10 +27,7 @@ std::string Normalise(const std::string& s) {
 std::vector<Page> OurPages(const std::vector<std::vector<uint8_t>>& packets, int pageNumber,
                            const std::string& language) {
     TempRoot root;
-    std::ifstream table(TEKO_SOURCE_DIR "/data/TEKO.translation", std::ios::binary);
-    std::stringstream text;
-    text << table.rdbuf();
-    root.Write(paths::kTranslation, text.str());
+    root.Copy(paths::kTranslation, TEKO_SOURCE_DIR "/data/TEKO.translation");
     Translator translator;
 
     FakeDisplay fake;
@@ -96,81 +67,31 @@ std::vector<Page> OurPages(const std::vector<std::vector<uint8_t>>& packets, int
             std::string utf8;
             for (size_t k = colon + 1; k < line.size(); ++k) {
                 unsigned long code = (unsigned char)line[k];
-                AppendUtf8(utf8, translator.Translate(code));
+                ttxref::AppendUtf8(utf8, translator.Translate(code));
             }
-            current.push_back({row, Normalise(utf8)});
+            current.push_back({row, ttxref::Normalise(utf8)});
         }
     }
     return pages;
 }
 
-#ifdef TEKO_HAVE_ZVBI
-struct Reference {
-    vbi_decoder* decoder;
-    int page;
-    std::vector<Page> pages;
-    double time = 0;
-};
-
-// The boxed cells of each double-height row, one text per row; boxes of one
-// row are joined by a blank (normalisation makes the count of blanks moot).
-void OnPage(vbi_event* event, void* user) {
-    auto* ref = static_cast<Reference*>(user);
-    if (event->ev.ttx_page.pgno != ref->page) return;
-    vbi_page pg;
-    if (!vbi_fetch_vt_page(ref->decoder, &pg, ref->page, VBI_ANY_SUBNO, VBI_WST_LEVEL_2p5, 25, 0)) return;
-    Page lines;
-    for (int row = 1; row < pg.rows && row <= 23; ++row) {
-        const vbi_char* cells = &pg.text[row * pg.columns];
-        bool doubleHeight = false;
-        for (int c = 0; c < pg.columns; ++c)
-            doubleHeight |= cells[c].size == VBI_DOUBLE_HEIGHT || cells[c].size == VBI_DOUBLE_SIZE;
-        if (!doubleHeight) continue;
-        std::string text;
-        for (int c = 0; c < pg.columns; ++c) {
-            if (cells[c].opacity == VBI_TRANSPARENT_SPACE) {
-                text += ' ';
-                continue;
-            }
-            AppendUtf8(text, cells[c].unicode);
-        }
-        text = Normalise(text);
-        if (!text.empty()) lines.push_back({row, text});
-    }
-    vbi_unref_page(&pg);
-    if (!lines.empty()) ref->pages.push_back(lines);
-}
-
-vbi_bool OnSliced(vbi_dvb_demux*, void* user, const vbi_sliced* sliced, unsigned int count, int64_t) {
-    auto* ref = static_cast<Reference*>(user);
-    ref->time += 0.04;
-    vbi_decode(ref->decoder, const_cast<vbi_sliced*>(sliced), int(count), ref->time);
-    return TRUE;
-}
-
+// libzvbi's pages of `pageNumber`, lines only.
 std::vector<Page> ReferencePages(const std::vector<std::vector<uint8_t>>& packets, int pageNumber) {
-    Reference ref{vbi_decoder_new(), pageNumber, {}};
-    vbi_event_handler_register(ref.decoder, VBI_EVENT_TTX_PAGE, OnPage, &ref);
-    vbi_dvb_demux* demux = vbi_dvb_pes_demux_new(OnSliced, &ref);
-    for (const auto& pes : packets) vbi_dvb_demux_feed(demux, pes.data(), unsigned(pes.size()));
-    vbi_dvb_demux_delete(demux);
-    vbi_decoder_delete(ref.decoder);
-    return ref.pages;
+    std::vector<Page> pages;
+    for (ttxref::Page& page : ttxref::ZvbiPages(packets, pageNumber)) pages.push_back(std::move(page.lines));
+    return pages;
 }
-#endif
 
 std::string Describe(const Page& page) {
     std::string s;
-    for (const auto& line : page) s += "  " + std::to_string(line.first) + ": " + line.second + "\n";
+    for (const auto& line : page) s += "  " + std::to_string(line.row) + ": " + line.text + "\n";
     return s;
 }
 
 }  // namespace
 
 TEST(TXTReference, CleanSamplesMatchLibzvbi) {
-#ifndef TEKO_HAVE_ZVBI
-    GTEST_SKIP() << "libzvbi (zvbi-0.2) is not installed";
-#else
+    if (!ttxref::Available()) GTEST_SKIP() << "libzvbi (zvbi-0.2) is not installed";
     int compared = 0;
     for (const auto& sample : ttx::SamplePages()) {
         if (!sample.clean) continue;
@@ -201,7 +122,6 @@ TEST(TXTReference, CleanSamplesMatchLibzvbi) {
         ++compared;
     }
     if (compared == 0) GTEST_SKIP() << "the sample captures are not in " TEKO_SAMPLES_DIR;
-#endif
 }
 
 // The damaged capture: nothing to compare, only no crash, no hang, no write
