@@ -1,45 +1,29 @@
 #include "FrontEnd.h"
 
-#include <stdio.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
 
+#include "TekoCtl.h"
 #include "platform/Paths.h"
+#include "platform/Platform.h"
 
-FrontEnd::FrontEnd(std::string root, const TsInfo& info, int aspect, bool playback)
-    : root_(std::move(root)), info_(info), aspect_(aspect), playback_(playback) {}
-
-std::string FrontEnd::HandOff(const TsService& service, int aspect, bool playback) {
-    std::string text;
-    for (int value : {service.serviceId, service.VideoPid(), service.AudioPid(), service.TeletextPid(),
-                      aspect, playback ? 1 : 0, service.pmtPid}) {
-        text += std::to_string(value) + "\n";
-    }
-    return text;
-}
-
-void FrontEnd::WriteAtomically(const std::string& fixedPath, const std::string& text) const {
-    std::string target = root_ + fixedPath;
-    std::string temporary = target + ".new";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text;
-    }
-    rename(temporary.c_str(), target.c_str());
-}
+FrontEnd::FrontEnd(const TsInfo& info, int aspect, bool playback)
+    : info_(info), aspect_(aspect), playback_(playback) {}
 
 bool FrontEnd::Tune(int serviceId) {
     const TsService* service = info_.Find(serviceId);
     if (!service) return false;
-    WriteAtomically(paths::kHandOff, HandOff(*service, aspect_, playback_));
+    const int values[7] = {service->serviceId, service->VideoPid(), service->AudioPid(), service->TeletextPid(),
+                           aspect_, playback_ ? 1 : 0, service->pmtPid};
+    if (!WriteHandOff(values).empty()) return false;
     current_ = serviceId;
     return true;
 }
 
 void FrontEnd::SetDisabled(bool disabled) {
-    std::string flag = root_ + paths::kDisableFlag;
+    std::string flag = platform::Resolve(paths::kDisableFlag);
     if (disabled) {
         std::ofstream touch(flag, std::ios::app);
     } else {
@@ -47,7 +31,7 @@ void FrontEnd::SetDisabled(bool disabled) {
     }
 }
 
-void FrontEnd::RequestReload() { std::ofstream touch(root_ + paths::kReloadFlag, std::ios::app); }
+void FrontEnd::RequestReload() { std::ofstream touch(platform::Resolve(paths::kReloadFlag), std::ios::app); }
 
 void FrontEnd::Schedule(const FrontEndEvent& event) {
     events_.push_back(event);

@@ -1,7 +1,8 @@
 // The television front end's part, as the simulator plays it: it writes the
-// hand-off file for the watched service (atomically, so the daemon never
-// reads half a file), and creates or removes the two flag files, each at its
-// stream time.
+// hand-off file for the watched service (with tekoctl's atomic writer, so
+// the daemon never reads half a file), and creates or removes the two flag
+// files, each at its stream time. The files are the daemon's fixed paths,
+// resolved through the installed platform backend.
 #pragma once
 
 #include <cstdint>
@@ -19,8 +20,7 @@ struct FrontEndEvent {
 
 class FrontEnd {
 public:
-    // `root` is the folder standing in for "/".
-    FrontEnd(std::string root, const TsInfo& info, int aspect, bool playback);
+    FrontEnd(const TsInfo& info, int aspect, bool playback);
 
     bool Tune(int serviceId);
     void SetDisabled(bool disabled);
@@ -31,13 +31,7 @@ public:
     int Advance(int64_t streamMs);
     int CurrentService() const { return current_; }
 
-    // The seven lines of the hand-off file for a service.
-    static std::string HandOff(const TsService& service, int aspect, bool playback);
-
 private:
-    void WriteAtomically(const std::string& fixedPath, const std::string& text) const;
-
-    std::string root_;
     const TsInfo& info_;
     int aspect_;
     bool playback_;

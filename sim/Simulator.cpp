@@ -225,7 +225,14 @@ int Simulator::Run() {
                     log.Offset()});
     });
 
-    FrontEnd frontEnd(root_, info, options_.aspect, options_.playback);
+    // The front end writes its files at the daemon's paths under the root,
+    // so the backend is in place before it writes the first hand-off.
+    SimBackend backend(root_, clock);
+    backend.Attach(paths::kDemux, &demux);
+    backend.Attach(paths::kFrameBuffer, &framebuffer);
+    platform::Install(&backend);
+
+    FrontEnd frontEnd(info, options_.aspect, options_.playback);
     frontEnd.Tune(service_);
     for (const SimOptions::Zap& zap : options_.zaps)
         frontEnd.Schedule({int64_t(zap.at * 1000), FrontEndEvent::Zap, zap.service});
@@ -235,9 +242,6 @@ int Simulator::Run() {
     }
     for (double at : options_.reloads) frontEnd.Schedule({int64_t(at * 1000), FrontEndEvent::Reload, 0});
 
-    SimBackend backend(root_, clock);
-    backend.Attach(paths::kDemux, &demux);
-    backend.Attach(paths::kFrameBuffer, &framebuffer);
 
     // Stream time starts with the daemon, not with the loading above (a
     // large capture takes a while to index in a sanitizer build).
@@ -268,7 +272,6 @@ int Simulator::Run() {
         return true;
     });
 
-    platform::Install(&backend);
     {
         gTEKOApp app;
         app.run();
