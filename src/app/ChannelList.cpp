@@ -2,7 +2,7 @@
 
 #include <fstream>
 
-#include "app/Log.h"
+#include "platform/Log.h"
 #include "config/NumberText.h"
 #include "platform/Paths.h"
 #include "platform/Platform.h"

@@ -3,7 +3,7 @@
 #include <climits>
 #include <cstring>
 
-#include "app/Log.h"
+#include "platform/Log.h"
 #include "app/gTEKOApp.h"
 #include "platform/Platform.h"
 

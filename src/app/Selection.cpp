@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "app/ChannelList.h"
-#include "app/Log.h"
+#include "platform/Log.h"
 #include "app/gTEKOApp.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/Log.h"
+#include "platform/Log.h"
 #include "app/gTEKOApp.h"
 #include "config/NumberText.h"
 #include "platform/Paths.h"

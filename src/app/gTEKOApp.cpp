@@ -1,6 +1,6 @@
 #include "app/gTEKOApp.h"
 
-#include "app/Log.h"
+#include "platform/Log.h"
 #include "platform/Paths.h"
 
 gTEKOApp::gTEKOApp() {

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "app/Log.h"
+#include "platform/Log.h"
 #include "config/NumberText.h"
 #include "platform/Platform.h"
 

@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "app/Log.h"
+#include "platform/Log.h"
 #include "demux/ByteReader.h"
 #include "demux/PESFilter.h"
 #include "platform/Platform.h"

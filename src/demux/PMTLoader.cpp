@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/Log.h"
+#include "platform/Log.h"
 #include "demux/ByteReader.h"
 #include "platform/Constants.h"
 #include "platform/Paths.h"

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/Log.h"
+#include "platform/Log.h"
 #include "platform/Constants.h"
 #include "platform/Paths.h"
 #include "platform/Platform.h"

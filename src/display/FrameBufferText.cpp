@@ -9,7 +9,7 @@
 #include <ft2build.h>
 #include FT_MODULE_H
 
-#include "app/Log.h"
+#include "platform/Log.h"
 #include "config/Translator.h"
 #include "display/FrameBufferDevice.h"
 #include "platform/Platform.h"

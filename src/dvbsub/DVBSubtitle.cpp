@@ -1,6 +1,6 @@
 #include "dvbsub/DVBSubtitle.h"
 
-#include "app/Log.h"
+#include "platform/Log.h"
 #include "config/Settings.h"
 
 DVBSubtitle::DVBSubtitle() { eDebug("DVBSubtitle created.\n"); }

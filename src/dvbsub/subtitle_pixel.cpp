@@ -5,7 +5,7 @@
 // places the object.
 #include <cstring>
 
-#include "app/Log.h"
+#include "platform/Log.h"
 #include "dvbsub/bitstream.h"
 #include "dvbsub/subtitle.h"
 #include "platform/Constants.h"

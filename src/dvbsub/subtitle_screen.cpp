@@ -5,7 +5,7 @@
 #include <cstring>
 #include <new>
 
-#include "app/Log.h"
+#include "platform/Log.h"
 #include "display/IDisplayDevice.h"
 #include "dvbsub/subtitle.h"
 

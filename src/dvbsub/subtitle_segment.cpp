@@ -5,7 +5,7 @@
 #include <cstring>
 #include <new>
 
-#include "app/Log.h"
+#include "platform/Log.h"
 #include "demux/ByteReader.h"
 #include "dvbsub/subtitle.h"
 #include "platform/Constants.h"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/Log.h"
+#include "platform/Log.h"
 #include "demux/ByteReader.h"
 #include "platform/Constants.h"
 #include "teletext/TeletextTables.h"

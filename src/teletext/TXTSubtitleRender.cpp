@@ -2,7 +2,7 @@
 // in a back buffer and blitted to the screen in one block.
 #include <algorithm>
 
-#include "app/Log.h"
+#include "platform/Log.h"
 #include "display/IDisplayDevice.h"
 #include "teletext/TXTSubtitle.h"
 

@@ -1,6 +1,6 @@
 // Start-up of a subtitle page: reception state and the drawing settings,
 // chosen by picture format and screen depth, and the line metrics.
-#include "app/Log.h"
+#include "platform/Log.h"
 #include "config/Settings.h"
 #include "display/IDisplayDevice.h"
 #include "teletext/TXTSubtitle.h"

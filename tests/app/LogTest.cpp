@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/Log.h"
+#include "platform/Log.h"
 
 TEST(Log, PrefixesAndAddsNoLineBreak) {
     testing::internal::CaptureStderr();
