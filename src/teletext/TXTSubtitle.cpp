@@ -7,7 +7,6 @@
 #include "platform/Constants.h"
 #include "teletext/TeletextTables.h"
 
-using teletext::Hamming84;
 using teletext::kHammingError;
 
 namespace {
@@ -44,6 +43,11 @@ void TXTSubtitle::resetReception() {
 // one-byte data_identifier, so every data unit starts on a 46-byte stride
 // counted from the start of the packet. The first stride (header) starts
 // with 0x00 and is not a data unit id that is accepted.
+//
+// Only one page is wanted, so the two address bytes are decoded first and
+// straight from the transmitted bits: every magazine's header is kept (any
+// header ends the page being received), while rows and enhancement packets
+// of other pages are dropped before anything else of them is decoded.
 int TXTSubtitle::Receive(const PESPacket& pes) {
     ByteReader reader(pes.data, pes.size > 0 ? size_t(pes.size) : 0);
     while (reader.Remaining() >= size_t(ids::kEbuDataUnitStride)) {
@@ -56,11 +60,10 @@ int TXTSubtitle::Receive(const PESPacket& pes) {
         unit.Skip(2);  // field parity / line offset, framing code
         uint8_t raw[kPacketSize];
         if (!unit.Copy(raw, kPacketSize)) continue;
-        for (int k = 0; k < kPacketSize; ++k) packet[k] = teletext::ReverseBits(raw[k]);
 
         // EN 300 706 §7.1.2: magazine and packet address.
-        uint8_t a = Hamming84(packet[0]);
-        uint8_t b = Hamming84(packet[1]);
+        uint8_t a = teletext::Hamming84OfTransmitted(raw[0]);
+        uint8_t b = teletext::Hamming84OfTransmitted(raw[1]);
         if (a == kHammingError || b == kHammingError) {
             eDebug("TXT Biterror in Packet\n");
             continue;
@@ -69,24 +72,29 @@ int TXTSubtitle::Receive(const PESPacket& pes) {
         if (m == 0) m = 8;
         int y = (a >> 3) | (b << 1);
         if (y == 0)
-            handleHeader(m);
-        else
-            handleRow(m, y);
+            handleHeader(m, raw);
+        else if (m == magazine && magazinePage[m] == page)
+            handleRow(y, raw);
     }
     if (clearPending) clearSubtitlePage();
     return 0;
 }
 
+// `packet` keeps the last packet of the wanted page in logical bit order.
+void TXTSubtitle::keepPacket(const uint8_t* raw) {
+    for (int k = 0; k < kPacketSize; ++k) packet[k] = teletext::ReverseBits(raw[k]);
+}
+
 // A page header ends the page that was being received in any magazine
 // (serial transmission, EN 300 706 §7.2.1), then starts the page it names.
-void TXTSubtitle::handleHeader(int m) {
+void TXTSubtitle::handleHeader(int m, const uint8_t* raw) {
     if (receiving == 1) {
         std::memcpy(displayPage, receivePage, kPageBytes);
         processSubtitlePage();
         receiving = 0;
     }
-    uint8_t units = Hamming84(packet[2]);
-    uint8_t tens = Hamming84(packet[3]);
+    uint8_t units = teletext::Hamming84OfTransmitted(raw[2]);
+    uint8_t tens = teletext::Hamming84OfTransmitted(raw[3]);
     if (units == kHammingError || tens == kHammingError) {
         eDebug("TXT Biterror in Page\n");
         return;
@@ -97,10 +105,11 @@ void TXTSubtitle::handleHeader(int m) {
         receiving = 0;
         return;
     }
+    keepPacket(raw);
     // Rows that are not sent again keep the last completed page's content.
     std::memcpy(receivePage, displayPage, kPageBytes);
     // An uncorrectable byte (0xFF) has the erase bit set too: erase then.
-    uint8_t control = Hamming84(packet[5]);
+    uint8_t control = teletext::Hamming84OfTransmitted(raw[5]);
     if (control & kEraseBit) {
         std::memset(receivePage, ' ', sizeof receivePage);
         std::memset(displayPage, ' ', sizeof displayPage);
@@ -108,13 +117,14 @@ void TXTSubtitle::handleHeader(int m) {
     }
 }
 
-void TXTSubtitle::handleRow(int m, int y) {
-    if (magazinePage[m] != page || m != magazine) return;
+// A packet of the wanted page, running in the wanted magazine.
+void TXTSubtitle::handleRow(int y, const uint8_t* raw) {
     if (y > kLastPageRow) return;
     receiving = 1;
     if (y > kLastStoredRow) return;
+    keepPacket(raw);
     unsigned char* row = receivePage[y - 1];
-    for (int k = 0; k < kColumns; ++k) row[k] = teletext::OddParity(packet[2 + k]);
+    for (int k = 0; k < kColumns; ++k) row[k] = teletext::OddParityOfTransmitted(raw[2 + k]);
 }
 
 // Copies one box's text starting at `from` (just after the start-box pair)

@@ -64,8 +64,10 @@ public:
     int collisionDetection = 0;
 
 private:
-    void handleHeader(int magazineNumber);
-    void handleRow(int magazineNumber, int packetNumber);
+    // Both take the packet's 42 bytes as transmitted (bits not yet reversed).
+    void handleHeader(int magazineNumber, const uint8_t* raw);
+    void handleRow(int packetNumber, const uint8_t* raw);
+    void keepPacket(const uint8_t* raw);
     void resetReception();
     // The screen line where a line box of `boxHeight` lines for row index
     // `rowIndex` begins, kept within the screen.

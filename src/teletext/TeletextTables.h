@@ -78,16 +78,33 @@ constexpr std::array<uint8_t, 256> MakeOddParity() {
     return t;
 }
 
+constexpr unsigned ReverseByte(unsigned b) { return ReverseNibble(b >> 4) | ReverseNibble(b & 0x0F) << 4; }
+
+// A table of the byte as transmitted: `logical` looked up with the byte's
+// bits reversed first, so that reception reads a data unit without a
+// separate reversal pass.
+constexpr std::array<uint8_t, 256> OfTransmitted(const std::array<uint8_t, 256>& logical) {
+    std::array<uint8_t, 256> t{};
+    for (unsigned b = 0; b < 256; ++b) t[b] = logical[ReverseByte(b)];
+    return t;
+}
+
 }  // namespace detail
 
 inline constexpr std::array<uint8_t, 16> kReverseOfHighNibble = detail::MakeReverseOfHigh();
 inline constexpr std::array<uint8_t, 16> kReverseOfLowNibble = detail::MakeReverseOfLow();
 inline constexpr std::array<uint8_t, 256> kHamming84 = detail::MakeHamming84();
 inline constexpr std::array<uint8_t, 256> kOddParity = detail::MakeOddParity();
+inline constexpr std::array<uint8_t, 256> kHamming84OfTransmitted = detail::OfTransmitted(kHamming84);
+inline constexpr std::array<uint8_t, 256> kOddParityOfTransmitted = detail::OfTransmitted(kOddParity);
 
 inline uint8_t ReverseBits(uint8_t b) { return kReverseOfHighNibble[b >> 4] | kReverseOfLowNibble[b & 0x0F]; }
 inline uint8_t Hamming84(uint8_t b) { return kHamming84[b]; }
 inline uint8_t OddParity(uint8_t b) { return kOddParity[b]; }
+// The same two decodings of a byte as it arrives in an EBU data unit (first
+// transmitted bit in the most significant position).
+inline uint8_t Hamming84OfTransmitted(uint8_t b) { return kHamming84OfTransmitted[b]; }
+inline uint8_t OddParityOfTransmitted(uint8_t b) { return kOddParityOfTransmitted[b]; }
 // The Hamming 8/4 codeword of a 4-bit value (the transmitting side; used by
 // the test stream builders).
 constexpr uint8_t HammingEncode84(unsigned value) { return uint8_t(detail::HammingEncode(value & 0x0F)); }

@@ -43,6 +43,10 @@ TEST(TeletextTables, EveryByteAgainstItsReference) {
         EXPECT_EQ(teletext::OddParity(uint8_t(b)), (ones % 2) ? (b & 0x7F) : 0x20u) << b;
 
         EXPECT_EQ(teletext::Hamming84(uint8_t(b)), ReferenceHamming(b)) << b;
+
+        // The same decodings of the byte as transmitted (bits reversed).
+        EXPECT_EQ(teletext::Hamming84OfTransmitted(uint8_t(reversed)), ReferenceHamming(b)) << b;
+        EXPECT_EQ(teletext::OddParityOfTransmitted(uint8_t(reversed)), (ones % 2) ? (b & 0x7F) : 0x20u) << b;
     }
 }
 
