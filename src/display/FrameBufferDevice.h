@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -63,9 +64,11 @@ public:
     // Sum of the advances of `text` at the size last given to DrawText or
     // GetStringSize. Safe to call from any thread.
     int GetStringLen(const char* text);
+    // True between a successful Create and Destroy.
+    bool IsCreated() const { return created; }
 
-    // The cache manager's face requester: opens face 0 of the font file and
-    // selects its Unicode map. `FB_FaceRequester` forwards here.
+    // The cache manager's face requester: opens face 0 of the font read by
+    // Create and selects its Unicode map. `FB_FaceRequester` forwards here.
     FT_Error FTC_Face_Requester(FTC_FaceID faceId, FT_Library lib, FT_Face* aface);
 
     // Largest text size accepted; bigger glyphs cannot be held as small
@@ -118,6 +121,10 @@ private:
     int backBufferLines = 0;
     int bpp = 0;
     std::string fontPath;
+    // The whole font file, read once by Create: FreeType would otherwise map
+    // the file, and a font rewritten in place under a running daemon would
+    // turn glyph loads into bus errors.
+    std::vector<unsigned char> fontData;
     bool hasKerning = false;
     bool italic = false;
     bool created = false;

@@ -2,6 +2,7 @@
 // cache subsystem, glyphs as cached 1-bit bitmaps written straight into the
 // current drawing target, with kerning and a slant switched by markers.
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -13,12 +14,15 @@
 #include "config/Translator.h"
 #include "display/FrameBufferDevice.h"
 #include "platform/Platform.h"
+#include "platform/TextFile.h"
 
 namespace {
 // Cache limits of the box: faces, sizes, bytes.
 constexpr FT_UInt kMaxFaces = 10;
 constexpr FT_UInt kMaxSizes = 20;
 constexpr FT_ULong kMaxCacheBytes = 0x100000;
+// Largest font file read (big CJK fonts are some 20 MB).
+constexpr size_t kMaxFontBytes = size_t(32) << 20;
 
 FT_Error FB_FaceRequester(FTC_FaceID faceId, FT_Library lib, FT_Pointer requestData,
                           FT_Face* aface) {
@@ -35,8 +39,9 @@ int Saturate(long long v) {
 
 FT_Error FrameBufferDevice::FTC_Face_Requester(FTC_FaceID faceId, FT_Library lib, FT_Face* aface) {
     const char* path = static_cast<const char*>(faceId);
-    std::string file = platform::Resolve(path);
-    FT_Error error = FT_New_Face(lib, file.c_str(), 0, aface);
+    FT_Error error = FT_Err_Cannot_Open_Resource;
+    if (!fontData.empty())
+        error = FT_New_Memory_Face(lib, fontData.data(), FT_Long(fontData.size()), 0, aface);
     if (error) {
         eDebug("FT_New_Face failed: %s, for font: %s\n", strerror(error), path);
         return error;
@@ -82,6 +87,10 @@ int FrameBufferDevice::SetUpFreeType() {
     // The face id is the path text itself; fontPath keeps it alive until the
     // manager is ended.
     FTC_FaceID faceId = const_cast<char*>(fontPath.c_str());
+    const int readError = platform::ReadWholeFile(fontPath.c_str(), fontData, kMaxFontBytes);
+    // A missing font is told by the lookup's own lines below.
+    if (readError != 0 && readError != ENOENT)
+        eDebug("Could not read font %s: %s\n", fontPath.c_str(), strerror(readError));
     error = FTC_Manager_LookupFace(cacheManager, faceId, &face);
     if (error) {
         eDebug("FTC_Manager_Lookup_Face failed with Errorcode 0x%.2X\n",
@@ -109,6 +118,7 @@ void FrameBufferDevice::TearDownFreeType() {
     library = nullptr;
     face = nullptr;
     glyph = nullptr;
+    std::vector<unsigned char>().swap(fontData);  // the face is gone with the manager
 }
 
 void FrameBufferDevice::SelectSize(int size) {

@@ -70,10 +70,12 @@ TEST(FrameBufferCreate, EachFailureLogsReturnsMinusOneAndLeavesNothingOpen) {
              ", for font: /usr/share/fonts/none.ttf\n"
              "TEKO: FTC_Manager_Lookup_Face failed with Errorcode 0x01\n"
              "TEKO: Probably because font was not found:/usr/share/fonts/none.ttf\n"},
+        // The font is read into memory: FreeType runs out of the 41 bytes
+        // (Invalid_Stream_Operation) before it gives up on the format.
         {"not a font", plain, false, "/etc/TEKO.conf",
-         info + "TEKO: FT_New_Face failed: " + strerror(2) +
+         info + "TEKO: FT_New_Face failed: " + strerror(0x55) +
              ", for font: /etc/TEKO.conf\n"
-             "TEKO: FTC_Manager_Lookup_Face failed with Errorcode 0x02\n"
+             "TEKO: FTC_Manager_Lookup_Face failed with Errorcode 0x55\n"
              "TEKO: Probably because font was not found:/etc/TEKO.conf\n"},
     };
     for (const CreateFailure& c : cases) {
