@@ -66,6 +66,24 @@ void EmulatedDemux::SetStcAvailable(bool available) {
     stcAvailable_ = available;
 }
 
+void EmulatedDemux::RefuseIoctl(unsigned long request, int error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (error)
+        refused_[request] = error;
+    else
+        refused_.erase(request);
+}
+
+void EmulatedDemux::FailReads(ReadTarget target, int error, int count) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    readFaults_[int(target)] = ReadFault{error, error ? count : 0};
+}
+
+void EmulatedDemux::ShiftStc(int64_t ticks) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stcShift_ += ticks;
+}
+
 int EmulatedDemux::OpenCount() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return int(filters_.size());
@@ -127,6 +145,11 @@ int EmulatedDemux::Ioctl(int fd, unsigned long request, void* arg) {
             return -1;
         }
         int64_t now = clock_.NowMicros();
+        auto refused = refused_.find(request);
+        if (refused != refused_.end()) {
+            errno = refused->second;
+            return -1;
+        }
         switch (request) {
         case DMX_SET_FILTER:
             result = SetSectionFilter(*f, arg);
@@ -198,7 +221,7 @@ int EmulatedDemux::GetStc(Filter& f, void* arg) {
     std::memcpy(&stc, arg, sizeof stc);
     if (stc.num != 0) return EINVAL;
     stc.base = 1;
-    stc.stc = uint64_t(replay_.Stc(f.Pid()));
+    stc.stc = uint64_t(replay_.Stc(f.Pid()) + stcShift_) & ((uint64_t(1) << 33) - 1);
     std::memcpy(arg, &stc, sizeof stc);
     return 0;
 }
@@ -347,6 +370,15 @@ bool EmulatedDemux::TryRead(int fd, void* buf, size_t count, ssize_t& result, in
         return true;
     }
     Expire(*f, clock_.NowMicros());
+    ReadFault& fault = readFaults_[f->kind == Filter::kPes ? 0 : 1];
+    if (fault.count != 0 && f->kind != Filter::kNone) {
+        if (fault.count > 0) --fault.count;
+        if (fault.error == EOVERFLOW) {
+            f->buffer.clear();
+            f->todo = 0;
+        }
+        f->error = fault.error;
+    }
     if (f->error) {
         int error = f->error;
         f->error = 0;

@@ -57,6 +57,19 @@ public:
     // false: DMX_GET_STC fails with EINVAL (a demultiplexer without STC).
     void SetStcAvailable(bool available);
 
+    // Fault injection, as a failing driver would answer:
+    // requests of this number (DMX_SET_FILTER, DMX_SET_PES_FILTER...) fail
+    // with `error`; 0 answers them again.
+    void RefuseIoctl(unsigned long request, int error);
+    enum class ReadTarget { kPes, kSection };
+    // The next `count` reads of started filters of that kind fail with
+    // `error` (-1: every read until FailReads(target, 0, 0)). EOVERFLOW also
+    // throws away what the filter buffered, as the kernel's overflow does.
+    void FailReads(ReadTarget target, int error, int count);
+    // A discontinuity of the broadcast's clock: DMX_GET_STC answers `ticks`
+    // (90 kHz) more from now on, on top of earlier shifts.
+    void ShiftStc(int64_t ticks);
+
     int OpenCount() const;
     // Sections dropped for a bad CRC, and buffer overflows, since creation.
     size_t CrcDrops() const;
@@ -86,6 +99,13 @@ private:
     std::map<int, std::unique_ptr<Filter>> filters_;
     size_t bufferSize_ = kDefaultBufferSize;
     bool stcAvailable_ = true;
+    std::map<unsigned long, int> refused_;
+    struct ReadFault {
+        int error = 0;
+        int count = 0;
+    };
+    ReadFault readFaults_[2];
+    int64_t stcShift_ = 0;
     size_t crcDrops_ = 0;
     size_t overflows_ = 0;
 };

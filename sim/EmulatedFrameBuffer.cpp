@@ -92,8 +92,14 @@ int EmulatedFrameBuffer::Mappings() const {
 }
 
 int EmulatedFrameBuffer::Ioctl(int fd, unsigned long request, void* arg) {
+    bool failVar, failFix;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        failVar = config_.failVScreenInfo;
+        failFix = config_.failFScreenInfo;
+    }
     if (request == FBIOGET_VSCREENINFO) {
-        if (config_.failVScreenInfo || !arg) {
+        if (failVar || !arg) {
             errno = EINVAL;
             return -1;
         }
@@ -113,7 +119,7 @@ int EmulatedFrameBuffer::Ioctl(int fd, unsigned long request, void* arg) {
         return 0;
     }
     if (request == FBIOGET_FSCREENINFO) {
-        if (config_.failFScreenInfo || !arg) {
+        if (failFix || !arg) {
             errno = EINVAL;
             return -1;
         }
@@ -170,6 +176,18 @@ void EmulatedFrameBuffer::SetFailingBlits(int count) {
     failingBlits_ = count;
 }
 
+void EmulatedFrameBuffer::SetBlitFailurePeriod(int period) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    blitFailurePeriod_ = period > 0 ? period : 0;
+    blitsInPeriod_ = 0;
+}
+
+void EmulatedFrameBuffer::SetScreenInfoFailures(bool var, bool fix) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    config_.failVScreenInfo = var;
+    config_.failFScreenInfo = fix;
+}
+
 void EmulatedFrameBuffer::SetPngFolder(const std::string& folder) {
     std::lock_guard<std::mutex> lock(mutex_);
     pngFolder_ = folder;
@@ -191,7 +209,8 @@ int EmulatedFrameBuffer::Blit() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         ++requests_;
-        if (failingBlits_ != 0) {
+        const bool periodic = blitFailurePeriod_ > 0 && ++blitsInPeriod_ % blitFailurePeriod_ == 0;
+        if (failingBlits_ != 0 || periodic) {
             if (failingBlits_ > 0) --failingBlits_;
             ++failed_;
             errno = EINVAL;

@@ -78,6 +78,11 @@ public:
     int Munmap(void* addr, size_t length) override;
 
     void SetFailingBlits(int count);
+    // Every `period`-th FBIO_BLIT request fails (a driver that fails now and
+    // then); 0 ends it. Counted from the call.
+    void SetBlitFailurePeriod(int period);
+    // FBIOGET_VSCREENINFO / FBIOGET_FSCREENINFO fail (EINVAL) while set.
+    void SetScreenInfoFailures(bool var, bool fix);
     void SetPngFolder(const std::string& folder);
     // Called on the blitting thread after each successful FBIO_BLIT.
     void SetBlitObserver(BlitObserver observer);
@@ -132,6 +137,8 @@ private:
     };
     std::map<void*, Reservation> mappings_;
     int failingBlits_ = 0;
+    int blitFailurePeriod_ = 0;
+    int blitsInPeriod_ = 0;
     std::string pngFolder_;
     BlitObserver observer_;
     std::atomic<int> requests_{0};

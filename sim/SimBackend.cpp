@@ -32,11 +32,38 @@ int SimBackend::Open(const char* path, int flags) {
         errno = ENOENT;
         return -1;
     }
-    return RootedBackend::Open(path, flags);
+    FileFault fault{0, 0};
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = fileFaults_.find(p);
+        if (it != fileFaults_.end()) fault = it->second;
+    }
+    if (fault.openError) {
+        errno = fault.openError;
+        return -1;
+    }
+    const int fd = RootedBackend::Open(path, flags);
+    if (fd >= 0 && fault.readError) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        failingReads_[fd] = fault.readError;
+    }
+    return fd;
+}
+
+void SimBackend::FailFile(const std::string& fixedPath, int openError, int readError) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (openError == 0 && readError == 0)
+        fileFaults_.erase(fixedPath);
+    else
+        fileFaults_[fixedPath] = FileFault{openError, readError};
 }
 
 int SimBackend::Close(int fd) {
     if (SimDevice* device = DeviceOf(fd)) return device->Close(fd);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        failingReads_.erase(fd);
+    }
     return RootedBackend::Close(fd);
 }
 
@@ -47,6 +74,14 @@ int SimBackend::Ioctl(int fd, unsigned long request, void* arg) {
 
 ssize_t SimBackend::Read(int fd, void* buf, size_t count) {
     if (SimDevice* device = DeviceOf(fd)) return device->Read(fd, buf, count);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = failingReads_.find(fd);
+        if (it != failingReads_.end()) {
+            errno = it->second;
+            return -1;
+        }
+    }
     return RootedBackend::Read(fd, buf, count);
 }
 
@@ -83,3 +118,5 @@ bool SimBackend::PollSleep(unsigned microseconds) {
 }
 
 void SimBackend::Sleep(unsigned microseconds) { clock_.SleepMicros(microseconds); }
+
+int64_t SimBackend::MonotonicMicros() { return monotonic_ ? monotonic_() : clock_.NowMicros(); }

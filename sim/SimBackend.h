@@ -27,6 +27,12 @@ public:
     int PollCount() const { return polls_; }
     SimClock& Clock() { return clock_; }
 
+    // Fault injection on the daemon's files (the configuration, the hand-off
+    // file, the font...): opens of `fixedPath` fail with `openError`, or, when
+    // that is 0, the file opens and its reads fail with `readError`. Both 0
+    // lifts the fault. Tests run as root, where permissions fail nothing.
+    void FailFile(const std::string& fixedPath, int openError, int readError = 0);
+
     int Open(const char* path, int flags) override;
     int Close(int fd) override;
     int Ioctl(int fd, unsigned long request, void* arg) override;
@@ -35,6 +41,11 @@ public:
     int Munmap(void* addr, size_t length) override;
     bool PollSleep(unsigned microseconds) override;
     void Sleep(unsigned microseconds) override;
+    // The SimClock, or the source given to SetMonotonic.
+    int64_t MonotonicMicros() override;
+    // Tests that script the system time clock themselves script the steady
+    // clock beside it.
+    void SetMonotonic(std::function<int64_t()> source) { monotonic_ = std::move(source); }
 
 private:
     SimDevice* DeviceOf(int fd);
@@ -43,6 +54,13 @@ private:
     std::mutex mutex_;
     std::map<std::string, SimDevice*> devices_;
     std::map<void*, SimDevice*> mappings_;
+    struct FileFault {
+        int openError;
+        int readError;
+    };
+    std::map<std::string, FileFault> fileFaults_;
+    std::map<int, int> failingReads_;  // descriptor -> errno of its reads
+    std::function<int64_t()> monotonic_;
     std::function<bool()> pollHook_;
     std::atomic<bool> end_{false};
     std::atomic<int> polls_{0};

@@ -21,6 +21,7 @@ void gTEKOApp::run() {
     memset(state.statusText, 0, sizeof state.statusText);
     state.lastScanResult = 1;
     state.rescanCountdown = kRescanPolls;
+    state.displayRetryCountdown = kRescanPolls;
     pmtPid = -1;
     serviceId = -1;
     for (;;) {
@@ -53,6 +54,7 @@ void gTEKOApp::Poll(LoopState& state) {
         state.rescanCountdown = 1;
         return;
     }
+    RetryFailedDevices(state);
     if (decoding)
         state.rescanCountdown = kRescanPolls;
     else
@@ -65,6 +67,33 @@ void gTEKOApp::Poll(LoopState& state) {
 
     const int changed = HasServiceChanged();
     if (changed == 1 || state.lastScanResult <= 0 || state.rescanCountdown <= 0) Select(state);
+}
+
+// A display that could not be created (a driver that answered nothing at
+// start, a font that was missing or broken at the last reload) would
+// otherwise stay down until the next reload request, and a PES filter whose
+// start failed (a demultiplexer that refused the filter) until the next
+// change of service: the viewer would see no subtitles for good.
+void gTEKOApp::RetryFailedDevices(LoopState& state) {
+    if (decoding && !pesFilter.Running()) {
+        eDebug("Subtitle decoding did not start; selecting again.\n");
+        StopAll();
+        state.rescanCountdown = 1;
+    }
+    if (display.IsCreated()) {
+        state.displayRetryCountdown = kRescanPolls;
+        return;
+    }
+    if (--state.displayRetryCountdown > 0) return;
+    state.displayRetryCountdown = kRescanPolls;
+    eDebug("No display; trying to create it again.\n");
+    // No client may draw while the display is rebuilt; decoding starts
+    // again with the selection of this poll.
+    if (decoding) state.rescanCountdown = 1;
+    StopAll();
+    std::string font;
+    settings.GetValue("Font", font);
+    display.Create(font);
 }
 
 int gTEKOApp::StartDVB(int pid) {

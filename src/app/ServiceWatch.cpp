@@ -1,34 +1,32 @@
 // gTEKOApp's service watch: the hand-off file that the front end's plugin
 // rewrites on every change of service, and the two flag files.
-#include <cstdio>
+#include <errno.h>
+#include <fcntl.h>
+
 #include <cstring>
+#include <string>
 
 #include "platform/Log.h"
 #include "app/gTEKOApp.h"
 #include "config/NumberText.h"
 #include "platform/Paths.h"
 #include "platform/Platform.h"
+#include "platform/TextFile.h"
 
 namespace {
 
-// Reads the next line of the hand-off file into a zeroed 255-byte buffer
-// (at most its first 254 characters) and scans it as "%d". The rest of an
-// over-long line is skipped, so that line N of the file is always field N.
-bool ReadNumberLine(FILE* file, int& value) {
-    char line[255];
-    memset(line, 0, sizeof line);
-    size_t length = 0;
-    int c = EOF;
-    while (length < sizeof line - 1 && (c = getc(file)) != EOF) {
-        line[length++] = static_cast<char>(c);
-        if (c == '\n') break;
-    }
-    if (length == 0) return false;
-    if (c != '\n' && c != EOF) {
-        while ((c = getc(file)) != EOF && c != '\n') {
-        }
-    }
-    return ReadLeadingInt(line, 10, value);
+// The hand-off file is seven short lines; nothing past this many bytes is
+// read, so a runaway file costs a bounded time at every poll.
+constexpr size_t kMaxHandOffBytes = 65536;
+
+// Reads the next line of the hand-off file (at most its first 254
+// characters, as a zeroed 255-byte buffer holds them) and scans it as "%d".
+// The rest of an over-long line is read past, so that line N of the file is
+// always field N.
+bool ReadNumberLine(platform::TextFile& file, int& value) {
+    std::string line;
+    if (!file.ReadLine(line, 254)) return false;
+    return ReadLeadingInt(line.c_str(), 10, value);
 }
 
 int VideoFormatOf(int aspect) {
@@ -40,10 +38,19 @@ int VideoFormatOf(int aspect) {
 
 // Opens a fixed path for reading and closes it again: 1 when that worked.
 bool CanOpen(const char* fixedPath) {
-    FILE* file = fopen(platform::Resolve(fixedPath).c_str(), "r");
-    if (!file) return false;
-    fclose(file);
+    const int fd = platform::Open(fixedPath, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    platform::Close(fd);
     return true;
+}
+
+// A failed line of the hand-off file: why, when it was not simply short.
+void LogFailedLine(const platform::TextFile& file, const char* failure) {
+    if (file.Error() != 0)
+        eDebug("Could not read %s: %s\n", paths::kHandOff, strerror(file.Error()));
+    else if (file.HitBound())
+        eDebug("%s is larger than %zu bytes: the rest is not read\n", paths::kHandOff, kMaxHandOffBytes);
+    eDebug("%s", failure);
 }
 
 }  // namespace
@@ -61,8 +68,11 @@ void gTEKOApp::ResetServiceState() {
 int gTEKOApp::IsDisabled() { return CanOpen(paths::kDisableFlag) ? 1 : 0; }
 
 int gTEKOApp::HasServiceChanged() {
-    FILE* file = fopen(platform::Resolve(paths::kHandOff).c_str(), "r");
-    if (!file) {
+    platform::TextFile file(paths::kHandOff, kMaxHandOffBytes);
+    if (!file.IsOpen()) {
+        // A missing file is the plugin's normal absence; any other reason
+        // (permissions, a broken disk) is worth its own line.
+        if (file.Error() != ENOENT) eDebug("Could not open %s: %s\n", paths::kHandOff, strerror(file.Error()));
         eDebug("Could not find TEKO.tmp...is Python plugin running?\n");
         ResetServiceState();
         return 0;
@@ -72,9 +82,8 @@ int gTEKOApp::HasServiceChanged() {
     // rest first, the next complete read still reports the change.
     int sid = 0;
     if (!ReadNumberLine(file, sid)) {
-        eDebug("Failed to read SID\n");
+        LogFailedLine(file, "Failed to read SID\n");
         ResetServiceState();
-        fclose(file);
         return 0;
     }
     bool changed = false;
@@ -94,8 +103,7 @@ int gTEKOApp::HasServiceChanged() {
     for (const PidLine& field : pids) {
         int value = 0;
         if (!ReadNumberLine(file, value)) {
-            eDebug("%s", field.failure);
-            fclose(file);
+            LogFailedLine(file, field.failure);
             return 0;
         }
         if (value != *field.member) changed = true;
@@ -104,7 +112,7 @@ int gTEKOApp::HasServiceChanged() {
 
     int aspect = 0;
     if (!ReadNumberLine(file, aspect)) {
-        eDebug("Failed to read Aspect\n");
+        LogFailedLine(file, "Failed to read Aspect\n");
         aspect = 0;
     }
     const int format = VideoFormatOf(aspect);
@@ -113,8 +121,7 @@ int gTEKOApp::HasServiceChanged() {
 
     int seekable = 0;
     if (!ReadNumberLine(file, seekable)) {
-        eDebug("Failed to read Seekable\n");
-        fclose(file);
+        LogFailedLine(file, "Failed to read Seekable\n");
         return 0;
     }
     const int mode = seekable != 0 ? 2 : 0;
@@ -123,22 +130,18 @@ int gTEKOApp::HasServiceChanged() {
 
     int pmt = 0;
     if (!ReadNumberLine(file, pmt)) {
-        eDebug("Failed to read PMT\n");
-        fclose(file);
+        LogFailedLine(file, "Failed to read PMT\n");
         return 0;
     }
     if (pmt != pmtPid) changed = true;
     pmtPid = pmt;
     if (pmt == -1) eDebug("Strange...no PMT??? Hrm...\n");
-    fclose(file);
 
-    FILE* reload = fopen(platform::Resolve(paths::kReloadFlag).c_str(), "r");
-    if (reload) {
+    if (CanOpen(paths::kReloadFlag)) {
         // One request: the flag goes before the configuration is read.
         platform::Unlink(paths::kReloadFlag);
         eDebug("Reload configs requested.\n");
         loadConfiguration();
-        fclose(reload);
         return 1;
     }
     return changed ? 1 : 0;

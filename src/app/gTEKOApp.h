@@ -85,11 +85,15 @@ private:
         char statusText[kStatusTextSize];
         int rescanCountdown;
         int lastScanResult;
+        int displayRetryCountdown;
     };
 
     void ResetServiceState();
     // One poll after the sleep (MainLoop.cpp).
     void Poll(LoopState& state);
+    // Brings back a display or a PES filter that failed to start, once the
+    // fault that stopped it may have ended (MainLoop.cpp).
+    void RetryFailedDevices(LoopState& state);
     // Stops decoding, reads the tables and starts the first stream found
     // (Selection.cpp).
     void Select(LoopState& state);

@@ -1,11 +1,13 @@
 #include "config/Settings.h"
 
+#include <errno.h>
+
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
 
 #include "platform/Log.h"
 #include "config/NumberText.h"
-#include "platform/Platform.h"
+#include "platform/TextFile.h"
 
 namespace {
 
@@ -52,12 +54,11 @@ int Settings::LoadFromFile(std::string path) {
     eDebug("Load settings from: %s\n", path.c_str());
     int result = 0;
     // The path is logged as the daemon knows it and opened where the
-    // platform keeps it.
-    std::ifstream in(platform::Resolve(path), std::ios::binary);
-    if (in) {
-        // getline grows the line as needed: any line length, linear time.
+    // platform keeps it. Lines of any length, in linear time.
+    platform::TextFile in(path.c_str());
+    if (in.IsOpen()) {
         std::string line;
-        while (std::getline(in, line)) {
+        while (in.ReadLine(line)) {
             if (line.empty() || line[0] == '#' || line[0] == ';') continue;
             const size_t blank = line.find(' ');
             if (blank == std::string::npos) {
@@ -66,7 +67,15 @@ int Settings::LoadFromFile(std::string path) {
                 values[line.substr(0, blank)] = line.substr(blank + 1);
             }
         }
-        result = 1;
+        // A file that cannot be read (a folder, a failing disk) keeps what
+        // was read of it before the failure, over the earlier values.
+        if (in.Error() != 0)
+            eDebug("Could not read %s: %s\n", path.c_str(), strerror(in.Error()));
+        else
+            result = 1;
+    } else if (in.Error() != ENOENT) {
+        // A missing file is the normal case of a box without one.
+        eDebug("Could not open %s: %s\n", path.c_str(), strerror(in.Error()));
     }
     Dump();
     return result;

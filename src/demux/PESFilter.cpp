@@ -162,6 +162,8 @@ void PESFilter::run() {
     pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previous);
     eDebug("PESFilter thread started...\n");
     ResetSplitter();
+    clockMono = -1;
+    bool failedBefore = false;
     unsigned char chunk[kChunkSize];
     for (;;) {
         pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, &previous);
@@ -170,7 +172,11 @@ void PESFilter::run() {
 
         int64_t stc = 0;
         bool clockRead = getSync(stc) == 1;
+        const unsigned long jumps = clockJumps;
         processQueue();
+        // A jump seen by that second reading moved syncAt onto the clock's
+        // new time line: compare it with a reading from that line too.
+        if (clockJumps != jumps) clockRead = getSync(stc) == 1;
         if (syncAt != 0 && clockRead && isDue(syncAt, stc, syncSpan)) {
             syncAt = 0;
             syncSpan = 0;
@@ -186,10 +192,25 @@ void PESFilter::run() {
         pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previous);
 
         if (n > 0) {
+            failedBefore = false;
             Feed(chunk, int(n));
             continue;
         }
         if (n < 0 && (error == EAGAIN || error == EINTR)) continue;
+        if (n < 0 && error == EOVERFLOW) {
+            // The demultiplexer fell behind and threw away what it held: the
+            // packet being assembled lost bytes, so it is dropped and the
+            // splitter hunts for the next start code. The buffer is empty
+            // now; reading at once keeps it from overflowing again, and only
+            // a storm of failures backs off below.
+            eDebug("PES filter buffer overflow: data lost, waiting for the next packet\n");
+            ResetSplitter();
+            if (!failedBefore) {
+                failedBefore = true;
+                continue;
+            }
+        }
+        failedBefore = true;
         if (n == 0)
             eDebug("Nothing to read...[read(demuxFD, packet, 188);]: %d\n", 0);
         else

@@ -51,6 +51,7 @@ public:
     size_t QueuedPackets() const { return queue.size(); }
     size_t QueuedBytes() const { return queuedBytes; }
     unsigned long DroppedPackets() const { return dropped; }
+    unsigned long ClockJumps() const { return clockJumps; }
     int64_t SyncAt() const { return syncAt; }
     bool Running() const { return thread != 0; }
 
@@ -68,6 +69,8 @@ public:
 
 private:
     void releaseDue(int64_t stc, bool clockRead);
+    void followClock(int64_t stc);
+    void rebase(int64_t jump);
     bool isDue(int64_t stamp, int64_t stc, int64_t span) const;
     void dropOldest();
     void deletePacket(PESPacket* packet);
@@ -89,6 +92,12 @@ private:
     int64_t syncSpan = 0;
     size_t queuedBytes = 0;
     unsigned long dropped = 0;
+
+    // The last clock reading and the steady clock's time of it (-1: none
+    // yet in this run), to tell a jump of the system time clock.
+    int64_t clockStc = 0;
+    int64_t clockMono = -1;
+    unsigned long clockJumps = 0;
 };
 
 // Thread entry: runs theInstance's reader loop; the argument is ignored.

@@ -34,7 +34,55 @@ int PESFilter::getSync(int64_t& stc) {
         return -1;
     }
     stc = int64_t(record.stc);
+    followClock(stc);
     return 1;
+}
+
+namespace {
+// A tick count on the 33-bit clock, in [0, 2^33).
+int64_t Wrap(int64_t ticks) { return int64_t(uint64_t(ticks) & (kClockPeriod - 1)); }
+// A difference of two clock values, in (-2^32, 2^32].
+int64_t SignedDifference(int64_t ticks) {
+    const int64_t wrapped = Wrap(ticks);
+    return wrapped > kHalfPeriod ? wrapped - int64_t(kClockPeriod) : wrapped;
+}
+// A stamp moved by a jump; 0 means "no stamp", so a stamp that lands there
+// takes the equal value one period on.
+int64_t Moved(int64_t stamp, int64_t jump) {
+    const int64_t moved = Wrap(stamp + jump);
+    return moved != 0 ? moved : int64_t(kClockPeriod);
+}
+}  // namespace
+
+// The system time clock follows the broadcast's PCR, which jumps at every
+// discontinuity (a feed switched upstream, a splice, a looped playout); the
+// machine's steady clock runs on. Between two readings the system time
+// clock must have advanced as much as the steady clock did; when the two
+// differ by more than a second, the clock jumped, and what is pending moves
+// with it: a shown subtitle is still cleared after its remaining time and a
+// held packet released after its remaining wait, as if nothing had jumped.
+void PESFilter::followClock(int64_t stc) {
+    const int64_t mono = platform::MonotonicMicros();
+    if (clockMono >= 0) {
+        const int64_t ran = (mono - clockMono) * kTicksPerMs / 1000;
+        const int64_t jump = SignedDifference(stc - clockStc - ran);
+        if (jump > kTicksPerSecond || jump < -kTicksPerSecond) rebase(jump);
+    }
+    clockStc = stc;
+    clockMono = mono;
+}
+
+void PESFilter::rebase(int64_t jump) {
+    size_t held = 0;
+    for (PESPacket* packet : queue) {
+        if (packet->pts == 0) continue;
+        packet->pts = Moved(packet->pts, jump);
+        ++held;
+    }
+    if (syncAt != 0) syncAt = Moved(syncAt, jump);
+    ++clockJumps;
+    eDebug("System time clock jumped %+lld ms: %zu held packets and %d pending call-back moved with it\n",
+           (long long)(jump / kTicksPerMs), held, syncAt != 0 ? 1 : 0);
 }
 
 // ISO/IEC 13818-1 §2.4.3.7: PTS_DTS_flags are the top bits of byte 7, the

@@ -5,6 +5,8 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <time.h>
+
 #include <cstdio>
 
 namespace platform {
@@ -30,6 +32,12 @@ bool Backend::PollSleep(unsigned microseconds) {
 }
 
 void Backend::Sleep(unsigned microseconds) { ::usleep(microseconds); }
+
+int64_t Backend::MonotonicMicros() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
 
 namespace {
 Backend& KernelBackend() {

@@ -39,6 +39,10 @@ public:
     // Any other sleep of the daemon (the reader thread's back-off). Must be a
     // thread cancellation point, as usleep is.
     virtual void Sleep(unsigned microseconds);
+    // The machine's steady clock in microseconds from an arbitrary origin:
+    // it never jumps, so the demultiplexer's system time clock (which jumps
+    // at every discontinuity of the broadcast) is measured against it.
+    virtual int64_t MonotonicMicros();
 };
 
 // Installs a backend (not owned; it must outlive its use). nullptr restores
@@ -59,6 +63,7 @@ inline std::string Resolve(const std::string& fixedPath) { return Current().Reso
 inline int Unlink(const std::string& fixedPath) { return Current().Unlink(fixedPath); }
 inline bool PollSleep(unsigned microseconds) { return Current().PollSleep(microseconds); }
 inline void Sleep(unsigned microseconds) { Current().Sleep(microseconds); }
+inline int64_t MonotonicMicros() { return Current().MonotonicMicros(); }
 
 // A backend that keeps the kernel's devices but roots every fixed path under
 // a folder: "/etc/TEKO.conf" becomes root + "/etc/TEKO.conf". Tests use it

@@ -166,6 +166,18 @@ int AppHarness::FirstPassWith(const std::string& text) const {
     return -1;
 }
 
+std::vector<int> AppHarness::PassesWith(const std::string& text) const {
+    std::vector<int> out;
+    for (int n = 1; n <= Passes(); ++n)
+        if (Pass(n).find(text) != std::string::npos) out.push_back(n);
+    return out;
+}
+
+void AppHarness::OwnFont() const {
+    env.root.Remove(paths::kDefaultFont);
+    env.root.Copy(paths::kDefaultFont, kFont);
+}
+
 int CountOf(const std::string& text, const std::string& what) {
     int n = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;

@@ -67,6 +67,8 @@ public:
     int Passes() const { return int(passes_.size()) - 1; }
     // The first pass whose log holds `text`, or -1.
     int FirstPassWith(const std::string& text) const;
+    // The passes (1-based) whose log holds `text`.
+    std::vector<int> PassesWith(const std::string& text) const;
     int Count(const std::string& text) const;
 
     // The status band: rows 15 to 54.
@@ -80,6 +82,9 @@ public:
     bool BandMarked() const;
     // Screen pixels with any alpha (ink) in rows [top, bottom).
     int Ink(int top, int bottom) const;
+    // The default font as a file of its own under the root (instead of a
+    // link to the system's font), so that a test may break it.
+    void OwnFont() const;
 
     // Blits made on the main thread (the status line, the clients' clears
     // at a stop; subtitles are drawn on the reader thread): the pass of

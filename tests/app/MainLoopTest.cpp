@@ -22,12 +22,7 @@ const char kSelect[] = "TEKO: Service changed: SID=1000, PMT=1256\n";
 const char kFailed[] = "TEKO: Failed to GetAllPIDs()...try again.\n";
 
 // The passes (1-based) whose log holds `text`.
-std::vector<int> PassesWith(const AppHarness& h, const std::string& text) {
-    std::vector<int> out;
-    for (int n = 1; n <= h.Passes(); ++n)
-        if (h.Pass(n).find(text) != std::string::npos) out.push_back(n);
-    return out;
-}
+std::vector<int> PassesWith(const AppHarness& h, const std::string& text) { return h.PassesWith(text); }
 
 // The passes up to `last`: the way out after it clears the client's area.
 std::vector<int> Within(const std::vector<int>& passes, int last) {

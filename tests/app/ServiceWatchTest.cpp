@@ -175,8 +175,10 @@ TEST_F(ServiceWatchTest, OverlongAndBinaryLinesStayOnTheirLine) {
     EXPECT_EQ(Poll(std::string("1\0002\n", 4) + "512\n513\n514\n2\n0\n96\n"), 1);
     EXPECT_EQ(app->serviceId, 1);
     EXPECT_EQ(app->videoPid, 512);
+    // Only the first 64 KiB of a runaway file are read, and that is told.
     Poll(std::string(3 << 20, '\x01'));
-    EXPECT_EQ(log, "TEKO: Failed to read SID\n");
+    EXPECT_EQ(log, "TEKO: /tmp/TEKO.tmp is larger than 65536 bytes: the rest is not read\n"
+                   "TEKO: Failed to read SID\n");
 }
 
 TEST_F(ServiceWatchTest, DisableFlagIsOnlyTestedForExistence) {

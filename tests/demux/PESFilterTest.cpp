@@ -64,6 +64,7 @@ class PESFilterTest : public ::testing::Test {
 protected:
     void SetUp() override {
         backend.Attach(paths::kDemux, &demux);
+        backend.SetMonotonic([this] { return demux.SteadyMicros(); });
         platform::Install(&backend);
     }
     void TearDown() override {
@@ -237,6 +238,128 @@ TEST_F(PESFilterTest, StampsFallDueAcrossTheClockWrapAndAfterAJumpBack) {
     demux.stc = 1000;
     ASSERT_TRUE(demux.Feed({0x00}));
     EXPECT_EQ(user.packets.size(), 2u);
+}
+
+// A jump of the broadcast's clock (demux.jump) that the steady clock does
+// not make: the pending clear keeps its remaining time, an hour forward and
+// an hour back, and fires once with the clock of the new time line.
+TEST_F(PESFilterTest, ClockJumpsMoveThePendingSyncWithThem) {
+    const int64_t hour = int64_t(3600) * 90000;
+    demux.stc = 900000;
+    user.results = {5000, 5000};
+    StartFilter();
+    ASSERT_TRUE(demux.Feed(ts::Pes(0xBD, Payload(10, 1), 1)));
+    EXPECT_EQ(filter.SyncAt(), 1350000);
+    testing::internal::CaptureStderr();
+    demux.stc = 990000;
+    demux.jump = hour;
+    ASSERT_TRUE(demux.Feed({0x00}));
+    EXPECT_TRUE(user.syncs.empty());
+    EXPECT_EQ(filter.SyncAt(), 1350000 + hour);
+    demux.stc = 1349999;
+    ASSERT_TRUE(demux.Feed({0x00}));
+    EXPECT_TRUE(user.syncs.empty());
+    demux.stc = 1350000;
+    ASSERT_TRUE(demux.Feed({0x00}));
+    ASSERT_EQ(user.syncs.size(), 1u);
+    EXPECT_EQ(user.syncs[0], 1350000 + hour);
+
+    // Back by the hour, one second into the next subtitle's five.
+    demux.stc = 2000000;
+    ASSERT_TRUE(demux.Feed(ts::Pes(0xBD, Payload(10, 2), 1)));
+    EXPECT_EQ(filter.SyncAt(), 2450000 + hour);
+    demux.stc = 2090000;
+    demux.jump = 0;
+    ASSERT_TRUE(demux.Feed({0x00}));
+    EXPECT_EQ(user.syncs.size(), 1u);
+    EXPECT_EQ(filter.SyncAt(), 2450000);
+    demux.stc = 2449999;
+    ASSERT_TRUE(demux.Feed({0x00}));
+    EXPECT_EQ(user.syncs.size(), 1u);
+    demux.stc = 2450000;
+    ASSERT_TRUE(demux.Feed({0x00}));
+    ASSERT_EQ(user.syncs.size(), 2u);
+    EXPECT_EQ(user.syncs[1], 2450000);
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("TEKO: System time clock jumped +3600000 ms: 0 held packets and 1 pending call-back moved "
+                       "with it\n"),
+              std::string::npos);
+    EXPECT_NE(log.find("TEKO: System time clock jumped -3600000 ms: "), std::string::npos);
+    EXPECT_EQ(filter.ClockJumps(), 2u);
+}
+
+// Packets held by the playback delay keep their remaining wait across a
+// jump either way; a drift of under a second is no jump.
+TEST_F(PESFilterTest, ClockJumpsMoveHeldPacketsWithThem) {
+    const int64_t hour = int64_t(3600) * 90000;
+    demux.stc = 900000;
+    StartFilter(2);
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(demux.Feed(ts::Pes(0xBD, Payload(10, 1))));  // due at 1,080,000
+    demux.stc = 990000;
+    demux.jump = hour;
+    ASSERT_TRUE(demux.Feed({0x00}));
+    EXPECT_TRUE(user.packets.empty());
+    demux.stc = 1079999;
+    ASSERT_TRUE(demux.Feed({0x00}));
+    EXPECT_TRUE(user.packets.empty());
+    demux.stc = 1080000;
+    ASSERT_TRUE(demux.Feed({0x00}));
+    ASSERT_EQ(user.packets.size(), 1u);
+    EXPECT_EQ(user.stamps[0], 1080000 + hour);
+
+    demux.stc = 2000000;
+    ASSERT_TRUE(demux.Feed(ts::Pes(0xBD, Payload(10, 2))));  // due at 2,180,000
+    demux.stc = 2090000;
+    demux.jump = 0;
+    ASSERT_TRUE(demux.Feed({0x00}));
+    EXPECT_EQ(user.packets.size(), 1u);
+    demux.stc = 2179999;
+    ASSERT_TRUE(demux.Feed({0x00}));
+    EXPECT_EQ(user.packets.size(), 1u);
+    demux.stc = 2180000;
+    ASSERT_TRUE(demux.Feed({0x00}));
+    EXPECT_EQ(user.packets.size(), 2u);
+
+    // Nine tenths of a second of disagreement: not a jump.
+    demux.stc = 3000000;
+    ASSERT_TRUE(demux.Feed(ts::Pes(0xBD, Payload(10, 3))));  // due at 3,180,000
+    demux.jump = 81000;
+    ASSERT_TRUE(demux.Feed({0x00}));
+    EXPECT_EQ(user.packets.size(), 2u);
+    demux.stc = 3099000;
+    ASSERT_TRUE(demux.Feed({0x00}));
+    EXPECT_EQ(user.packets.size(), 3u);
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("TEKO: System time clock jumped +3600000 ms: 1 held packets and 0 pending call-back"),
+              std::string::npos);
+    EXPECT_EQ(filter.ClockJumps(), 2u);
+}
+
+// An overflow of the demultiplexer's buffer loses bytes: the packet being
+// assembled is dropped, not delivered with a hole, and the next one comes.
+TEST_F(PESFilterTest, OverflowDropsThePacketItCutAndReadsOnAtOnce) {
+    StartFilter();
+    const Bytes cut = ts::Pes(0xBD, Payload(300, 1), 1);
+    const Bytes next = ts::Pes(0xBD, Payload(40, 2), 1);
+    ASSERT_TRUE(demux.Feed(Bytes(cut.begin(), cut.begin() + 100)));
+    testing::internal::CaptureStderr();
+    demux.readError = EOVERFLOW;
+    demux.Push({0x00});  // wakes the blocked read; then the storm
+    ASSERT_TRUE(demux.WaitReads(demux.reads + 3));
+    demux.readZero = true;  // never a moment of neither (see below)
+    demux.readError = 0;
+    ASSERT_TRUE(demux.WaitReads(demux.reads + 1));
+    demux.readZero = false;
+    ASSERT_TRUE(demux.WaitReads(demux.reads + 1));
+    FeedAll(Bytes(cut.begin() + 100, cut.end()));
+    FeedAll(next);
+    ASSERT_TRUE(demux.Feed({0x00}));
+    const std::string log = testing::internal::GetCapturedStderr();
+    ASSERT_EQ(user.packets.size(), 1u);
+    EXPECT_EQ(user.packets[0], next);
+    EXPECT_NE(log.find("TEKO: PES filter buffer overflow: data lost, waiting for the next packet\n"),
+              std::string::npos);
 }
 
 TEST_F(PESFilterTest, StopNeverEndsTheThreadInsideReceive) {

@@ -2,6 +2,9 @@
 // one read returns (a SOCK_SEQPACKET message), the clock is whatever the
 // test sets, and reads are counted so that the test can wait until the
 // reader thread has finished a pass and blocks in its next read.
+// The machine's steady clock (SteadyMicros, for SimBackend::SetMonotonic)
+// runs as `stc` is moved; `jump` shifts only the system time clock, as a
+// discontinuity of the broadcast does.
 #pragma once
 
 #include <errno.h>
@@ -23,6 +26,7 @@
 class ScriptedDemux : public SimDevice {
 public:
     std::atomic<int64_t> stc{0};
+    std::atomic<int64_t> jump{0};
     std::atomic<bool> stcOk{true};
     std::atomic<bool> failPesFilter{false};
     std::atomic<int> readError{0};  // != 0: reads fail with this errno
@@ -61,7 +65,7 @@ public:
             if (!stcOk) return errno = EINVAL, -1;
             auto* record = static_cast<dmx_stc*>(arg);
             record->base = 1;
-            record->stc = uint64_t(stc.load());
+            record->stc = uint64_t(stc.load() + jump.load()) & ((uint64_t(1) << 33) - 1);
             return 0;
         }
         if (request == DMX_STOP) ++stops;
@@ -72,6 +76,18 @@ public:
         if (int e = readError.load()) return errno = e, -1;
         if (readZero) return 0;
         return ::read(fd, buf, count);
+    }
+    // Microseconds the steady clock ran: every move of `stc` (modulo the
+    // 33-bit period, the shorter way) counted as that much steady time.
+    int64_t SteadyMicros() {
+        std::lock_guard<std::mutex> lock(steadyMutex_);
+        const int64_t period = int64_t(1) << 33;
+        const int64_t now = stc.load();
+        int64_t step = ((now - steadyLast_) % period + period) % period;
+        if (step > period / 2) step -= period;
+        steadyTicks_ += step;
+        steadyLast_ = now;
+        return steadyTicks_ * 1000 / 90;
     }
     // One read's worth of bytes (at most 188 are read at a time).
     void Push(const std::vector<uint8_t>& bytes) {
@@ -94,6 +110,9 @@ public:
     }
 
 private:
+    std::mutex steadyMutex_;
+    int64_t steadyLast_ = 0;
+    int64_t steadyTicks_ = 0;
     int reader_ = -1;
     int writer_ = -1;
 };
