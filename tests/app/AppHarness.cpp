@@ -23,13 +23,13 @@ constexpr int64_t kFirstPcr = 900000;
 constexpr int64_t kStep = 9000;  // 100 ms, at a PCR
 constexpr int kSteps = 20;
 
-ts::Bytes DvbDisplaySet(int64_t pts) {
+ts::Bytes DvbDisplaySet(int64_t pts, int timeout = 5) {
     using namespace dvbsub;
     Region region;
     region.width = 20;
     region.height = 2;
     region.objects = {{1, 0, 0}};
-    return DisplaySetPes(Concat({PageComposition(1, 5, 0, 1, {{0, 30, 500}}), RegionComposition(1, region),
+    return DisplaySetPes(Concat({PageComposition(1, timeout, 0, 1, {{0, 30, 500}}), RegionComposition(1, region),
                                  ObjectData(1, 1, PixelData().Line4({{20, 1}}).Data(), {}),
                                  EndOfDisplaySet(1)}),
                          true, pts);
@@ -73,6 +73,22 @@ ts::Bytes BuildMux(const std::vector<Service>& services) {
     return b.Data();
 }
 
+ts::Bytes BuildTimedDvbMux(int service, int timeout, int period) {
+    Service s;
+    s.id = service;
+    s.dvb = {Dvb("swe")};
+    const ts::Bytes pat = ts::Pat(1, {{s.id, PmtPid(s.id)}});
+    const ts::Bytes padding = ts::Pes(0xBE, ts::Bytes(20, 0xFF));
+    ts::TsBuilder b;
+    for (int step = 0; step < period * 10; ++step) {
+        b.AddPcr(0x180 + s.id, kFirstPcr + step * kStep);
+        b.AddSection(0, pat);
+        b.AddSection(PmtPid(s.id), ServicePmt(s));
+        b.AddPes(DvbPid(s.id), step == 0 ? DvbDisplaySet(-1, timeout) : padding);
+    }
+    return b.Data();
+}
+
 AppHarness::AppHarness(double speed, int bitsPerPixel)
     : env(speed), fb([bitsPerPixel] {
           FrameBufferConfig c;
@@ -87,7 +103,9 @@ AppHarness::AppHarness(double speed, int bitsPerPixel)
         if (std::this_thread::get_id() != mainThread_) {
             if (e.firstRow >= 0) {
                 ++readerBlits;
-                if (Ink(e.firstRow, e.lastRow + 1) > 0) ++readerInkBlits;
+                const bool ink = Ink(e.firstRow, e.lastRow + 1) > 0;
+                if (ink) ++readerInkBlits;
+                readerBlitTimes.push_back({env.clock.NowMicros(), ink});
             }
             return;
         }
@@ -113,8 +131,10 @@ void AppHarness::HandOff(int service, int aspect, int seekable) const {
     env.root.Write(paths::kHandOff, s.str());
 }
 
-void AppHarness::Mux(const std::vector<Service>& services) {
-    ASSERT_TRUE(env.LoadBytes(BuildMux(services)));
+void AppHarness::Mux(const std::vector<Service>& services) { Mux(BuildMux(services)); }
+
+void AppHarness::Mux(const ts::Bytes& multiplex) {
+    ASSERT_TRUE(env.LoadBytes(multiplex));
     env.replay.SetLoop(true);
 }
 

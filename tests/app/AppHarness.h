@@ -39,6 +39,13 @@ constexpr int TxtPid(int service) { return 0x300 + service; }
 // Two seconds of stream, to be replayed in a loop.
 ts::Bytes BuildMux(const std::vector<Service>& services);
 
+// One DVB service (PMT, PCR and subtitle PIDs as above) whose subtitle,
+// with a page time-out of `timeout` seconds, is sent once every `period`
+// seconds, at the start; in between, padding PES on the subtitle PID every
+// 100 ms keep the reader passing, as the other streams of a PID do on air.
+// `period` seconds of stream, to be replayed in a loop.
+ts::Bytes BuildTimedDvbMux(int service, int timeout, int period);
+
 // One Teletext subtitle page entry (type 2, page 888) and one DVB entry.
 ts::TeletextEntry Txt(const std::string& language, int type = 2);
 ts::SubtitlingEntry Dvb(const std::string& language);
@@ -52,6 +59,8 @@ public:
     void Channels(const std::string& text) const;
     void HandOff(int service, int aspect = 2, int seekable = 0) const;
     void Mux(const std::vector<Service>& services);
+    // Any multiplex, replayed in a loop.
+    void Mux(const ts::Bytes& multiplex);
 
     // Long runs: the log goes to /dev/null instead of being kept, and no
     // blit is recorded.
@@ -95,6 +104,13 @@ public:
     // screen, and those of them that left ink in the rows they changed.
     std::atomic<int> readerBlits{0};
     std::atomic<int> readerInkBlits{0};
+    // When they happened (SimClock µs) and whether they left ink; read it
+    // once Run has returned.
+    struct ReaderBlit {
+        int64_t micros;
+        bool ink;
+    };
+    std::vector<ReaderBlit> readerBlitTimes;
 
     DemuxEnv env;
     EmulatedFrameBuffer fb;
