@@ -1,6 +1,7 @@
-// Fuzzes the Teletext client's Receive with any bytes, drawing on a strict
-// display that aborts on a rectangle outside its target, a pixel read off
-// the screen, a blit outside screen lines 0-575 or a nested lock.
+// Fuzzes the Teletext client's Receive with any bytes (X/26 enhancement
+// packets included), drawing on a strict display that aborts on a
+// rectangle outside its target, a pixel read off the screen, a blit outside
+// screen lines 0-575, a nested lock or text that is not valid UTF-8.
 //
 // Input: 4 bytes of set-up, then PES packets, each preceded by its size as
 // two bytes (big-endian; cut to what is left).
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "config/Utf8.h"
 #include "display/IDisplayDevice.h"
 #include "teletext/TXTSubtitle.h"
 
@@ -33,6 +35,7 @@ public:
     int Destroy() override { return 0; }
     int Clear() override { return DrawFilledRect(0, 0, kScreenWidth, kScreenHeight, 0), 1; }
     int DrawText(std::string text, int x, int y, int width, int, int, int colour) override {
+        CheckUtf8(text);
         // Glyphs 12 wide, 18 above and 5 below the baseline; the text
         // renderer clips them at the target's edges.
         long long limit = (long long)x + width;
@@ -75,6 +78,7 @@ public:
         return 0;
     }
     void GetStringSize(int, std::string text, int& width, int& height, int& depth) override {
+        CheckUtf8(text);
         width = 12 * int(text.size());
         height = text.empty() ? 0 : 18;
         depth = text.empty() ? 0 : 5;
@@ -90,6 +94,15 @@ public:
     void Foreign() { screen_[300] = 0x12345678; }
 
 private:
+    // Page assembly hands the display whole UTF-8 sequences only (X/26
+    // characters among the page's 7-bit codes).
+    static void CheckUtf8(const std::string& text) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+        for (size_t at = 0, used = 0; at < text.size(); at += used) {
+            unsigned long c = utf8::Next(bytes, text.size(), at, used);
+            if (c >= 0x80 && used == 1) abort();
+        }
+    }
     int Lines() const { return useBack_ ? backLines_ : kScreenHeight; }
     int* Column() { return useBack_ ? back_ : screen_; }
     int bpp_;

@@ -4,6 +4,7 @@
 
 #include "platform/Log.h"
 #include "config/NumberText.h"
+#include "config/Utf8.h"
 #include "platform/Paths.h"
 #include "platform/Platform.h"
 
@@ -67,4 +68,18 @@ void Translator::handleLine(std::string key, std::string value, std::string coun
 unsigned long Translator::Translate(unsigned long& code) {
     if (code < 255 && table[code] != 0) return static_cast<unsigned long>(table[code]);
     return code;
+}
+
+std::string Translator::ToUnicode(const std::string& text) {
+    std::string out;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    for (size_t at = 0, used = 0; at < text.size(); at += used) {
+        unsigned long code = utf8::Next(bytes, text.size(), at, used);
+        if (utf8::IsLiteral(code))
+            code -= utf8::kLiteral;
+        else if (code < 0x80)
+            code = Translate(code);
+        utf8::Append(out, code);
+    }
+    return out;
 }

@@ -15,6 +15,9 @@ public:
     void handleLine(std::string key, std::string value, std::string countryCode);
     // The table's entry when the code is below 255 and has one, else the code.
     unsigned long Translate(unsigned long& code);
+    // A UTF-8 text as the viewer reads it: codes below 0x80 (the page's
+    // 7-bit characters) through the table, every other character as it is.
+    std::string ToUnicode(const std::string& text);
 
 private:
     int table[255];

@@ -96,9 +96,14 @@ private:
     void TearDownFreeType();
     void SelectSize(int size);
     int StringLenLocked(const char* text);
-    int RenderChar(unsigned char character, int x, int y, int xLimit, int colour, bool draw);
+    // `character` is a code point; those below 0x80 pass the translator.
+    int RenderChar(unsigned long character, int x, int y, int xLimit, int colour, bool draw);
     void DrawGlyph(const Surface& s, int x, int y, int colour);
     bool LookUpGlyph(FT_UInt index, FT_Error& error);
+    // The code point to look up for `character`: the translation of the
+    // page's 7-bit codes, and the slant markers, which switch `italic` and
+    // become spaces.
+    unsigned long ResolveCode(unsigned long character);
 
     Translator* translator = nullptr;
     uint32_t rawColors[256];

@@ -12,6 +12,7 @@
 
 #include "platform/Log.h"
 #include "config/Translator.h"
+#include "config/Utf8.h"
 #include "display/FrameBufferDevice.h"
 #include "platform/Platform.h"
 #include "platform/TextFile.h"
@@ -144,10 +145,14 @@ bool FrameBufferDevice::LookUpGlyph(FT_UInt index, FT_Error& error) {
     return error == 0 && glyph != nullptr;
 }
 
-int FrameBufferDevice::RenderChar(unsigned char character, int x, int y, int xLimit, int colour,
-                                  bool draw) {
+unsigned long FrameBufferDevice::ResolveCode(unsigned long character) {
     unsigned long code = character;
-    if (translator) code = translator->Translate(code);
+    // Only the page's 7-bit codes are national; anything above came as the
+    // Unicode letter it is.
+    if (utf8::IsLiteral(code))
+        code -= utf8::kLiteral;
+    else if (translator && code < 0x80)
+        code = translator->Translate(code);
     // Markers are judged only on codes that are themselves "<", ">" or "_":
     // a translated letter such as U+015F or U+013C merely shares their low
     // byte and is drawn as itself.
@@ -155,12 +160,20 @@ int FrameBufferDevice::RenderChar(unsigned char character, int x, int y, int xLi
         italic = code == '<' ? true : (code == '>' ? false : !italic);
         code = ' ';
     }
+    return code;
+}
+
+int FrameBufferDevice::RenderChar(unsigned long character, int x, int y, int xLimit, int colour,
+                                  bool draw) {
+    unsigned long code = ResolveCode(character);
     FT_UInt index = FT_Get_Char_Index(face, code);
     if (index == 0) index = FT_Get_Char_Index(face, ' ');
     FT_Error error = 0;
     if (!LookUpGlyph(index, error)) {
-        eDebug("TFB: <FTC_SBitCache_Lookup for Char \"%c\" failed with Errorcode 0x%.2X>\n",
-               character, static_cast<unsigned>(error));
+        std::string shown;
+        utf8::Append(shown, character);
+        eDebug("TFB: <FTC_SBitCache_Lookup for Char \"%s\" failed with Errorcode 0x%.2X>\n", shown.c_str(),
+               static_cast<unsigned>(error));
         return 0;
     }
     int kern = 0;
@@ -209,9 +222,10 @@ int FrameBufferDevice::StringLenLocked(const char* text) {
     previousGlyph = 0;
     italic = false;
     long long length = 0;
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
-        length += RenderChar(*p, -1, -1, -1, -1, false);
-    }
+    const size_t size = std::strlen(text);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+    for (size_t at = 0, used = 0; at < size; at += used)
+        length += RenderChar(utf8::Next(bytes, size, at, used), -1, -1, -1, -1, false);
     return Saturate(length);
 }
 
@@ -230,10 +244,13 @@ void FrameBufferDevice::GetStringSize(int size, std::string text, int& width, in
     previousGlyph = 0;
     italic = false;
     long long total = 0;
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text.c_str()); *p; ++p) {
-        total += RenderChar(*p, -1, -1, -1, -1, false);
-        // Height and depth come from the byte as received.
-        FT_UInt index = FT_Get_Char_Index(face, *p);
+    const size_t count = std::strlen(text.c_str());
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.c_str());
+    for (size_t at = 0, used = 0; at < count; at += used) {
+        const unsigned long code = utf8::Next(bytes, count, at, used);
+        total += RenderChar(code, -1, -1, -1, -1, false);
+        // Height and depth come from the character as received.
+        FT_UInt index = FT_Get_Char_Index(face, code);
         if (index == 0) index = FT_Get_Char_Index(face, ' ');
         FT_Error ignored;
         if (!LookUpGlyph(index, ignored)) continue;
@@ -257,8 +274,10 @@ int FrameBufferDevice::DrawText(std::string text, int x, int y, int width, int a
     previousGlyph = 0;
     italic = false;
     const int limit = Saturate(pen + width);
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text.c_str()); *p; ++p) {
-        int step = RenderChar(*p, Saturate(pen), y, limit, colour, true);
+    const size_t count = std::strlen(text.c_str());
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.c_str());
+    for (size_t at = 0, used = 0; at < count; at += used) {
+        int step = RenderChar(utf8::Next(bytes, count, at, used), Saturate(pen), y, limit, colour, true);
         if (step == -1) return -1;
         pen += step;
     }

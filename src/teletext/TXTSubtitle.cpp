@@ -5,6 +5,7 @@
 #include "platform/Log.h"
 #include "demux/ByteReader.h"
 #include "platform/Constants.h"
+#include "config/Utf8.h"
 #include "teletext/TeletextTables.h"
 
 using teletext::kHammingError;
@@ -16,6 +17,7 @@ constexpr int kPageBytes = TXTSubtitle::kRows * TXTSubtitle::kColumns;
 constexpr uint8_t kEraseBit = 0x08;
 constexpr int kLastStoredRow = 23;    // rows 24 and 25 count for the page but are not kept
 constexpr int kLastPageRow = 25;      // 26..31 are enhancement packets, not page rows
+constexpr int kEnhancementPacket = 26;  // X/26, EN 300 706 §12.3
 
 }  // namespace
 
@@ -37,6 +39,9 @@ void TXTSubtitle::resetReception() {
     lastRow = -1;
     for (int& p : magazinePage) p = -1;
     receiving = 0;
+    receiveEnhancement.Clear();
+    displayEnhancement.Clear();
+    std::memset(displayCharacters, 0, sizeof displayCharacters);
 }
 
 // EN 300 472 §4: the PES header is padded to 45 bytes and followed by the
@@ -90,6 +95,8 @@ void TXTSubtitle::keepPacket(const uint8_t* raw) {
 void TXTSubtitle::handleHeader(int m, const uint8_t* raw) {
     if (receiving == 1) {
         std::memcpy(displayPage, receivePage, kPageBytes);
+        displayEnhancement = receiveEnhancement;
+        teletext::ApplyEnhancement(displayEnhancement, displayCharacters, kRows);
         processSubtitlePage();
         receiving = 0;
     }
@@ -106,19 +113,28 @@ void TXTSubtitle::handleHeader(int m, const uint8_t* raw) {
         return;
     }
     keepPacket(raw);
-    // Rows that are not sent again keep the last completed page's content.
+    // Rows and enhancement packets that are not sent again keep the last
+    // completed page's content.
     std::memcpy(receivePage, displayPage, kPageBytes);
+    receiveEnhancement = displayEnhancement;
     // An uncorrectable byte (0xFF) has the erase bit set too: erase then.
     uint8_t control = teletext::Hamming84OfTransmitted(raw[5]);
     if (control & kEraseBit) {
         std::memset(receivePage, ' ', sizeof receivePage);
         std::memset(displayPage, ' ', sizeof displayPage);
+        receiveEnhancement.Clear();
+        displayEnhancement.Clear();
         clearSubtitlePage();
     }
 }
 
 // A packet of the wanted page, running in the wanted magazine.
 void TXTSubtitle::handleRow(int y, const uint8_t* raw) {
+    if (y == kEnhancementPacket) {
+        keepPacket(raw);
+        receiveEnhancement.Store(packet + 2);
+        return;
+    }
     if (y > kLastPageRow) return;
     receiving = 1;
     if (y > kLastStoredRow) return;
@@ -127,23 +143,61 @@ void TXTSubtitle::handleRow(int y, const uint8_t* raw) {
     for (int k = 0; k < kColumns; ++k) row[k] = teletext::OddParityOfTransmitted(raw[2 + k]);
 }
 
-// Copies one box's text starting at `from` (just after the start-box pair)
-// into `text`; returns the position of the box's end (an end-box code or
-// the end of the row). An empty box adds nothing.
-static int ExtractBox(const unsigned char* row, int from, std::string& text) {
+namespace {
+
+// One line being extracted: the row's bytes and the text to draw.
+struct LineText {
+    const unsigned char* row;
+    const uint16_t* enhanced;
+    std::string& bytes;
+    std::string& text;
+
+    bool Enhanced(int k) const { return enhanced != nullptr && enhanced[k] != 0; }
+    // An enhanced character is never a blank to skip.
+    bool Blank(int k) const { return row[k] == ' ' && !Enhanced(k); }
+    void Add(int k) {
+        char byte = row[k] < 0x20 ? ' ' : char(row[k]);
+        bytes += byte;
+        if (Enhanced(k))
+            utf8::Append(text, enhanced[k] < 0x80 ? utf8::kLiteral + enhanced[k] : enhanced[k]);
+        else
+            text += byte;
+    }
+};
+
+// Trailing blanks off, then one blank, before the next box's text.
+void Separate(std::string& s) {
+    size_t end = s.find_last_not_of(' ');
+    s.erase(end == std::string::npos ? 0 : end + 1);
+    if (!s.empty()) s += ' ';
+}
+
+// Copies one box's text starting at `from` (just after the start-box pair);
+// returns the position of the box's end (an end-box code or the end of the
+// row). An empty box adds nothing.
+int ExtractBox(LineText& line, int from) {
     const int columns = TXTSubtitle::kColumns;
     int k = from;
-    while (k < columns && row[k] == ' ') ++k;
-    if (k >= columns || row[k] == ids::kTxtEndBox) return k;
-    for (; k < columns && row[k] != ids::kTxtEndBox; ++k) text += row[k] < 0x20 ? ' ' : char(row[k]);
+    while (k < columns && line.Blank(k)) ++k;
+    if (k >= columns || line.row[k] == ids::kTxtEndBox) return k;
+    if (!line.text.empty()) {
+        Separate(line.text);
+        Separate(line.bytes);
+    }
+    for (; k < columns && line.row[k] != ids::kTxtEndBox; ++k) line.Add(k);
     return k;
 }
+
+}  // namespace
 
 // A row may hold several boxes (for example two speakers on one row); each
 // box's text is kept and the boxes are joined by one space. Trailing spaces
 // of the last box stay, as they came.
-bool TXTSubtitle::ExtractSubtitleLine(const unsigned char* row, std::string& text) {
+bool TXTSubtitle::ExtractSubtitleLine(const unsigned char* row, const uint16_t* enhanced, std::string& bytes,
+                                      std::string& text) {
+    bytes.clear();
     text.clear();
+    LineText line{row, enhanced, bytes, text};
     int k = 0;
     while (k < kColumns && row[k] != ids::kTxtDoubleHeight) ++k;
     if (k >= kColumns) return false;
@@ -153,28 +207,24 @@ bool TXTSubtitle::ExtractSubtitleLine(const unsigned char* row, std::string& tex
             ++k;
             continue;
         }
-        std::string box;
-        k = ExtractBox(row, k + 2, box);
-        if (!box.empty()) {
-            if (!text.empty()) {
-                size_t end = text.find_last_not_of(' ');
-                text.erase(end == std::string::npos ? 0 : end + 1);
-                if (!text.empty()) text += ' ';
-            }
-            text += box;
-        }
+        k = ExtractBox(line, k + 2);
     }
     return !text.empty();
 }
 
+bool TXTSubtitle::ExtractSubtitleLine(const unsigned char* row, std::string& text) {
+    std::string bytes;
+    return ExtractSubtitleLine(row, nullptr, bytes, text);
+}
+
 void TXTSubtitle::processSubtitlePage() {
-    std::string text;
+    std::string bytes, text;
     for (int i = 0; i < kRows; ++i) {
         const unsigned char* row = displayPage[i];
         bool blank = true;
-        for (int k = 0; k < kColumns && blank; ++k) blank = row[k] == ' ';
+        for (int k = 0; k < kColumns && blank; ++k) blank = row[k] == ' ' && displayCharacters[i][k] == 0;
         if (blank) continue;
-        if (ExtractSubtitleLine(row, text)) renderSubtitle(text, i);
+        if (ExtractSubtitleLine(row, displayCharacters[i], bytes, text)) renderSubtitle(text, i, bytes);
     }
 }
 

@@ -5,9 +5,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "demux/PESFilterUser.h"
+#include "teletext/TeletextEnhancement.h"
 
 class Settings;
 class IDisplayDevice;
@@ -32,8 +34,11 @@ public:
     void processSubtitlePage();
     void DumpPage(unsigned char* page);
 
-    // Drawing (TXTSubtitleRender.cpp).
+    // Drawing (TXTSubtitleRender.cpp). `text` is UTF-8 (codes below 0x80
+    // still in the page's national set); the log line shows `logged`, the
+    // row's bytes, which is `text` itself in the first form.
     int renderSubtitle(std::string text, int rowIndex);
+    int renderSubtitle(std::string text, int rowIndex, const std::string& logged);
     int okToDraw();
     int clearSubtitlePage();
 
@@ -42,6 +47,16 @@ public:
     // start-box codes; the text of every non-empty box, in order, joined by
     // one space (spacing attributes read as spaces).
     static bool ExtractSubtitleLine(const unsigned char* row, std::string& text);
+    // The same with the row's enhanced characters (`enhanced`, 0 where the
+    // byte stands; may be null): `text` is the UTF-8 line to draw, `bytes`
+    // the line of the row's own bytes.
+    static bool ExtractSubtitleLine(const unsigned char* row, const uint16_t* enhanced, std::string& bytes,
+                                    std::string& text);
+
+    // Called with the row index and the UTF-8 text of every line drawn,
+    // after its blit and before the display is unlocked. Unset in the
+    // daemon; the simulator and the tests learn the drawn text from it.
+    std::function<void(int rowIndex, const std::string& text)> lineDrawn;
 
     Settings* settings;
     IDisplayDevice* display;
@@ -51,6 +66,11 @@ public:
     unsigned char receivePage[kRows][kColumns];
     int magazinePage[9];
     unsigned char displayPage[kRows][kColumns];
+    // The X/26 packets of the page under reception and of the last
+    // completed page, and the characters they put on the latter.
+    teletext::PageEnhancement receiveEnhancement;
+    teletext::PageEnhancement displayEnhancement;
+    uint16_t displayCharacters[kRows][kColumns];
     int receiving = 0;
     int textHeight = 0, textDepth = 0;
     int rowSpace = 0;

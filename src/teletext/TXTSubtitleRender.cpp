@@ -87,10 +87,12 @@ int TXTSubtitle::boxTop(int rowIndex, int boxHeight) const {
     return int(std::max(top, 0LL));
 }
 
-int TXTSubtitle::renderSubtitle(std::string text, int i) {
+int TXTSubtitle::renderSubtitle(std::string text, int i) { return renderSubtitle(text, i, text); }
+
+int TXTSubtitle::renderSubtitle(std::string text, int i, const std::string& logged) {
     if (display == nullptr) return 1;
     if (!okToDraw()) {
-        eDebug("Subtitle@%d:%s\n", i + 1, text.c_str());
+        eDebug("Subtitle@%d:%s\n", i + 1, logged.c_str());
         eDebug("...don't draw this, something on screen.\n");
         return 1;
     }
@@ -99,7 +101,7 @@ int TXTSubtitle::renderSubtitle(std::string text, int i) {
         clearSubtitlePage();
     }
     lastRow = i;
-    eDebug("Subtitle@%d:%s\n", i + 1, text.c_str());
+    eDebug("Subtitle@%d:%s\n", i + 1, logged.c_str());
 
     int w = 0, h = 0, d = 0;
     display->GetStringSize(fontSize, text, w, h, d);
@@ -147,6 +149,7 @@ int TXTSubtitle::renderSubtitle(std::string text, int i) {
     eDebug("Subtitle@RenderText.\n");
     display->DrawText(text, Bound(x), Bound(textHeight), Bound(limit), 0, fontSize, textColor);
     display->BlitBackBuffer(top);
+    if (lineDrawn) lineDrawn(i, text);
     display->SelectBackBuffer(false);
     display->FreeBackBuffer();
     display->UnLock();

@@ -1,5 +1,6 @@
 #include "TeletextBuilder.h"
 
+#include "teletext/TeletextEnhancement.h"
 #include "teletext/TeletextTables.h"
 
 namespace ttx {
@@ -62,12 +63,31 @@ Bytes RawPacket(int magazine, int packetNumber, const Bytes& data) {
     return p;
 }
 
+Triplet SetRow(int row) { return {row == 24 ? 40 : 40 + row, 0x04, 0}; }
+Triplet G2Char(int column, int code) { return {column, 0x0F, code}; }
+Triplet Accented(int column, int mark, char letter) { return {column, 0x10 + mark, letter}; }
+Triplet Termination() { return {63, 0x1F, 0}; }
+
+Bytes EnhancementPacket(int magazine, int designation, const std::vector<Triplet>& triplets) {
+    Bytes p = Address(magazine, 26);
+    p.push_back(Ham(unsigned(designation)));
+    for (size_t k = 0; k < 13; ++k) {
+        Triplet t = k < triplets.size() ? triplets[k] : Termination();
+        uint32_t w = teletext::HammingEncode2418(uint32_t(t.address & 0x3F) | uint32_t(t.mode & 0x1F) << 6 |
+                                                 uint32_t(t.data & 0x7F) << 11);
+        p.push_back(uint8_t(w));
+        p.push_back(uint8_t(w >> 8));
+        p.push_back(uint8_t(w >> 16));
+    }
+    return p;
+}
+
 std::string SubtitleRow(const std::string& text) {
     return std::string{kDoubleHeight, kStartBox, kStartBox} + text + std::string{kEndBox, kEndBox};
 }
 
 Bytes DataUnit(const Bytes& packet, uint8_t dataUnitId, uint8_t length) {
-    Bytes u = {dataUnitId, length, 0xC0 | 0x15, 0xE4};
+    Bytes u = {dataUnitId, length, 0xC0 | 0x20 | 0x07, 0xE4};  // first field, line 7
     for (size_t k = 0; k < 42; ++k) u.push_back(Reverse(k < packet.size() ? packet[k] : 0));
     return u;
 }

@@ -36,6 +36,21 @@ Bytes HeaderPacket(const Header& header);
 Bytes RowPacket(int magazine, int row, const std::string& text);
 // Any packet number with 40 raw data bytes (no parity added).
 Bytes RawPacket(int magazine, int packetNumber, const Bytes& data);
+// One X/26 triplet (EN 300 706 §12.3.1): address 0-39 a column, 40-63 a
+// row (40 is row 24); mode 0-31; data 0-127.
+struct Triplet {
+    int address, mode, data;
+};
+Triplet SetRow(int row);                          // set active position: row, column 0
+Triplet G2Char(int column, int code);             // mode 0x0F
+Triplet Accented(int column, int mark, char letter);  // mode 0x10 + mark
+Triplet Termination();                            // address 63, mode 0x1F
+// An X/26 packet with its designation code (0-15) and up to 13 triplets,
+// each Hamming 24/18 coded; missing triplets are termination markers.
+Bytes EnhancementPacket(int magazine, int designation, const std::vector<Triplet>& triplets);
+// The first data byte of triplet `index` (0-12) in an X/26 packet.
+constexpr int TripletByte(int index) { return 3 + 3 * index; }
+
 // The row text of a subtitle line: double height, two start boxes, the
 // text, two end boxes.
 std::string SubtitleRow(const std::string& text);

@@ -1,5 +1,7 @@
 #include "support/ZvbiReference.h"
 
+#include "config/Utf8.h"
+
 #if __has_include(<libzvbi.h>)
 #include <libzvbi.h>
 #define TEKO_ZVBI_HEADER 1
@@ -36,7 +38,7 @@ void OnPage(vbi_event* event, void* user) {
             if (cells[c].opacity == VBI_TRANSPARENT_SPACE)
                 text += ' ';
             else
-                AppendUtf8(text, cells[c].unicode);
+                utf8::Append(text, cells[c].unicode);
         }
         text = Normalise(text);
         if (!text.empty()) page.lines.push_back({row, text});
@@ -56,8 +58,9 @@ vbi_bool OnSliced(vbi_dvb_demux*, void* user, const vbi_sliced* sliced, unsigned
 
 bool Available() { return true; }
 
-std::vector<Page> ZvbiPages(const std::vector<std::vector<uint8_t>>& pes, int pageNumber) {
+std::vector<Page> ZvbiPages(const std::vector<std::vector<uint8_t>>& pes, int pageNumber, int region) {
     State state{vbi_decoder_new(), pageNumber, 0, 0, {}};
+    if (region >= 0) vbi_teletext_set_default_region(state.decoder, region);
     vbi_event_handler_register(state.decoder, VBI_EVENT_TTX_PAGE, OnPage, &state);
     vbi_dvb_demux* demux = vbi_dvb_pes_demux_new(OnSliced, &state);
     for (state.pes = 0; state.pes < pes.size(); ++state.pes)
@@ -68,7 +71,7 @@ std::vector<Page> ZvbiPages(const std::vector<std::vector<uint8_t>>& pes, int pa
 }
 #else
 bool Available() { return false; }
-std::vector<Page> ZvbiPages(const std::vector<std::vector<uint8_t>>&, int) { return {}; }
+std::vector<Page> ZvbiPages(const std::vector<std::vector<uint8_t>>&, int, int) { return {}; }
 #endif
 
 }  // namespace ttxref

@@ -29,20 +29,10 @@ struct Page {
 bool Available();
 // The pages of `pageNumber` (magazine 0 written as 8, e.g. 0x889) that
 // hold text, in the order libzvbi completes them.
-std::vector<Page> ZvbiPages(const std::vector<std::vector<uint8_t>>& pes, int pageNumber);
-
-inline void AppendUtf8(std::string& out, unsigned long c) {
-    if (c < 0x80) {
-        out += char(c);
-    } else if (c < 0x800) {
-        out += char(0xC0 | (c >> 6));
-        out += char(0x80 | (c & 0x3F));
-    } else {
-        out += char(0xE0 | ((c >> 12) & 0x0F));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    }
-}
+// `region` (EN 300 706 table 32 code, national option bits clear), when not
+// negative, is handed to vbi_teletext_set_default_region: it picks the G0
+// set of pages that carry no designation of their own.
+std::vector<Page> ZvbiPages(const std::vector<std::vector<uint8_t>>& pes, int pageNumber, int region = -1);
 
 // Leading and trailing blanks trimmed, runs of blanks collapsed to one.
 inline std::string Normalise(const std::string& s) {
