@@ -183,6 +183,39 @@ TEST_F(ShippedTableTest, DanishAndNorwegianUseTheSwedishPositions) {
     }
 }
 
+// The Greek and Cyrillic G0 sets (EN 300 706 tables 34 and 33), numbered
+// by libzvbi 7 (Greek), 4 (Cyrillic option 2) and 5 (option 3). Where
+// libzvbi's letter is not the language's, the table has the real one.
+TEST_F(ShippedTableTest, GreekAndCyrillicSetsMatchLibzvbi) {
+    const struct {
+        int zvbi;
+        const char* languages;
+        std::map<unsigned, unsigned long> chosen;
+    } sets[] = {
+        {7, "gre,ell", {}},
+        // Й й, the short i (libzvbi: Ѝ ѝ, i with grave, not a Russian letter).
+        {4, "rus,bul", {{0x4a, 0x0419}, {0x6a, 0x0439}}},
+        // The same, and the Ukrainian yi ї (libzvbi: Latin ï).
+        {5, "ukr", {{0x4a, 0x0419}, {0x6a, 0x0439}, {0x26, 0x0457}}},
+    };
+    for (const auto& set : sets) {
+        std::string languages = set.languages;
+        for (size_t at = 0; at < languages.size(); at += 4) {
+            const std::string language = languages.substr(at, 3);
+            Select(language);
+            for (unsigned code = 0x20; code < 0x7f; ++code) {
+                unsigned long expected = vbi_teletext_unicode(set.zvbi, 0, code);
+                auto chosen = set.chosen.find(code);
+                if (chosen != set.chosen.end()) {
+                    EXPECT_NE(expected, chosen->second);
+                    expected = chosen->second;
+                }
+                EXPECT_EQ(Tr(translator, code), expected) << language << " code 0x" << std::hex << code;
+            }
+        }
+    }
+}
+
 TEST_F(ShippedTableTest, EveryCodeOutsideTheTablesIsItself) {
     Select("xyz");
     for (unsigned long code = 0; code < 300; ++code) EXPECT_EQ(Tr(translator, code), code);

@@ -1,10 +1,12 @@
 // Builder-made pages against libzvbi (VBI_WST_LEVEL_2p5): X/26 enhancement
-// packets of every kind a Level 1.5 decoder honours.
+// packets of every kind a Level 1.5 decoder honours, and pages in the
+// Greek and Cyrillic G0 sets.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 
 #include "ZvbiCompare.h"
+#include "Scripts.h"
 #include "support/TeletextBuilder.h"
 
 namespace {
@@ -146,6 +148,24 @@ TEST_F(X26Reference, TerminationEndsTheEnhancement) {
                                                      ttx::Accented(kText + 1, 2, 'e')}),
                        ttx::EnhancementPacket(1, 1, {ttx::SetRow(20), ttx::Accented(kText + 2, 2, 'c')})});
     ExpectSame(pes, "swe", -1, "termination");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ScriptReference, GreekAndCyrillicPagesMatchLibzvbi) {
+    if (!ttxref::Available()) GTEST_SKIP() << "libzvbi (zvbi-0.2) is not installed";
+    for (const scripts::Script& s : scripts::kScripts) {
+        const std::string row20 = scripts::Encode(s.row20, s.language), row22 = scripts::Encode(s.row22, s.language);
+        ASSERT_EQ((row20 + row22).find('\x01'), std::string::npos) << s.name;
+        auto pes = Stream(s.nationalOption, {{20, ttx::SubtitleRow(row20)}, {22, ttx::SubtitleRow(row22)}}, {});
+        ExpectSame(pes, s.language, s.region, s.name);
+        // And the text is the one meant.
+        std::vector<Page> ours = zvbicmp::OurPages(pes, 0x150, s.language);
+        ASSERT_EQ(ours.size(), 1u);
+        EXPECT_EQ(ours[0], (Page{{20, s.row20}, {22, s.row22}})) << s.name;
+    }
 }
 
 }  // namespace
