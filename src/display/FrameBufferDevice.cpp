@@ -142,7 +142,20 @@ void FrameBufferDevice::FillSpan(unsigned char* row, int x, int count, int colou
     }
     uint32_t word = Rotate(colour);
     unsigned char* p = row + 4 * static_cast<size_t>(x);
-    for (int i = 0; i < count; ++i, p += 4) Store32(p, word);
+    const size_t bytes = 4 * static_cast<size_t>(count);
+    // Spans fill a whole back buffer, a box, or a few pixels of a glyph:
+    // a word of four equal bytes is a memset, a long span copies what it
+    // has filled already in doubling steps.
+    if (word == (word & 0xFF) * 0x01010101u) {
+        std::memset(p, int(word & 0xFF), bytes);
+        return;
+    }
+    if (count < 16) {
+        for (int i = 0; i < count; ++i, p += 4) Store32(p, word);
+        return;
+    }
+    for (int i = 0; i < 4; ++i) Store32(p + 4 * i, word);
+    for (size_t done = 16; done < bytes; done *= 2) std::memcpy(p + done, p, std::min(done, bytes - done));
 }
 
 int FrameBufferDevice::Clear() {

@@ -29,6 +29,7 @@
 #include FT_FREETYPE_H
 #include FT_CACHE_H
 
+#include "display/GlyphShapes.h"
 #include "display/IDisplayDevice.h"
 
 class Translator;
@@ -57,6 +58,9 @@ public:
     int Lock() override;
     int UnLock() override;
     int GetBPP() override;
+    // Outlines from cached glyph outlines, then the text, in two passes.
+    int DrawOutlinedText(std::string text, int x, int y, int width, int size, int colour, int outlineColour,
+                         int outlineSize) override;
 
     // The application sets its translator before any text is drawn (not
     // owned). Without one every character is drawn as its own code point.
@@ -104,6 +108,10 @@ private:
     // page's 7-bit codes, and the slant markers, which switch `italic` and
     // become spaces.
     unsigned long ResolveCode(unsigned long character);
+    // Shapes (FrameBufferShapes.cpp): one pass of DrawOutlinedText, and the
+    // cached shape of a glyph (null when the glyph cannot be had).
+    int DrawShapes(const std::string& text, int x, int y, int width, int colour, bool outline, int outlineSize);
+    const glyphs::Shape* ShapeFor(unsigned long character, FT_UInt index, bool outline, int outlineSize);
 
     Translator* translator = nullptr;
     uint32_t rawColors[256];
@@ -116,6 +124,7 @@ private:
     FTC_ImageTypeRec imageType{};
     FT_Face face = nullptr;
     FT_UInt previousGlyph = 0;
+    glyphs::ShapeCache shapes;
 
     int fd = -1;
     fb_var_screeninfo varInfo{};

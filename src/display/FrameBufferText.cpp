@@ -112,6 +112,7 @@ int FrameBufferDevice::SetUpFreeType() {
 }
 
 void FrameBufferDevice::TearDownFreeType() {
+    shapes.Clear();
     if (cacheManager) FTC_Manager_Done(cacheManager);  // also ends the caches and the face
     if (library) FT_Done_Library(library);
     cacheManager = nullptr;

@@ -26,9 +26,26 @@ public:
     virtual int Lock() = 0;
     virtual int UnLock() = 0;
     virtual int GetBPP() = 0;
+    // `text` in `colour` at (x, y) as DrawText draws it (alignment 0), over
+    // its outline in `outlineColour`: the text drawn at the four diagonal
+    // offsets of `outlineSize` and, for 2 or more, the four straight ones.
+    // All outlines are drawn before any of the text. Returns what DrawText
+    // of the text returns. This form draws the nine texts one after the
+    // other; a device may compose it faster with the same pixels.
+    virtual int DrawOutlinedText(std::string text, int x, int y, int width, int size, int colour, int outlineColour,
+                                 int outlineSize) {
+        const long long o = outlineSize;
+        const long long copies[8][2] = {{-o, -o}, {-o, o}, {o, -o}, {o, o}, {o, 0}, {-o, 0}, {0, o}, {0, -o}};
+        for (int k = 0; k < (o >= 2 ? 8 : 4); ++k)
+            DrawText(text, Bound(x + copies[k][0]), Bound(y + copies[k][1]), width, 0, size, outlineColour);
+        return DrawText(text, x, y, width, 0, size, colour);
+    }
 
 protected:
     ~IDisplayDevice() = default;
+    // Coordinates far off the screen all mean the same; bounded, the
+    // arithmetic on them cannot overflow.
+    static int Bound(long long v) { return int(v < -32768 ? -32768 : v > 32767 ? 32767 : v); }
 };
 
 // The fixed screen geometry of every Part.

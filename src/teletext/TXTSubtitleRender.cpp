@@ -135,19 +135,13 @@ int TXTSubtitle::renderSubtitle(std::string text, int i, const std::string& logg
     if (useBackground == 1 || useBackground == 2)
         display->DrawFilledRect(Bound(x - textDepth / 2), 0, Bound((long long)w + textDepth), lines,
                                 backgroundColor);
-    if (useBackground != 1) {
-        const long long o = outlineSize;
-        const long long base = textHeight;
-        const long long copies[8][2] = {{x - o, base - o}, {x - o, base + o}, {x + o, base - o},
-                                        {x + o, base + o}, {x + o, base},     {x - o, base},
-                                        {x, base + o},     {x, base - o}};
-        int count = o >= 2 ? 8 : 4;
-        for (int k = 0; k < count; ++k)
-            display->DrawText(text, Bound(copies[k][0]), Bound(copies[k][1]), Bound(limit), 0, fontSize,
-                              outlineColor);
-    }
+    // The outline copies, all before the text (useBackground 1: box only).
     eDebug("Subtitle@RenderText.\n");
-    display->DrawText(text, Bound(x), Bound(textHeight), Bound(limit), 0, fontSize, textColor);
+    if (useBackground != 1)
+        display->DrawOutlinedText(text, Bound(x), Bound(textHeight), Bound(limit), fontSize, textColor, outlineColor,
+                                  Bound(outlineSize));
+    else
+        display->DrawText(text, Bound(x), Bound(textHeight), Bound(limit), 0, fontSize, textColor);
     display->BlitBackBuffer(top);
     if (lineDrawn) lineDrawn(i, text);
     display->SelectBackBuffer(false);
