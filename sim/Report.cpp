@@ -1,6 +1,5 @@
 #include "Report.h"
 
-#include <cctype>
 #include <fstream>
 
 namespace {
@@ -14,8 +13,8 @@ std::string HtmlEscape(const std::string& text) {
             case '&': out += "&amp;"; break;
             case '"': out += "&quot;"; break;
             default:
-                // Teletext text is 7-bit national; anything else shows as a dot.
-                out += (c >= 0x20 && c < 0x7F) ? char(c) : '.';
+                // The drawn text is UTF-8; control characters show as a dot.
+                out += (c < 0x20 || c == 0x7F) ? '.' : char(c);
         }
     }
     return out;
@@ -79,21 +78,4 @@ bool Report::WriteIndex(const std::string& title) const {
     }
     html << "</body></html>\n";
     return bool(html);
-}
-
-std::vector<std::string> Report::SubtitleLines(const std::string& logText) {
-    std::vector<std::string> lines;
-    const std::string marker = "Subtitle@";
-    size_t pos = 0;
-    while ((pos = logText.find(marker, pos)) != std::string::npos) {
-        size_t end = logText.find('\n', pos);
-        if (end == std::string::npos) end = logText.size();
-        std::string line = logText.substr(pos + marker.size(), end - pos - marker.size());
-        // "Subtitle@RenderText." marks drawing, not a line of text.
-        size_t colon = line.find(':');
-        if (colon != std::string::npos && colon > 0 && isdigit((unsigned char)line[0]))
-            lines.push_back(line.substr(colon + 1));
-        pos = end;
-    }
-    return lines;
 }

@@ -14,7 +14,7 @@ struct ScreenChange {
     int firstRow = 0;
     int lastRow = 0;
     std::string png;             // file name inside screens/
-    std::vector<std::string> lines;  // Teletext lines drawn for this change
+    std::vector<std::string> lines;  // Teletext lines drawn for this change, UTF-8 as shown
     int64_t logBytes = 0;        // size of log.txt at the blit: lines the screen up with the log
 };
 
@@ -26,9 +26,6 @@ public:
     void Add(const ScreenChange& change);
     bool WriteIndex(const std::string& title) const;
     const std::vector<ScreenChange>& Changes() const { return changes_; }
-
-    // The Teletext lines ("Subtitle@N:text") logged in `logText`, in order.
-    static std::vector<std::string> SubtitleLines(const std::string& logText);
 
 private:
     std::string outDir_;

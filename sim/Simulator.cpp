@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <mutex>
 
 #include "EmulatedDemux.h"
 #include "EmulatedFrameBuffer.h"
@@ -214,10 +215,19 @@ int Simulator::Run() {
         return 2;
     }
     size_t lines = 0;
+    // The Teletext lines drawn since the last blit, as the viewer reads them
+    // (the client reports each line before the blit that shows it).
+    std::mutex drawnMutex;
+    std::vector<std::string> pendingLines;
     // Runs inside the daemon's FBIO_BLIT, so the screen memory holds still.
     framebuffer.SetBlitObserver([&](const EmulatedFrameBuffer::BlitEvent& event) {
         const int64_t at = streamMicros();
-        std::vector<std::string> drawn = Report::SubtitleLines(log.Fresh());
+        log.Fresh();
+        std::vector<std::string> drawn;
+        {
+            std::lock_guard<std::mutex> guard(drawnMutex);
+            drawn.swap(pendingLines);
+        }
         if (event.firstRow < 0) return;
         screens.Add(event.number, framebuffer.Memory(), event.firstRow, event.lastRow);
         lines += drawn.size();
@@ -274,6 +284,11 @@ int Simulator::Run() {
 
     {
         gTEKOApp app;
+        app.txtSubtitle.lineDrawn = [&](int, const std::string& text) {
+            std::string shown = app.translator.ToUnicode(text);
+            std::lock_guard<std::mutex> guard(drawnMutex);
+            pendingLines.push_back(shown);
+        };
         app.run();
     }
     platform::Install(nullptr);
