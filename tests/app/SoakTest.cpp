@@ -18,6 +18,14 @@
 #include "platform/Paths.h"
 #include "support/TsBuilder.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#define TEKO_ASAN_BUILD 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TEKO_ASAN_BUILD 1
+#endif
+#endif
+
 namespace {
 
 using apptest::AppHarness;
@@ -199,8 +207,12 @@ TEST(Soak, DISABLED_DayOfStreamTimeWithAZapEvery30Seconds) {
     EXPECT_EQ(last.usage.threads, first.usage.threads);
     // Flat: the resident memory at the end within 2 % of the first sample
     // taken after the first two hours (allocator and glyph cache warm).
+    // Not under AddressSanitizer: its quarantine holds freed memory back
+    // (256 MB by default) and fills over hours; a leak is LeakSanitizer's.
+#ifndef TEKO_ASAN_BUILD
     const Sample& settled = samples.size() > 2 ? samples[1] : first;
     EXPECT_LT(double(last.usage.rssKb), double(settled.usage.rssKb) * 1.02);
+#endif
     EXPECT_EQ(h.fb.Mappings(), 0);
     EXPECT_EQ(h.env.demux.OpenCount(), 0);
 }
