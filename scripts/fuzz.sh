@@ -1,0 +1,98 @@
+#!/bin/bash
+# Fuzzing campaigns, corpus minimisation and coverage of every libFuzzer
+# target in fuzz/; not part of scripts/test.sh (it runs for hours). Run it
+# niced on a shared machine: nice -n 19 scripts/fuzz.sh
+#
+#   scripts/fuzz.sh [CPU-MINUTES [TARGET...]]
+#
+# 1. Builds the targets with clang, libFuzzer, AddressSanitizer and
+#    UndefinedBehaviorSanitizer in build/fuzz.
+# 2. Fuzzes each target (all of them unless named) for CPU-MINUTES of CPU
+#    time (default 20), in rounds of at most two minutes, from its committed
+#    corpus fuzz/corpus/<name>; new inputs go to build/fuzz/work/<name>, and
+#    a crash stops the script with the reproducer in build/fuzz/crashes.
+# 3. Merges what the rounds found into the committed corpus with -merge=1:
+#    only inputs that reach new coverage are added, and none over 16 KiB
+#    (the seeds stay as they are), so that the corpus stays small and the
+#    replay every test run makes stays quick.
+# 4. Builds the replay programs with clang's source-based coverage in
+#    build/fuzz-cov, replays each corpus, and writes per target the
+#    llvm-cov report of the parser sources it drives and the lines not
+#    reached (build/fuzz-cov/coverage/<name>.report, .missed).
+#
+# TEKO_FUZZ_WALL_MINUTES caps the wall time of each target's campaign (on a
+# loaded machine CPU time comes slowly). Prints the CPU seconds spent per
+# target and each report's summary.
+set -e
+cd "$(dirname "$0")/.."
+minutes=${1:-20}
+shift || true
+targets=("$@")
+if [ ${#targets[@]} -eq 0 ]; then
+    for f in fuzz/fuzz_*.cpp; do n=$(basename "$f" .cpp); targets+=("${n#fuzz_}"); done
+fi
+# The parser sources each target drives (the coverage report is cut to them).
+sources() {
+    case "$1" in
+    dvbsub) echo src/dvbsub ;;
+    teletext) echo src/teletext ;;
+    psi) echo src/demux/PMTLoader.cpp src/demux/ByteReader.h ;;
+    pes_splitter) echo src/demux/PESFilter.cpp src/demux/PESFilterTiming.cpp ;;
+    *) echo src ;;
+    esac
+}
+
+export CC=clang CXX=clang++
+cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTEKO_LIBFUZZER=ON -DTEKO_SANITIZE=ON \
+    > build/fuzz.configure.log 2>&1 || { cat build/fuzz.configure.log; exit 1; }
+cmake --build build/fuzz -j2 $(for t in "${targets[@]}"; do echo --target "fuzz_$t"; done)
+export ASAN_OPTIONS=abort_on_error=1:detect_leaks=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+mkdir -p build/fuzz/crashes
+
+for t in "${targets[@]}"; do
+    bin=build/fuzz/fuzz/fuzz_$t
+    work=build/fuzz/work/$t
+    mkdir -p "$work"
+    spent=0
+    budget=$((minutes * 60))
+    deadline=$(( $(date +%s) + ${TEKO_FUZZ_WALL_MINUTES:-100000} * 60 ))
+    while [ "$spent" -lt "$budget" ] && [ "$(date +%s)" -lt "$deadline" ]; do
+        round=$((budget - spent))
+        [ "$round" -gt 120 ] && round=120
+        # -max_total_time counts wall time; the CPU time is what counts here.
+        /usr/bin/time -f "%U %S" -o build/fuzz/round.time \
+            "$bin" -max_total_time="$round" -timeout=10 -print_final_stats=1 \
+            -artifact_prefix=build/fuzz/crashes/"$t"- "$work" "fuzz/corpus/$t" \
+            > build/fuzz/"$t".log 2>&1 || { tail -40 build/fuzz/"$t".log; exit 1; }
+        cpu=$(awk '{ printf "%d", $1 + $2 }' build/fuzz/round.time)
+        [ "$cpu" -lt 1 ] && cpu=1
+        spent=$((spent + cpu))
+    done
+    runs=$(grep -h "stat::number_of_executed_units" build/fuzz/"$t".log | awk '{ print $2 }')
+    before=$(ls "fuzz/corpus/$t" | wc -l)
+    find "$work" -type f -size +16k -delete
+    "$bin" -merge=1 "fuzz/corpus/$t" "$work" > build/fuzz/"$t".merge.log 2>&1
+    after=$(ls "fuzz/corpus/$t" | wc -l)
+    echo "$t: $spent CPU seconds (last round $runs runs), corpus $before -> $after files, $(du -sk "fuzz/corpus/$t" | cut -f1) KiB"
+done
+
+# Coverage: the replay mains over the corpora, with source-based coverage.
+cmake -S . -B build/fuzz-cov -DCMAKE_BUILD_TYPE=Debug -DTEKO_LIBFUZZER=OFF \
+    -DCMAKE_CXX_FLAGS="-fprofile-instr-generate -fcoverage-mapping" \
+    -DCMAKE_EXE_LINKER_FLAGS="-fprofile-instr-generate" > build/fuzz-cov.configure.log 2>&1 ||
+    { cat build/fuzz-cov.configure.log; exit 1; }
+cmake --build build/fuzz-cov -j2 $(for t in "${targets[@]}"; do echo --target "fuzz_$t"; done)
+mkdir -p build/fuzz-cov/coverage
+for t in "${targets[@]}"; do
+    bin=build/fuzz-cov/fuzz/fuzz_$t
+    out=build/fuzz-cov/coverage/$t
+    LLVM_PROFILE_FILE="$out.profraw" "$bin" "fuzz/corpus/$t" > /dev/null 2>&1
+    llvm-profdata merge -sparse "$out.profraw" -o "$out.profdata"
+    # shellcheck disable=SC2046
+    llvm-cov report "$bin" -instr-profile="$out.profdata" $(sources "$t") > "$out.report"
+    llvm-cov show "$bin" -instr-profile="$out.profdata" -show-line-counts -line-coverage-lt=1 \
+        $(sources "$t") > "$out.missed"
+    echo "== $t"
+    tail -1 "$out.report"
+done
