@@ -135,8 +135,9 @@ TEST(EmulatedDemux, TimeOutFailsTheReadWithETIMEDOUTOnTheSimClock) {
     ts::TsBuilder b;
     b.AddNull(50);
     ASSERT_TRUE(env.LoadBytes(b.Data()));
-    int fd = OpenSection(SectionParams(0x30, 0x02, 0xFF, 7, 5000));
+    // The time-out runs from the filter's start.
     int64_t before = env.clock.NowMicros();
+    int fd = OpenSection(SectionParams(0x30, 0x02, 0xFF, 7, 5000));
     Bytes none = ReadOne(fd);
     int error = errno;
     int64_t waited = env.clock.NowMicros() - before;

@@ -7,6 +7,7 @@
 
 #include "SimBackend.h"
 #include "SimClock.h"
+#include "support/TestBuild.h"
 #include "demux/PESFilter.h"
 #include "demux/ScriptedDemux.h"
 #include "platform/Paths.h"
@@ -81,7 +82,7 @@ protected:
     }
 
     TempRoot root;
-    SimClock clock{100.0};
+    SimClock clock{100.0 / testbuild::kSlowdown};
     SimBackend backend{root.Path(), clock};
     ScriptedDemux demux;
     RecordingUser user;

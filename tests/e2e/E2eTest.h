@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "SimRun.h"
+#include "support/TestBuild.h"
 #include "Streams.h"
 
 namespace e2e {
@@ -17,10 +18,11 @@ namespace e2e {
 // programs at once (a sanitizer build runs several times slower). Stream
 // time is real time times the speed, so every millisecond the machine makes
 // the reader wait shows here multiplied.
+// Under an emulator (a cross build) it is slower by the emulation's cost.
 #if defined(__SANITIZE_ADDRESS__)
-constexpr double kSpeed = 10.0;
+constexpr double kSpeed = 10.0 / testbuild::kSlowdown;
 #else
-constexpr double kSpeed = 20.0;
+constexpr double kSpeed = 20.0 / testbuild::kSlowdown;
 #endif
 // A subtitle appears when its last packet arrives, give or take one read or
 // poll: the reader releases a completed packet at its next pass. This is the

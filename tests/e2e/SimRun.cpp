@@ -12,6 +12,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "support/TestBuild.h"
+
 extern char** environ;
 
 namespace e2e {
@@ -77,7 +79,11 @@ SimResult RunSim(const std::vector<std::string>& args, const std::string& outDir
     const int errFd = mkstemp(patternErr);
     const std::string errPath = patternErr;
 
-    std::vector<std::string> words{SimBinary()};
+    // A cross build's tekod-sim runs under the emulator its tests run under
+    // (no binfmt handler need be registered), found on the PATH.
+    std::vector<std::string> words;
+    for (const char* const* w = testbuild::kEmulator; *w; ++w) words.emplace_back(*w);
+    words.push_back(SimBinary());
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(&w[0]);
@@ -87,7 +93,7 @@ SimResult RunSim(const std::vector<std::string>& args, const std::string& outDir
     posix_spawn_file_actions_adddup2(&actions, outFd, 1);
     posix_spawn_file_actions_adddup2(&actions, errFd, 2);
     pid_t pid = -1;
-    if (outFd >= 0 && errFd >= 0 && posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+    if (outFd >= 0 && errFd >= 0 && posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
         int status = 0;
         while (waitpid(pid, &status, 0) < 0) {
         }

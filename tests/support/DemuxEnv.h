@@ -1,5 +1,6 @@
 // A box without hardware for tests: a temporary root, a SimClock running
-// `speed` times faster than real time, the simulator's platform backend
+// `speed` times faster than real time (divided by the emulation slowdown
+// in a cross build), the simulator's platform backend
 // installed, and the emulated demultiplexer on "/dev/dvb/adapter0/demux0"
 // replaying a capture (a file, or bytes made with ts::TsBuilder). The
 // replay starts when the daemon sets its first filter.
