@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "EmulatedFrameBuffer.h"
 #include "PngWriter.h"
@@ -88,6 +89,13 @@ bool ScreenWriter::WriteRaw(const std::string& path, const std::vector<uint8_t>&
         if (at >= memory.size()) break;
         const size_t n = std::min(row, std::min(stride, memory.size() - at));
         std::copy(memory.begin() + long(at), memory.begin() + long(at + n), out.begin() + long(y * row));
+    }
+    // The file holds each 32-bit pixel word little-endian, whatever the byte
+    // order of the machine that wrote it.
+    for (size_t i = 0; bpp == 4 && i + 4 <= out.size(); i += 4) {
+        uint32_t word;
+        std::memcpy(&word, &out[i], 4);
+        for (int b = 0; b < 4; ++b) out[i + size_t(b)] = uint8_t(word >> (8 * b));
     }
     FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) return false;

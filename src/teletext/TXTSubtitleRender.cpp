@@ -1,6 +1,8 @@
 // Drawing of the subtitle lines: collision test, clear, and one line composed
 // in a back buffer and blitted to the screen in one block.
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 
 #include "platform/Log.h"
 #include "display/IDisplayDevice.h"
@@ -32,9 +34,13 @@ int TXTSubtitle::okToDraw() {
             to = std::min(lowestRow, kScreenHeight);
         }
         for (int y = from; y < to; y += 2) {
+            // A 32-bit pixel is one native word 0xAARRGGBB in either byte
+            // order; the settings' colours are 0xRRGGBBAA.
             display->ReadPixel(kProbeColumn, y, px);
-            if (px[3] == 0) continue;
-            int v = int(uint32_t(px[2]) << 24 | uint32_t(px[1]) << 16 | uint32_t(px[0]) << 8 | px[3]);
+            uint32_t word;
+            std::memcpy(&word, px, sizeof word);
+            if ((word >> 24) == 0) continue;
+            int v = int(word << 8 | word >> 24);
             if (v == textColor || v == outlineColor || v == backgroundColor) continue;
             return 0;
         }

@@ -194,8 +194,11 @@ TEST_P(FrameBufferGeometry, ColoursAreRotatedOrReducedToTheirLowByte) {
     unsigned char out[4] = {0, 0, 0, 0};
     ASSERT_EQ(d.ReadPixel(5, 5, out), 0);
     if (GetParam().bpp == 32) {
-        const unsigned char bgra[4] = {0x33, 0x22, 0x11, 0x44};
-        EXPECT_EQ(std::memcmp(out, bgra, 4), 0);
+        // The pixel is one native 32-bit word 0xAARRGGBB, whatever the
+        // CPU's byte order.
+        uint32_t word = 0;
+        std::memcpy(&word, out, 4);
+        EXPECT_EQ(word, 0x44112233u);
         EXPECT_EQ(rig_->Fb().Word(7, 5), 0x44112233u);
     } else {
         EXPECT_EQ(out[0], 1);

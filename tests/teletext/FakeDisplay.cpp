@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 void FakeDisplay::Put(int x, int y, int colour) {
     int lines = useBack ? backLines : kScreenHeight;
     if (x < 0 || x >= kScreenWidth || y < 0 || y >= lines) {
@@ -91,10 +93,9 @@ int FakeDisplay::ReadPixel(int x, int y, unsigned char* out) {
     }
     uint32_t v = uint32_t(ScreenAt(x, y));
     if (bpp == 32) {
-        out[0] = uint8_t(v >> 8);   // blue
-        out[1] = uint8_t(v >> 16);  // green
-        out[2] = uint8_t(v >> 24);  // red
-        out[3] = uint8_t(v);        // alpha
+        // A screen pixel is the native word 0xAARRGGBB.
+        const uint32_t word = v >> 8 | v << 24;
+        std::memcpy(out, &word, sizeof word);
     } else {
         out[0] = uint8_t(v);
     }
