@@ -8,6 +8,12 @@ namespace {
 constexpr size_t kBufferLimit = SectionAssembler::kMaxSection + ids::kTsPacketSize;
 }  // namespace
 
+size_t NextTsPacket(const uint8_t* data, size_t size, size_t pos) {
+    for (; pos < size && size - pos >= ids::kTsPacketSize; ++pos)
+        if (data[pos] == ids::kTsSyncByte) return pos;
+    return size;
+}
+
 bool ParseTsPacket(const uint8_t* packet, TsPacketInfo& info) {
     info = TsPacketInfo();
     ByteReader r(packet, ids::kTsPacketSize);

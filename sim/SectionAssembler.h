@@ -23,6 +23,12 @@ struct TsPacketInfo {
     int64_t pcr = -1;  // PCR base (90 kHz), -1 when absent
 };
 
+// Where the next transport packet begins at or after `pos`: at a sync byte
+// 0x47 with a whole packet behind it. Where sync is lost (a packet should
+// start but the byte is not 0x47), the search goes on at the next 0x47, as
+// a demultiplexer resynchronises. `size` when no packet is left. The replay
+// and the service scan find packets by this one rule.
+size_t NextTsPacket(const uint8_t* data, size_t size, size_t pos);
 // Parses a 188-byte packet; false when the sync byte is wrong. A packet
 // whose adaptation field claims more than the packet holds has no payload
 // (as the kernel's payload() rules).

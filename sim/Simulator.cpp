@@ -183,6 +183,9 @@ int Simulator::Run() {
         fprintf(stderr, "tekod-sim: %s\n", error.c_str());
         return 2;
     }
+    if (replay.SkippedBytes() > 0)
+        fprintf(stderr, "tekod-sim: %s: %zu bytes outside transport stream packets skipped (lost sync, or a short last packet)\n",
+                options_.ts.c_str(), replay.SkippedBytes());
     replay.SetLoop(options_.loop);
     EmulatedDemux demux(replay, clock);
     // A box's filter buffer holds a fixed stretch of stream time; at N times

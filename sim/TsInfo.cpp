@@ -1,6 +1,7 @@
 #include "TsInfo.h"
 
 #include <fstream>
+#include <iterator>
 #include <map>
 
 #include "SectionAssembler.h"
@@ -58,16 +59,20 @@ bool TsInfo::Load(const std::string& path, std::string& error) {
         error = "cannot open " + path;
         return false;
     }
+    const std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::map<int, SectionAssembler> assemblers;
-    uint8_t packet[ids::kTsPacketSize];
-    size_t bad = 0;
-    while (in.read(reinterpret_cast<char*>(packet), sizeof packet)) {
+    // Packets that the next one follows without a gap (or that end the
+    // file): most are, in a transport stream with some bytes lost or doubled.
+    size_t inStep = 0;
+    for (size_t pos = 0;;) {
+        const size_t next = NextTsPacket(data.data(), data.size(), pos);
+        skipped_ += next - pos;
+        if (next == data.size()) break;
+        pos = next + ids::kTsPacketSize;
         ++packets_;
+        if (pos == data.size() || data[pos] == ids::kTsSyncByte) ++inStep;
         TsPacketInfo info;
-        if (!ParseTsPacket(packet, info)) {
-            ++bad;
-            continue;
-        }
+        ParseTsPacket(&data[next], info);
         bool wanted = info.pid == ids::kPidPAT;
         for (const TsService& s : services_) wanted = wanted || s.pmtPid == info.pid;
         if (!wanted) continue;
@@ -76,7 +81,7 @@ bool TsInfo::Load(const std::string& path, std::string& error) {
                 OnSection(info.pid, std::vector<uint8_t>(section, section + size));
         });
     }
-    if (packets_ == 0 || bad * 2 > packets_) {
+    if (packets_ == 0 || inStep * 2 < packets_) {
         error = path + " is not an MPEG transport stream (188-byte packets with sync byte 0x47)";
         return false;
     }

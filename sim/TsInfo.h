@@ -31,13 +31,16 @@ struct TsService {
 class TsInfo {
 public:
     // Scans the file; false with `error` set when it is not a readable
-    // transport stream.
+    // transport stream (no packet, or most packets not followed by the next).
     bool Load(const std::string& path, std::string& error);
     const std::vector<TsService>& Services() const { return services_; }
     const TsService* Find(int serviceId) const;
     // The first service of the PAT that carries subtitles, or null.
     const TsService* FirstWithSubtitles() const;
     size_t PacketCount() const { return packets_; }
+    // Bytes outside any packet (lost sync, a short tail), skipped up to the
+    // next sync byte as the replay skips them.
+    size_t SkippedBytes() const { return skipped_; }
 
 private:
     void OnSection(int pid, const std::vector<uint8_t>& section);
@@ -47,4 +50,5 @@ private:
     std::vector<TsService> services_;
     bool patSeen_ = false;
     size_t packets_ = 0;
+    size_t skipped_ = 0;
 };

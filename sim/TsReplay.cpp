@@ -68,19 +68,20 @@ bool TsReplay::LoadBytes(std::vector<uint8_t> bytes, std::string* error) {
 }
 
 // Packets as the software demultiplexer finds them: at a sync byte, and
-// after a lost sync at the next 0x47.
+// after a lost sync at the next 0x47 (the bytes between are counted).
 void TsReplay::Index() {
     offsets_.clear();
     pcr_.clear();
     pts_.clear();
     pcrPidOf_.clear();
     pmtPids_.clear();
+    skipped_ = 0;
     std::map<int, SectionAssembler> psi;
-    for (size_t pos = 0; pos + kPacket <= data_.size();) {
-        if (data_[pos] != ids::kTsSyncByte) {
-            ++pos;
-            continue;
-        }
+    for (size_t pos = 0;;) {
+        const size_t next = NextTsPacket(data_.data(), data_.size(), pos);
+        skipped_ += next - pos;
+        pos = next;
+        if (pos == data_.size()) break;
         size_t index = offsets_.size();
         offsets_.push_back(pos);
         TsPacketInfo info;

@@ -81,6 +81,8 @@ public:
     Pacing GetPacing() const { return pacing_; }
     int PacingPid() const { return pacingPid_; }
     size_t PacketCount() const { return offsets_.size(); }
+    // Bytes of the capture outside any packet: lost sync, or a short tail.
+    size_t SkippedBytes() const { return skipped_; }
     const uint8_t* PacketAt(size_t index) const { return data_.data() + offsets_[index]; }
     int64_t TimeOf(size_t index) const { return times_[index]; }
     // The PCR PID of the programme listing `pid` in a PMT that passes its
@@ -102,6 +104,7 @@ private:
     SimClock& clock_;
     std::vector<uint8_t> data_;
     std::vector<size_t> offsets_;
+    size_t skipped_ = 0;
     std::vector<int64_t> times_;  // delivery time of each packet, µs from the start
     int64_t duration_ = 0;
     std::map<int, std::vector<Sample>> pcr_;

@@ -77,6 +77,29 @@ TEST(CommandLine, BadStreamOrServiceStopsBeforeAnythingStarts) {
     }
 }
 
+// A recording with bytes lost and doubled still plays: the service scan
+// and the replay resync at the next sync byte, and the bytes skipped are
+// counted once, on standard error.
+TEST(CommandLine, DamagedRecordingPlaysAndSaysWhatWasSkipped) {
+    TempDir tmp;
+    std::string bytes = ReadText(TEKO_SOURCE_DIR "/data/samples/demo.ts");
+    ASSERT_GT(bytes.size(), 100000u);
+    bytes.erase(50000, 7);                            // 7 bytes lost mid-packet: 181 skipped
+    bytes.insert(90000, bytes.substr(90000, 3));      // 3 doubled: 3 skipped
+    const std::string damaged = tmp.Path() + "/damaged.ts";
+    WriteText(damaged, bytes);
+    const std::string out = tmp.Path() + "/out";
+    const SimResult r = RunSim({"--ts", damaged, "--out", out, "--service", "1", "--duration", "2", "--quiet",
+                                "--speed", std::to_string(kSpeed)},
+                               out);
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string line = "bytes outside transport stream packets skipped";
+    EXPECT_NE(r.err.find(line), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(line), r.err.rfind(line)) << "logged more than once";
+    EXPECT_NE(r.log.find("TEKO: Application created."), std::string::npos);
+    EXPECT_NE(r.err.find(": 184 bytes outside"), std::string::npos) << r.err;  // 181 + 3
+}
+
 // ---- DVB time-out ------------------------------------------------------
 
 // One service with a DVB subtitle (time-out 1 s) at 0.6 s and padding on
