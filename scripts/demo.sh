@@ -5,7 +5,9 @@
 # with an index page.
 set -e
 cd "$(dirname "$0")/.."
-sh scripts/deps.sh
+# Only what the demo needs: compiler, cmake, FreeType, libpng (the PNG
+# screens) and the font the demo's configuration draws Teletext with.
+sh scripts/deps.sh cmake g++ make pkg-config libfreetype-dev libpng-dev fonts-dejavu-core
 mkdir -p build
 cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=Release -DTEKO_TESTS=OFF > build/demo.configure.log 2>&1 || { cat build/demo.configure.log; exit 1; }
 cmake --build build/demo -j "$(nproc 2>/dev/null || echo 2)" --target tekod tekod-sim

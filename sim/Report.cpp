@@ -64,11 +64,13 @@ bool Report::WriteIndex(const std::string& title) const {
     if (!html) return false;
     html << "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" << HtmlEscape(title)
          << "</title>\n<style>body{font-family:sans-serif;background:#222;color:#eee}"
-            "figure{display:inline-block;margin:8px}img{width:360px;border:1px solid #666;"
-            "background:repeating-conic-gradient(#555 0% 25%,#444 0% 50%) 50%/16px 16px}"
+            "figure{display:inline-block;margin:8px}img{width:360px;border:1px solid #666}"
             "figcaption{max-width:360px;font-size:13px}</style></head><body>\n<h1>"
          << HtmlEscape(title) << "</h1>\n<p>" << changes_.size()
-         << " screen changes. Transparent pixels show as a checkerboard.</p>\n";
+         << " screen changes. Each screen is the box's on-screen display over the TV picture;"
+            " the picture is stood in for by a plain blue-grey backdrop (RGB 48, 80, 112), so"
+            " whatever shows that colour is transparent on the display and would let the"
+            " video through.</p>\n";
     for (const ScreenChange& c : changes_) {
         html << "<figure><a href=\"screens/" << c.png << "\"><img src=\"screens/" << c.png
              << "\" loading=\"lazy\"></a><figcaption>" << Time(c.streamMs) << " &middot; blit " << c.blit
