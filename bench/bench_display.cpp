@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "EmulatedFrameBuffer.h"
+#include "Medians.h"
 #include "SimBackend.h"
 #include "SimClock.h"
 #include "display/FrameBufferDevice.h"
@@ -129,34 +130,11 @@ BENCHMARK(BM_Memcpy)->Arg(kLines * 720 * 4)->Arg(720 * 576 * 4);
 
 }  // namespace
 
-// The line against the memcpy of its back-buffer bytes, from medians of
+// The line against the memcpy of its back-buffer bytes, from the medians of
 // CPU time over the repetitions (five unless told otherwise).
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs)
-            if (r.run_type == Run::RT_Iteration) times[r.benchmark_name()].push_back(r.GetAdjustedCPUTime());
-    }
-    double Median(const std::string& name) {
-        std::vector<double>& v = times[name];
-        if (v.empty()) return 0;
-        std::sort(v.begin(), v.end());
-        return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-    }
-    std::map<std::string, std::vector<double>> times;
-};
-
 int main(int argc, char** argv) {
-    std::vector<char*> args(argv, argv + argc);
-    bool repetitions = false;
-    for (int i = 1; i < argc; ++i) repetitions |= std::string(argv[i]).find("repetitions") != std::string::npos;
-    char five[] = "--benchmark_repetitions=5";
-    if (!repetitions) args.push_back(five);
-    argc = int(args.size());
-    argv = args.data();
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    bench::InitializeWithFiveRuns(&argc, argv);
+    bench::MedianReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     const double copy = reporter.Median("BM_Memcpy/" + std::to_string(kLines * 720 * 4));
     for (const char* name : {"BM_TeletextLine", "BM_TeletextLineNinePasses"}) {

@@ -5,15 +5,14 @@
 // last blit.
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "EmulatedFrameBuffer.h"
+#include "Medians.h"
 #include "SimBackend.h"
 #include "SimClock.h"
 #include "config/Settings.h"
@@ -246,43 +245,18 @@ void BM_EmulatedBlitOnly(benchmark::State& state) {
 }
 BENCHMARK(BM_EmulatedBlitOnly)->Unit(benchmark::kMicrosecond);
 
-// Keeps every repetition's CPU time; the rates below use the median.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs)
-            if (r.run_type == Run::RT_Iteration) times[r.run_name.function_name].push_back(r.GetAdjustedCPUTime());
-    }
-    double Median(const std::string& name) const {
-        auto it = times.find(name);
-        if (it == times.end() || it->second.empty()) return 0;
-        std::vector<double> v = it->second;
-        std::sort(v.begin(), v.end());
-        return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-    }
-    std::map<std::string, std::vector<double>> times;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
     // Five runs of each unless told otherwise: the ratios use their medians.
-    std::vector<char*> args(argv, argv + argc);
-    bool repetitions = false;
-    for (int i = 1; i < argc; ++i) repetitions |= std::string(argv[i]).find("repetitions") != std::string::npos;
-    char five[] = "--benchmark_repetitions=5";
-    if (!repetitions) args.push_back(five);
-    argc = int(args.size());
-    argv = args.data();
-    benchmark::Initialize(&argc, argv);
+    bench::InitializeWithFiveRuns(&argc, argv);
     // The client logs every line it draws; the log goes nowhere here, so
     // that both decoders are timed on their work alone.
     if (!std::freopen("/dev/null", "w", stderr)) return 1;
     size_t packets, bytes;
     Totals(packets, bytes);
     std::printf("%zu Teletext PES packets, %zu bytes, in %zu streams\n", packets, bytes, Streams().size());
-    RatioReporter reporter;
+    bench::MedianReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     // Median CPU time per pass (milliseconds): the machine may be shared,
     // and neither side waits for anything.

@@ -176,11 +176,15 @@ int FrameBufferDevice::DrawFilledRect(int x, int y, int width, int height, int c
     long long right = std::min<long long>(left + w, s.columns - 1);
     long long top = std::max<long long>(y, 0);
     long long bottom = std::min<long long>(static_cast<long long>(y) + height, s.lines);
-    if (right < left) return 0;
-    for (long long row = top; row < bottom; ++row) {
-        FillSpan(s.base + row * s.stride, static_cast<int>(left), static_cast<int>(right - left + 1),
-                 colour);
-    }
+    if (right < left || top >= bottom) return 0;
+    // The first row is filled, the others are copies of it.
+    const int count = static_cast<int>(right - left + 1);
+    unsigned char* first = s.base + top * s.stride;
+    FillSpan(first, static_cast<int>(left), count, colour);
+    const size_t offset = static_cast<size_t>(left) * BytesPerPixel();
+    const size_t bytes = static_cast<size_t>(count) * BytesPerPixel();
+    for (long long row = top + 1; row < bottom; ++row)
+        std::memcpy(s.base + row * s.stride + offset, first + offset, bytes);
     return 0;
 }
 

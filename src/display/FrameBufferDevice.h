@@ -104,6 +104,8 @@ private:
     int RenderChar(unsigned long character, int x, int y, int xLimit, int colour, bool draw);
     void DrawGlyph(const Surface& s, int x, int y, int colour);
     bool LookUpGlyph(FT_UInt index, FT_Error& error);
+    // The same, logging a failure with the character it was for.
+    bool LookUpGlyphLogged(unsigned long character, FT_UInt index);
     // The code point to look up for `character`: the translation of the
     // page's 7-bit codes, and the slant markers, which switch `italic` and
     // become spaces.
@@ -111,6 +113,7 @@ private:
     // Shapes (FrameBufferShapes.cpp): one pass of DrawOutlinedText, and the
     // cached shape of a glyph (null when the glyph cannot be had).
     int DrawShapes(const std::string& text, int x, int y, int width, int colour, bool outline, int outlineSize);
+    void FillShape(const Surface& s, const glyphs::Shape& shape, long long x, long long y, uint32_t word) const;
     const glyphs::Shape* ShapeFor(unsigned long character, FT_UInt index, bool outline, int outlineSize);
 
     Translator* translator = nullptr;

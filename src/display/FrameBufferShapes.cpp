@@ -9,7 +9,6 @@
 
 #include "config/Utf8.h"
 #include "display/FrameBufferDevice.h"
-#include "platform/Log.h"
 
 namespace {
 int FloorPixels(FT_Pos v) { return static_cast<int>(v >= 0 ? v / 64 : -((-v + 63) / 64)); }
@@ -20,18 +19,29 @@ const glyphs::Shape* FrameBufferDevice::ShapeFor(unsigned long character, FT_UIn
                                                  int outlineSize) {
     const glyphs::Key key{index, static_cast<int>(imageType.width), italic, outline, outline ? outlineSize : 0};
     if (const glyphs::Shape* shape = shapes.Find(key)) return shape;
-    FT_Error error = 0;
-    if (!LookUpGlyph(index, error)) {
-        std::string shown;
-        utf8::Append(shown, character);
-        eDebug("TFB: <FTC_SBitCache_Lookup for Char \"%s\" failed with Errorcode 0x%.2X>\n", shown.c_str(),
-               static_cast<unsigned>(error));
-        return nullptr;
-    }
+    if (!LookUpGlyphLogged(character, index)) return nullptr;
     const glyphs::Bitmap bitmap{glyph->buffer, glyph->width, glyph->height, glyph->pitch,
                                 glyph->left,   glyph->top,   glyph->xadvance};
     glyphs::Shape fill = glyphs::ShapeOf(bitmap, italic);
     return shapes.Insert(key, outline ? glyphs::OutlineOf(fill, outlineSize) : std::move(fill));
+}
+
+// Every run of `shape` with its origin at (x, y), clipped to the surface.
+void FrameBufferDevice::FillShape(const Surface& s, const glyphs::Shape& shape, long long x, long long y,
+                                  uint32_t word) const {
+    for (const glyphs::Span& span : shape.spans) {
+        const long long row = y + span.row;
+        if (row < 0 || row >= s.lines) continue;
+        const long long from = std::max(0LL, x + span.x0);
+        const long long to = std::min<long long>(s.columns, x + span.x1);
+        if (from >= to) continue;
+        unsigned char* line = s.base + row * static_cast<long long>(s.stride);
+        if (bpp != 32) {
+            std::memset(line + from, static_cast<int>(word & 0xFF), static_cast<size_t>(to - from));
+            continue;
+        }
+        for (unsigned char* p = line + 4 * from; p < line + 4 * to; p += 4) std::memcpy(p, &word, 4);
+    }
 }
 
 // The pen moves, stops and kerns exactly as in DrawText, so every copy of
@@ -41,6 +51,7 @@ int FrameBufferDevice::DrawShapes(const std::string& text, int x, int y, int wid
     previousGlyph = 0;
     italic = false;
     const Surface s = TargetSurface(false);
+    const uint32_t word = PixelWord(colour);
     long long pen = x;
     const int limit = Saturate(pen + width);
     const size_t count = std::strlen(text.c_str());
@@ -61,18 +72,7 @@ int FrameBufferDevice::DrawShapes(const std::string& text, int x, int y, int wid
         }
         const int penX = Saturate(pen);
         if (static_cast<long long>(penX) + shape->advance >= limit) return -1;
-        if (s.base) {
-            const long long originX = static_cast<long long>(penX) + kern;
-            for (const glyphs::Span& span : shape->spans) {
-                const long long row = static_cast<long long>(y) + span.row;
-                if (row < 0 || row >= s.lines) continue;
-                const long long from = std::max(0LL, originX + span.x0);
-                const long long to = std::min<long long>(s.columns, originX + span.x1);
-                if (from < to)
-                    FillSpan(s.base + row * static_cast<long long>(s.stride), static_cast<int>(from),
-                             static_cast<int>(to - from), colour);
-            }
-        }
+        if (s.base) FillShape(s, *shape, static_cast<long long>(penX) + kern, y, word);
         pen += shape->advance + kern;
     }
     return 0;

@@ -146,6 +146,16 @@ bool FrameBufferDevice::LookUpGlyph(FT_UInt index, FT_Error& error) {
     return error == 0 && glyph != nullptr;
 }
 
+bool FrameBufferDevice::LookUpGlyphLogged(unsigned long character, FT_UInt index) {
+    FT_Error error = 0;
+    if (LookUpGlyph(index, error)) return true;
+    std::string shown;
+    utf8::Append(shown, character);
+    eDebug("TFB: <FTC_SBitCache_Lookup for Char \"%s\" failed with Errorcode 0x%.2X>\n", shown.c_str(),
+           static_cast<unsigned>(error));
+    return false;
+}
+
 unsigned long FrameBufferDevice::ResolveCode(unsigned long character) {
     unsigned long code = character;
     // Only the page's 7-bit codes are national; anything above came as the
@@ -169,14 +179,7 @@ int FrameBufferDevice::RenderChar(unsigned long character, int x, int y, int xLi
     unsigned long code = ResolveCode(character);
     FT_UInt index = FT_Get_Char_Index(face, code);
     if (index == 0) index = FT_Get_Char_Index(face, ' ');
-    FT_Error error = 0;
-    if (!LookUpGlyph(index, error)) {
-        std::string shown;
-        utf8::Append(shown, character);
-        eDebug("TFB: <FTC_SBitCache_Lookup for Char \"%s\" failed with Errorcode 0x%.2X>\n", shown.c_str(),
-               static_cast<unsigned>(error));
-        return 0;
-    }
+    if (!LookUpGlyphLogged(character, index)) return 0;
     int kern = 0;
     if (hasKerning) {
         FT_Vector delta{0, 0};
