@@ -85,6 +85,7 @@ public:
     }
     void SetRawColor(int, int) override {}
     void BlitBitmap(unsigned char*, int, int, int, int) override {}
+    void BlitARGB(const uint32_t*, int, int, int, int) override {}
     int Lock() override {
         if (locked_) abort();  // not recursive
         return locked_ = true, 0;

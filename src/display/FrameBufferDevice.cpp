@@ -306,6 +306,26 @@ void FrameBufferDevice::BlitBitmap(unsigned char* data, int width, int height, i
     }
 }
 
+void FrameBufferDevice::BlitARGB(const uint32_t* data, int width, int height, int x, int y) {
+    eDebug("      BlitARGB: w=%d, h=%d, xpos=%d, ypos=%d\n", width, height, x, y);
+    if (bpp != 32) {
+        eDebug("BlitARGB needs a 32-bit screen, this one has %d bits.\n", bpp);
+        return;
+    }
+    Surface s = TargetSurface(false);
+    if (!s.base || !data || width <= 0 || height <= 0) return;
+    long long i0 = std::max<long long>(0, -static_cast<long long>(x));
+    long long i1 = std::min<long long>(width, static_cast<long long>(s.columns) - x);
+    long long j0 = std::max<long long>(0, -static_cast<long long>(y));
+    long long j1 = std::min<long long>(height, static_cast<long long>(s.lines) - y);
+    for (long long j = j0; j < j1; ++j) {
+        const uint32_t* src = data + j * width;
+        unsigned char* row = s.base + (y + j) * s.stride;
+        for (long long i = i0; i < i1; ++i)
+            if (src[i] >> 24) Store32(row + 4 * (x + i), src[i]);
+    }
+}
+
 int FrameBufferDevice::Lock() { return pthread_mutex_lock(&mutex); }
 
 int FrameBufferDevice::UnLock() {

@@ -61,6 +61,7 @@ public:
     // Outlines from cached glyph outlines, then the text, in two passes.
     int DrawOutlinedText(std::string text, int x, int y, int width, int size, int colour, int outlineColour,
                          int outlineSize) override;
+    void BlitARGB(const uint32_t* data, int width, int height, int x, int y) override;
 
     // The application sets its translator before any text is drawn (not
     // owned). Without one every character is drawn as its own code point.

@@ -1,9 +1,10 @@
-// The sixteen drawing operations every drawing Part uses, in their fixed
-// slot order. Raw colours are 0xRRGGBBAA (alpha in the low byte); on screens
+// The drawing operations every drawing part uses, in their fixed slot
+// order (new ones are added at the end). Raw colours are 0xRRGGBBAA (alpha in the low byte); on screens
 // of one byte per pixel only the low byte is written, as a palette index.
 // The surface is always 720 x 576 pixels.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 class IDisplayDevice {
@@ -40,6 +41,11 @@ public:
             DrawText(text, Bound(x + copies[k][0]), Bound(y + copies[k][1]), width, 0, size, outlineColour);
         return DrawText(text, x, y, width, 0, size, colour);
     }
+    // Blits width x height pixels given as 0xAARRGGBB words (colours that
+    // no palette slot holds, such as averaged ones) at (x, y), clipped to
+    // the surface; pixels of alpha 0 leave the screen as it is. Drawn on
+    // 32-bit screens only.
+    virtual void BlitARGB(const uint32_t* data, int width, int height, int x, int y) = 0;
 
 protected:
     ~IDisplayDevice() = default;

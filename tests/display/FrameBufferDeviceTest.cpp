@@ -230,6 +230,34 @@ TEST_P(FrameBufferGeometry, BlitBitmapSkipsZeroAndPairsDvbValuesWithTheirClutEnt
     EXPECT_EQ(rig_->At(8, 0), rig_->Want(under));
 }
 
+// ARGB words go to a 32-bit screen as they are, clipped to the surface;
+// alpha 0 leaves the screen alone. A one-byte screen draws nothing.
+TEST_P(FrameBufferGeometry, BlitArgbWritesWordsAndSkipsTransparentOnes) {
+    FrameBufferDevice& d = rig_->device;
+    const uint32_t under = 0x808080FF;
+    d.DrawFilledRect(715, 570, 4, 5, under);
+    const std::vector<uint32_t> words = {0x80FF0000u, 0x00123456u, 0xFF00FF00u, 0x01000001u,
+                                         0xFF0000FFu, 0xFFFFFFFFu, 0x00000000u, 0x7F7F7F7Fu};
+    std::string log = Captured([&] { d.BlitARGB(words.data(), 4, 2, 716, 574); });
+    d.BlitARGB(words.data(), 4, 2, -2, -1);  // only its last row's last two words land, at (0, 0)
+    if (GetParam().bpp != 32) {
+        EXPECT_EQ(log, "TEKO:       BlitARGB: w=4, h=2, xpos=716, ypos=574\n"
+                       "TEKO: BlitARGB needs a 32-bit screen, this one has 8 bits.\n");
+        EXPECT_EQ(rig_->Ink(0, 0, 720, 576), 5 * 5);
+        EXPECT_TRUE(PaddingIntact());
+        return;
+    }
+    EXPECT_EQ(log, "TEKO:       BlitARGB: w=4, h=2, xpos=716, ypos=574\n");
+    EXPECT_EQ(rig_->Fb().Word(716, 574), 0x80FF0000u);
+    EXPECT_EQ(rig_->Fb().Word(717, 574), rig_->Want(under));  // alpha 0: untouched
+    EXPECT_EQ(rig_->Fb().Word(718, 574), 0xFF00FF00u);
+    EXPECT_EQ(rig_->Fb().Word(719, 574), 0x01000001u);
+    EXPECT_EQ(rig_->Fb().Word(716, 575), 0xFF0000FFu);
+    EXPECT_EQ(rig_->Fb().Word(0, 0), 0u);           // 0x00000000: transparent
+    EXPECT_EQ(rig_->Fb().Word(1, 0), 0x7F7F7F7Fu);
+    EXPECT_TRUE(PaddingIntact());
+}
+
 TEST_P(FrameBufferGeometry, BackBufferSequenceComposesOffScreenAndCopiesRows) {
     FrameBufferDevice& d = rig_->device;
     const uint32_t bg = 0x000000FF, fg = 0xFFFF00FF;

@@ -39,6 +39,7 @@ public:
     void GetStringSize(int size, std::string text, int& width, int& height, int& depth) override;
     void SetRawColor(int, int) override {}
     void BlitBitmap(unsigned char*, int, int, int, int) override {}
+    void BlitARGB(const uint32_t*, int, int, int, int) override {}
     int Lock() override;
     int UnLock() override;
     int GetBPP() override { return bpp; }
