@@ -21,6 +21,10 @@ int DVBSubtitle::Start() {
     eDebug("DVB Subtitle uses MaxShowTime: %d\n", decoder.maxShowTime);
     decoder.device = display;
     subtitle_reset(&decoder);
+    decoder.compositionPageId = compositionPageId;
+    decoder.ancillaryPageId = ancillaryPageId;
+    decoder.fallbackLogged = false;
+
     subtitle_screen_enable(&decoder, 1);
     return 0;
 }

@@ -25,5 +25,9 @@ public:
 
     Settings* settings = nullptr;
     IDisplayDevice* display = nullptr;
+    // The pages of the chosen subtitling descriptor entry, set with the
+    // pointers; -1 shows every page of the PID.
+    int compositionPageId = -1;
+    int ancillaryPageId = -1;
     subtitle_ctx decoder;
 };

@@ -9,19 +9,3 @@ void bitstream_init(bitstream* bs, const unsigned char* data, int width, int siz
     bs->size = size > 0 ? size : 0;
     bs->overrun = 0;
 }
-
-unsigned bitstream_get(bitstream* bs) {
-    if (bs->bytesUsed >= bs->size) {
-        bs->overrun = 1;
-        return 0;
-    }
-    bs->bitsLeft -= bs->width;
-    unsigned value = (unsigned(*bs->data) >> bs->bitsLeft) & ((1u << bs->width) - 1);
-    if (bs->bitsLeft <= 0) {
-        // Widths divide 8, so a byte is used up exactly here.
-        bs->data++;
-        bs->bitsLeft = 8;
-        bs->bytesUsed++;
-    }
-    return value;
-}

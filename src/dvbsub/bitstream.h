@@ -14,4 +14,20 @@ struct bitstream {
 };
 
 void bitstream_init(bitstream* bs, const unsigned char* data, int width, int size);
-unsigned bitstream_get(bitstream* bs);
+
+// Inline: it is called once for every code of every pixel string.
+inline unsigned bitstream_get(bitstream* bs) {
+    if (bs->bytesUsed >= bs->size) {
+        bs->overrun = 1;
+        return 0;
+    }
+    bs->bitsLeft -= bs->width;
+    const unsigned value = (unsigned(*bs->data) >> bs->bitsLeft) & ((1u << bs->width) - 1);
+    if (bs->bitsLeft <= 0) {
+        // Widths divide 8, so a byte is used up exactly here.
+        bs->data++;
+        bs->bitsLeft = 8;
+        bs->bytesUsed++;
+    }
+    return value;
+}

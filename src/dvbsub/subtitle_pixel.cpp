@@ -1,8 +1,8 @@
 // Pixel-data sub-blocks of object data (EN 300 743 §7.2.5.1, coding of
 // pixels): run-length code strings of 2, 4 and 8 bits per pixel, map
-// tables and end-of-line codes. Decoded pixels are written as 0xF0 plus a
-// 4-bit colour entry; a finished line is copied into every region that
-// places the object.
+// tables and end-of-line codes. A line is decoded once, as codes of every
+// region depth that places the object, and when finished copied into every
+// such region.
 #include <cstring>
 
 #include "platform/Log.h"
@@ -12,49 +12,63 @@
 
 namespace {
 
-constexpr int kLineWidth = 720;
-constexpr unsigned char kPixelBase = 0xF0;
-// The 2-bit entries are translated through this table into 4-bit entries.
-// EN 300 743 §10.4 gives the default: '01' is entry 7 and '10' entry 8 (a
-// table with those two swapped shows a 2-bit object's two middle colours
-// the wrong way round).
-constexpr unsigned char kDefaultMap2to4[4] = {0, 7, 8, 15};
+// The code a pixel of `code` from a string of `from` depth (1: 2 bit,
+// 2: 4 bit, 3: 8 bit) has in a region of depth `to`. EN 300 743 §7.2.5.1:
+// codes of a lower depth than the region go through the map table of the
+// pair; a code of a higher depth keeps its most significant bits (the
+// standard gives no rule for it; its top bits show the closest shade
+// rather than nothing).
+inline unsigned char code_for(const subtitle_line& l, int from, int to, unsigned code) {
+    if (from == to) return (unsigned char)code;
+    if (from < to) {
+        if (from == 1) return to == 2 ? l.map2to4[code & 3] : l.map2to8[code & 3];
+        return l.map4to8[code & 15];
+    }
+    static const int kBits[4] = {0, 2, 4, 8};
+    return (unsigned char)(code >> (kBits[from] - kBits[to]));
+}
 
-// Decoder state shared by every object: only the PES delivery thread
-// decodes, one sub-block at a time.
-unsigned char lineBuffer[kLineWidth];
-unsigned char mapTable2to4[4] = {0, 7, 8, 15};
-
-// Writes a run of `count` pixels; what would fall at column 720 or beyond is dropped.
-void put_pixels(int& column, int count, int value) {
-    int n = kLineWidth - column;
+// Writes a run of `count` pixels of `code` (a code of depth `from`) into
+// the line of every region depth that places the object. What would fall
+// beyond the widest such region is dropped.
+inline void put_pixels(subtitle_line& l, int from, int& column, int count, unsigned code) {
+    int n = l.width - column;
     if (count < n) n = count;
     if (n <= 0) return;
-    std::memset(lineBuffer + column, value, n);
+    if (l.depths == 1 << (from - 1)) {
+        // The common case: every region that places the object has the
+        // depth of the string.
+        unsigned char* at = l.codes[from - 1] + column;
+        if (n == 1) *at = (unsigned char)code;
+        else std::memset(at, int(code), size_t(n));
+    } else {
+        for (int d = 1; d <= 3; ++d)
+            if (l.depths & (1 << (d - 1))) std::memset(l.codes[d - 1] + column, code_for(l, from, d, code), size_t(n));
+    }
     column += n;
 }
 
 // 2-bit/pixel_code_string. The switches after a 00 code are read two bits
 // at a time: every branch of the syntax stays on 2-bit boundaries.
-void decode_2bit(bitstream* bs, int& column) {
+void decode_2bit(subtitle_line& l, bitstream* bs, int& column) {
     while (!bs->overrun) {
         unsigned code = bitstream_get(bs);
         if (code) {
-            put_pixels(column, 1, kPixelBase | mapTable2to4[code]);
+            put_pixels(l, 1, column, 1, code);
             continue;
         }
         unsigned sw = bitstream_get(bs);
         if (sw & 2) {  // switch_1: run_length_3-10, then the code
             int run = int(((sw & 1) << 2) | bitstream_get(bs)) + 3;
             code = bitstream_get(bs);
-            put_pixels(column, run, kPixelBase | mapTable2to4[code]);
+            put_pixels(l, 1, column, run, code);
         } else if (sw & 1) {  // switch_2: one pixel of code 0
-            put_pixels(column, 1, kPixelBase | mapTable2to4[0]);
+            put_pixels(l, 1, column, 1, 0);
         } else {
             unsigned sw3 = bitstream_get(bs);
             if (sw3 == 0) return;  // end_of_string_signal
             if (sw3 == 1) {
-                put_pixels(column, 2, kPixelBase | mapTable2to4[0]);
+                put_pixels(l, 1, column, 2, 0);
                 continue;
             }
             int run;
@@ -68,40 +82,40 @@ void decode_2bit(bitstream* bs, int& column) {
                 run += 29;
             }
             code = bitstream_get(bs);
-            put_pixels(column, run, kPixelBase | mapTable2to4[code]);
+            put_pixels(l, 1, column, run, code);
         }
     }
 }
 
 // 4-bit/pixel_code_string; after a 0000 code the next four bits hold
 // switch_1 and, depending on it, the run length or switch_2 and switch_3.
-void decode_4bit(bitstream* bs, int& column) {
+void decode_4bit(subtitle_line& l, bitstream* bs, int& column) {
     while (!bs->overrun) {
         unsigned code = bitstream_get(bs);
         if (code) {
-            put_pixels(column, 1, kPixelBase | code);
+            put_pixels(l, 2, column, 1, code);
             continue;
         }
         unsigned v = bitstream_get(bs);
         if (!(v & 8)) {
             if (!(v & 7)) return;  // end_of_string_signal
-            put_pixels(column, int(v & 7) + 2, kPixelBase);
+            put_pixels(l, 2, column, int(v & 7) + 2, 0);
         } else if (!(v & 4)) {
             int run = int(v & 3) + 4;
             code = bitstream_get(bs);
-            put_pixels(column, run, kPixelBase | code);
+            put_pixels(l, 2, column, run, code);
         } else {
             switch (v & 3) {
             case 0:
-                put_pixels(column, 1, kPixelBase);
+                put_pixels(l, 2, column, 1, 0);
                 break;
             case 1:
-                put_pixels(column, 2, kPixelBase);
+                put_pixels(l, 2, column, 2, 0);
                 break;
             case 2: {
                 int run = int(bitstream_get(bs)) + 9;
                 code = bitstream_get(bs);
-                put_pixels(column, run, kPixelBase | code);
+                put_pixels(l, 2, column, run, code);
                 break;
             }
             default: {
@@ -109,7 +123,7 @@ void decode_4bit(bitstream* bs, int& column) {
                 run |= int(bitstream_get(bs));
                 run += 25;
                 code = bitstream_get(bs);
-                put_pixels(column, run, kPixelBase | code);
+                put_pixels(l, 2, column, run, code);
                 break;
             }
             }
@@ -117,22 +131,26 @@ void decode_4bit(bitstream* bs, int& column) {
     }
 }
 
-// 8-bit/pixel_code_string. Only the top four bits of a code are kept: the
-// colour table has 16 entries.
-void decode_8bit(bitstream* bs, int& column) {
+// 8-bit/pixel_code_string. Some encoders (FFmpeg's, libavcodec 59) end a
+// string that fills its line with a single zero byte before the
+// end-of-line code: a full line followed by 00 F0 is taken as the end of
+// the string, and the F0 is left to end the line. A run could not be
+// written there anyway.
+void decode_8bit(subtitle_line& l, bitstream* bs, int& column) {
     while (!bs->overrun) {
         unsigned code = bitstream_get(bs);
         if (code) {
-            put_pixels(column, 1, kPixelBase | (code >> 4));
+            put_pixels(l, 3, column, 1, code);
             continue;
         }
+        if (column >= l.width && bs->bytesUsed < bs->size && *bs->data == ids::kEndOfObjectLine) return;
         unsigned v = bitstream_get(bs);
         if (!(v & 0x80)) {
             if (!v) return;  // end_of_string_signal
-            put_pixels(column, int(v), kPixelBase);
+            put_pixels(l, 3, column, int(v), 0);
         } else {
             code = bitstream_get(bs);
-            put_pixels(column, int(v & 0x7F), kPixelBase | (code >> 4));
+            put_pixels(l, 3, column, int(v & 0x7F), code);
         }
     }
 }
@@ -151,54 +169,81 @@ int overrun(int length) {
 
 }  // namespace
 
+void subtitle_start_object(subtitle_ctx* ctx, const subtitle_page* page, int objectId) {
+    subtitle_line& l = ctx->line;
+    l.depths = 0;
+    l.width = 0;
+    for (const subtitle_region* region = page ? page->regions : nullptr; region; region = region->next)
+        for (const subtitle_object* object = region->objects; object; object = object->next) {
+            if (object->objectId != objectId || object->x >= region->width) continue;
+            l.depths |= 1 << (region->depth - 1);
+            const int reach = region->width - object->x;
+            if (reach > l.width) l.width = reach;
+        }
+}
+
+void subtitle_start_field(subtitle_ctx* ctx) {
+    static const subtitle_line kDefaults{};
+    subtitle_line& l = ctx->line;
+    std::memcpy(l.map2to4, kDefaults.map2to4, sizeof l.map2to4);
+    std::memcpy(l.map2to8, kDefaults.map2to8, sizeof l.map2to8);
+    std::memcpy(l.map4to8, kDefaults.map4to8, sizeof l.map4to8);
+    l.invalidLogged = false;
+}
+
 int subtitle_process_pixel_data(subtitle_ctx* ctx, subtitle_page* page, int objectId, int& line,
                                 int& column, const unsigned char* data, int length) {
     if (length <= 0) return -1;
+    subtitle_line& l = ctx->line;
     const unsigned char* body = data + 1;
     const int bodySize = length - 1;
     bitstream bs;
     switch (data[0]) {
     case ids::kPixel2BitString:
         bitstream_init(&bs, body, 2, bodySize);
-        decode_2bit(&bs, column);
+        decode_2bit(l, &bs, column);
         return bs.overrun ? overrun(length) : string_length(bs, length);
     case ids::kPixel4BitString:
         bitstream_init(&bs, body, 4, bodySize);
-        decode_4bit(&bs, column);
+        decode_4bit(l, &bs, column);
         return bs.overrun ? overrun(length) : string_length(bs, length);
     case ids::kPixel8BitString:
         bitstream_init(&bs, body, 8, bodySize);
-        decode_8bit(&bs, column);
+        decode_8bit(l, &bs, column);
         return bs.overrun ? overrun(length) : string_length(bs, length);
     case ids::kMap2To4:
         if (bodySize < 2) return overrun(length);
-        mapTable2to4[0] = body[0] >> 4;
-        mapTable2to4[1] = body[0] & 0x0F;
-        mapTable2to4[2] = body[1] >> 4;
-        mapTable2to4[3] = body[1] & 0x0F;
+        l.map2to4[0] = body[0] >> 4;
+        l.map2to4[1] = body[0] & 0x0F;
+        l.map2to4[2] = body[1] >> 4;
+        l.map2to4[3] = body[1] & 0x0F;
         return 3;
     case ids::kMap2To8:
-        // Read and ignored: entries are always 4-bit here.
-        return bodySize < 4 ? overrun(length) : 5;
+        if (bodySize < 4) return overrun(length);
+        std::memcpy(l.map2to8, body, 4);
+        return 5;
     case ids::kMap4To8:
-        return bodySize < 16 ? overrun(length) : 17;
+        if (bodySize < 16) return overrun(length);
+        std::memcpy(l.map4to8, body, 16);
+        return 17;
     case ids::kEndOfObjectLine:
-        // A received map table holds until the end of the line only.
-        std::memcpy(mapTable2to4, kDefaultMap2to4, sizeof mapTable2to4);
-        subtitle_process_line(ctx, page, objectId, line, lineBuffer, column);
+        subtitle_process_line(ctx, page, objectId, line, column);
         line += 2;  // interlaced: each field fills every other object line
         column = 0;
         return 1;
     default:
-        eDebug("subtitle_process_pixel_data: invalid data_type %02x\n", data[0]);
-        return -1;
+        // A byte damaged on the way: skipped, so that one bad byte does not
+        // cost the whole display set (said once a field).
+        if (!l.invalidLogged) eDebug("subtitle_process_pixel_data: invalid data_type %02x\n", data[0]);
+        l.invalidLogged = true;
+        return 1;
     }
 }
 
-void subtitle_process_line(subtitle_ctx* ctx, subtitle_page* page, int objectId, int line,
-                           const unsigned char* source, int length) {
+void subtitle_process_line(subtitle_ctx* ctx, subtitle_page* page, int objectId, int line, int length) {
     if (!page || length <= 0) return;
     for (subtitle_region* region = page->regions; region; region = region->next) {
+        const unsigned char* source = ctx->line.codes[region->depth - 1];
         for (subtitle_object* object = region->objects; object; object = object->next) {
             if (object->objectId != objectId) continue;
             const int row = object->y + line;
@@ -207,7 +252,7 @@ void subtitle_process_line(subtitle_ctx* ctx, subtitle_page* page, int objectId,
             // A placement this line misses does not hide the region's later
             // placements of the same object.
             if (n <= 0 || row < 0 || row >= region->height) continue;
-            std::memcpy(region->pixels + long(row) * region->width + object->x, source, n);
+            std::memcpy(region->pixels + long(row) * region->width + object->x, source, size_t(n));
         }
     }
 }

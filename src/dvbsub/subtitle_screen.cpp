@@ -2,8 +2,8 @@
 // blits, the bounding box of what was drawn (so that exactly those rows are
 // cleared), the check that nothing else occupies the screen, and the time
 // a page may stay.
+#include <cstdint>
 #include <cstring>
-#include <new>
 
 #include "platform/Log.h"
 #include "display/IDisplayDevice.h"
@@ -12,39 +12,6 @@
 namespace {
 
 constexpr int kSampleColumn = 360;  // the screen centre
-
-int clamp255(int v) { return v < 0 ? 0 : v > 255 ? 255 : v; }
-
-void grow_bbox(subtitle_ctx* ctx, int left, int top, int right, int bottom) {
-    if (left < ctx->bboxLeft) ctx->bboxLeft = left;
-    if (top < ctx->bboxTop) ctx->bboxTop = top;
-    if (right > ctx->bboxRight) ctx->bboxRight = right;
-    if (bottom > ctx->bboxBottom) ctx->bboxBottom = bottom;
-}
-
-// Blits the part of a region that lies on the 720 x 576 screen. Rows below
-// the screen are cut by the height; columns beyond it need a narrower copy.
-void blit_region(subtitle_ctx* ctx, subtitle_region* region, int x, int y) {
-    const int width = region->width < kScreenWidth - x ? region->width : kScreenWidth - x;
-    const int height = region->height < kScreenHeight - y ? region->height : kScreenHeight - y;
-    if (width <= 0 || height <= 0 || !region->pixels) return;
-    unsigned char* pixels = region->pixels;
-    unsigned char* copy = nullptr;
-    if (width < region->width) {
-        copy = new (std::nothrow) unsigned char[size_t(width) * height];
-        if (!copy) {
-            eDebug("ERROR: Could not allocate the clipped region %d.\n", region->regionId);
-            return;
-        }
-        for (int row = 0; row < height; ++row)
-            std::memcpy(copy + size_t(row) * width, region->pixels + size_t(row) * region->width, width);
-        pixels = copy;
-    }
-    ctx->device->Lock();
-    ctx->device->BlitBitmap(pixels, width, height, x, y);
-    ctx->device->UnLock();
-    delete[] copy;
-}
 
 subtitle_region* find_region(subtitle_page* page, int regionId) {
     for (subtitle_region* r = page->regions; r; r = r->next)
@@ -70,57 +37,37 @@ bool draw_regions(subtitle_ctx* ctx, subtitle_page* page) {
             eDebug("ERROR: Region not found.\n");
             continue;
         }
-        subtitle_set_palette(ctx, find_clut(page, region->clutId));
+        // Found counts as drawn, also when the region lies off the screen.
         drawn = true;
-        if (ref->x < 0 || ref->x > kScreenWidth || ref->y < 0 || ref->y > kScreenHeight) continue;
-        // The box stays on the screen: its rows are what a clear fills.
-        int right = ref->x + region->width, bottom = ref->y + region->height;
-        grow_bbox(ctx, ref->x, ref->y, right < kScreenWidth ? right : kScreenWidth,
-                  bottom < kScreenHeight ? bottom : kScreenHeight);
-        if (subtitle_ok_to_draw(ctx)) blit_region(ctx, region, ref->x, ref->y);
+        subtitle_draw_region(ctx, region, find_clut(page, region->clutId), ref->x, ref->y);
     }
     return drawn;
 }
 
 }  // namespace
 
-int subtitle_entry_color(const unsigned char* entry) {
-    const int y = entry[0], cr = entry[1], cb = entry[2], t = entry[3];
-    if (y == 0) return 0;  // Y = 0 is the transparent entry, whatever else it says
-    // ITU-R BT.709 limited range, in 8-bit fixed point.
-    const int r = clamp255((298 * (y - 16) + 460 * (cr - 128)) / 256);
-    const int g = clamp255((298 * (y - 16) - 55 * (cb - 128) - 137 * (cr - 128)) / 256);
-    const int b = clamp255((298 * (y - 16) + 543 * (cb - 128)) / 256);
-    const unsigned alpha = 255u - unsigned(t);
-    return int(unsigned(r) << 24 | unsigned(g) << 16 | unsigned(b) << 8 | alpha);
-}
-
-int subtitle_default_color(int slot) {
-    if (slot <= 0 || slot > 15) return 0;
-    const unsigned level = slot < 8 ? 255u : 128u;
-    const unsigned r = slot & 1 ? level : 0, g = slot & 2 ? level : 0, b = slot & 4 ? level : 0;
-    return int(r << 24 | g << 16 | b << 8 | 255u);
-}
-
-// Slots 0-15 only: the display pairs decoded pixels (0xF0 + entry) and
-// background fills (the bare entry) with the same slot. Every slot the
-// CLUT defines is programmed, also when its entries are not contiguous
-// from 0 (a CLUT of entries 0, 1 and 9 programs slot 9 too).
+// Slots 0-15 of a one-byte screen's colour table from the CLUT's 4-bit
+// family (the default contents where the stream defined nothing, or for a
+// region without a CLUT): decoded pixels are written as 0xF0 + entry.
 void subtitle_set_palette(subtitle_ctx* ctx, const subtitle_clut* clut) {
     if (!ctx->device) return;
-    for (int i = 0; i < 16; ++i) {
-        if (!clut)
-            ctx->device->SetRawColor(i, subtitle_default_color(i));
-        else if (clut->definedMask & (1u << i))
-            ctx->device->SetRawColor(i, subtitle_entry_color(clut->entries[i]));
-    }
+    int n = 0;
+    const int* family = subtitle_clut_family(clut, 2, &n);
+    for (int i = 0; i < n; ++i) ctx->device->SetRawColor(i, family[i]);
 }
 
+// Something else shows at (x, y) when the pixel there is not transparent:
+// alpha non-zero on a 32-bit screen (the whole word is read, whatever the
+// byte order), index non-zero on a one-byte screen. The subtitle's own
+// rows are not looked at.
 int subtitle_is_on_collision(subtitle_ctx* ctx, int x, int y) {
     if (ctx->bboxTop <= y && y <= ctx->bboxBottom) return 0;
     unsigned char pixel[4] = {0, 0, 0, 0};
     ctx->device->ReadPixel(x, y, pixel);
-    return pixel[0] != 0 ? 1 : 0;
+    if (ctx->device->GetBPP() != 32) return pixel[0] != 0 ? 1 : 0;
+    uint32_t word;
+    std::memcpy(&word, pixel, sizeof word);
+    return (word >> 24) != 0 ? 1 : 0;
 }
 
 int subtitle_ok_to_draw(subtitle_ctx* ctx) {
@@ -202,4 +149,10 @@ void subtitle_reset(subtitle_ctx* ctx) {
         ctx->pages = page->next;
         subtitle_free_page(ctx, page);
     }
+    // A new stream starts without a display definition and looks for its
+    // composition page afresh.
+    ctx->display = subtitle_display();
+    ctx->otherPageId = -1;
+    ctx->otherDisplaySets = 0;
+    ctx->compositionSeen = false;
 }

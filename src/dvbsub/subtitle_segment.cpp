@@ -95,6 +95,14 @@ void process_page_composition(subtitle_ctx* ctx, subtitle_page* page, int pageId
         subtitle_free_regions(ctx, page->regions);
         page->regions = nullptr;
     }
+    // EN 300 743 §5.1.3: a mode change starts a new epoch, whose CLUTs
+    // start from the default contents and whose version numbers start
+    // anew: a CLUT of the old epoch with the same version is not a
+    // repetition. At an acquisition point the CLUTs are sent again and
+    // read again; entries they do not repeat keep their colours.
+    if (state == kPageStateModeChange) free_cluts(page);
+    if (state == kPageStateAcquisitionPoint)
+        for (subtitle_clut* clut = page->cluts; clut; clut = clut->next) clut->version = -1;
     page->timeout = timeout;
     page->version = version;
     free_refs(page);
@@ -213,7 +221,10 @@ void process_region_composition(subtitle_ctx* ctx, subtitle_page* page, ByteRead
     const bool fill = flags & 0x08;
     const int width = body.U16();
     const int height = body.U16();
-    const int depth = (body.U8() >> 2) & 7;
+    const int rawDepth = (body.U8() >> 2) & 7;
+    const bool validDepth = rawDepth >= 1 && rawDepth <= 3;
+    // An invalid depth is logged and the region kept as a 4-bit one.
+    const int depth = validDepth ? rawDepth : 2;
     const int clutId = body.U8();
     const int code8 = body.U8();
     const int codes = body.U8();
@@ -248,80 +259,26 @@ void process_region_composition(subtitle_ctx* ctx, subtitle_page* page, ByteRead
     region->clutId = clutId;
 
     int value = 0;
-    bool valid = true;
     if (depth == 1) value = (codes >> 2) & 3;
     else if (depth == 2) value = codes >> 4;
-    else if (depth == 3) value = code8;
-    else valid = false;
-    if (!valid) eDebug("ERROR: Invalid depth for region.\n");
-    // A new array always starts defined: the background when the flag asks
-    // for it, else transparent 0 (also for an invalid depth).
+    else value = code8;
+    if (!validDepth) eDebug("ERROR: Invalid depth for region.\n");
+    // A new array always starts defined: the background code of the
+    // region's depth when the flag asks for it, else code 0 (also for an
+    // invalid depth).
     if (!region->pixels) {
         // an empty region: nothing to fill
-    } else if (fill && valid)
+    } else if (fill && validDepth)
         std::memset(region->pixels, value, size_t(width) * height);
     else if (clean)
         std::memset(region->pixels, 0, size_t(width) * height);
     read_placements(region, body, length);
 }
 
-void process_clut_definition(subtitle_page* page, ByteReader body) {
-    if (!page) return;
-    const int length = int(body.Size());
-    if (length < 2) return;
-    const int clutId = body.U8();
-    const int version = body.U8() >> 4;
-    subtitle_clut* clut = page->cluts;
-    while (clut && clut->clutId != clutId) clut = clut->next;
-    if (clut && clut->version == version) return;  // a repetition
-    if (!clut) {
-        clut = new (std::nothrow) subtitle_clut{};
-        if (!clut) {
-            eDebug("ERROR: Out of memory for CLUT %d.\n", clutId);
-            return;
-        }
-        append(page->cluts, clut);
-    }
-    clut->clutId = clutId;
-    clut->version = version;
-    clut->entryCount = 0;
-
-    int count = 2;
-    while (count < length) {
-        const int entryId = body.U8();
-        const int flags = body.U8();
-        unsigned char y, cr, cb, t;
-        if (flags & 0x01) {  // full_range_flag
-            y = body.U8();
-            cr = body.U8();
-            cb = body.U8();
-            t = body.U8();
-            count += 6;
-        } else {
-            const int v = body.U16();
-            y = (v >> 10) << 2;
-            cr = ((v >> 6) & 0x0F) << 4;
-            cb = ((v >> 2) & 0x0F) << 4;
-            t = (v & 3) << 6;
-            count += 4;
-        }
-        if (!body.Ok()) break;
-        // Only the 2- and 4-bit CLUTs are kept, and they have 16 slots: an
-        // entry id beyond them has nowhere to go.
-        if (!(flags & 0xC0) || entryId >= 16) continue;
-        unsigned char* e = clut->entries[entryId];
-        e[0] = y;
-        e[1] = cr;
-        e[2] = cb;
-        e[3] = t;
-        clut->definedMask |= 1u << entryId;
-        if (clut->entryCount < 16) clut->entryCount++;
-    }
-}
-
 // Decodes one field's pixel-data sub-blocks, object lines first, first+2...
 int decode_field(subtitle_ctx* ctx, subtitle_page* page, int objectId, int firstLine,
                  ByteReader field) {
+    subtitle_start_field(ctx);
     int line = firstLine;
     int column = 0;
     while (!field.AtEnd()) {
@@ -353,6 +310,7 @@ int process_object_data(subtitle_ctx* ctx, subtitle_page* page, ByteReader body)
         if (bottom > room - top) bottom = room - top;
     }
     const ByteReader topField = body.Sub(size_t(top));
+    subtitle_start_object(ctx, page, objectId);
     if (decode_field(ctx, page, objectId, 0, topField) < 0) return -1;
     // EN 300 743 §7.2.5: a bottom field length of 0 means the top field's
     // data serves the bottom field too; the odd lines are not left empty.
@@ -386,22 +344,34 @@ int subtitle_process_segment(subtitle_ctx* ctx, const unsigned char* segment, in
                int(in.Remaining()));
         return -1;
     }
-    const ByteReader body = in.Sub(size_t(segmentLength));
-    subtitle_page* page = subtitle_find_page(ctx, pageId);
+    ByteReader body = in.Sub(size_t(segmentLength));
+    // Segments of pages that are not shown are skipped before anything is
+    // allocated for them; the ancillary page's serve the composition page.
+    const int target = subtitle_route_page(ctx, type, pageId);
+    if (target < 0) return segmentLength + 6;
+    subtitle_page* page = subtitle_find_page(ctx, target);
     switch (type) {
     case ids::kSegPageComposition:
-        process_page_composition(ctx, page, pageId, body);
+        ctx->segmentsSeen |= kSeenPage;
+        process_page_composition(ctx, page, target, body);
         break;
     case ids::kSegRegionComposition:
+        ctx->segmentsSeen |= kSeenRegion;
         process_region_composition(ctx, page, body);
         break;
     case ids::kSegCLUTDefinition:
-        process_clut_definition(page, body);
+        ctx->segmentsSeen |= kSeenClut;
+        subtitle_process_clut(page, body.Current(), segmentLength);
+        break;
+    case ids::kSegDisplayDefinition:
+        subtitle_process_display_definition(ctx, body.Current(), segmentLength);
         break;
     case ids::kSegObjectData:
+        ctx->segmentsSeen |= kSeenObject;
         if (process_object_data(ctx, page, body) < 0) return -1;
         break;
     case ids::kSegEndOfDisplaySet:
+        ctx->segmentsSeen |= kSeenEnd;
         subtitle_clear_screen(ctx);
         if (ctx->screenEnabled) subtitle_redraw_all(ctx);
         break;
@@ -412,47 +382,6 @@ int subtitle_process_segment(subtitle_ctx* ctx, const unsigned char* segment, in
         break;
     }
     return segmentLength + 6;
-}
-
-void subtitle_process_pes(subtitle_ctx* ctx, const unsigned char* data, int length) {
-    ByteReader pes(data, length > 0 ? size_t(length) : 0);
-    const int s0 = pes.PeekAt(0), s1 = pes.PeekAt(1), s2 = pes.PeekAt(2);
-    if (length < 3 || s0 != 0x00 || s1 != 0x00 || s2 != 0x01) {
-        eDebug("%s: invalid startcode %02x %02x %02x\n", "subtitle_process_pes", s0, s1, s2);
-        return;
-    }
-    pes.Skip(3);
-    const int streamId = pes.U8();
-    if (streamId != ids::kStreamPrivate1) {
-        eDebug("%s: invalid stream_id %02x\n", "subtitle_process_pes", streamId);
-        return;
-    }
-    pes.Skip(4);  // PES_packet_length and the two flag bytes
-    const int headerLength = pes.U8();
-    // The bytes after data_identifier and subtitle_stream_id.
-    const int remaining = length - headerLength - 11;
-    if (!pes.Ok() || !pes.Skip(size_t(headerLength)) || pes.AtEnd()) {
-        eDebug("ERROR: No data left (%d)\n", remaining);
-        return;
-    }
-    const int dataIdentifier = pes.U8();
-    if (dataIdentifier != ids::kDvbSubDataIdentifier) {
-        eDebug("ERROR: Data identifier is 0x%02x, but not 0x20\n", dataIdentifier);
-        return;
-    }
-    if (remaining <= 0) {
-        eDebug("ERROR: No data left (%d)\n", remaining);
-        return;
-    }
-    pes.U8();  // subtitle_stream_id
-    while (pes.PeekAt(0) == ids::kDvbSubSyncByte) {
-        const int used = subtitle_process_segment(ctx, pes.Current(), int(pes.Remaining()));
-        if (used < 0) break;
-        pes.Skip(size_t(used));
-        if (pes.AtEnd()) return;
-    }
-    if (pes.PeekAt(0) == ids::kDvbSubEndOfPES) return;
-    eDebug("ERROR: Strange data at the end\n");
 }
 
 // Record management --------------------------------------------------------

@@ -39,20 +39,20 @@ TEST(Colours, ClutEntriesAndDefaults) {
     EXPECT_EQ(unsigned(subtitle_default_color(15)), 0x808080FFu);
 }
 
-TEST_F(Screen, PaletteProgramsTheDefinedSlotsOrTheDefaults) {
+// A one-byte screen's slots 0-15 get the region CLUT's 4-bit family: the
+// stream's entries over the default contents.
+TEST_F(Screen, PaletteProgramsTheFourBitFamily) {
     Show(DisplaySet(10, 400, 20, 4));
-    // Only the defined slot, even though it is not slot 0.
-    EXPECT_EQ(display.paletteWrites, 1);
-    EXPECT_EQ(unsigned(display.palette[1]), 0xFEFEFEFFu);
-    // A new version that defines entry 3 keeps entry 1.
-    display.paletteWrites = 0;
-    Show(Concat({ClutDefinition(1, 0, 5, {{3, 16, 128, 128, 0}}), EndOfDisplaySet(1)}));
-    EXPECT_EQ(display.paletteWrites, 2);
-    EXPECT_EQ(unsigned(display.palette[3]), 0x000000FFu);
-    display.paletteWrites = 0;
-    subtitle_set_palette(&ctx, nullptr);
     EXPECT_EQ(display.paletteWrites, 16);
+    EXPECT_EQ(unsigned(display.palette[1]), 0xFEFEFEFFu);
+    EXPECT_EQ(unsigned(display.palette[2]), 0x00FF00FFu);
+    // A new version that defines entry 3 keeps entry 1.
+    Show(Concat({ClutDefinition(1, 0, 5, {{3, 16, 128, 128, 0}}), EndOfDisplaySet(1)}));
+    EXPECT_EQ(unsigned(display.palette[3]), 0x000000FFu);
+    EXPECT_EQ(unsigned(display.palette[1]), 0xFEFEFEFFu);
+    subtitle_set_palette(&ctx, nullptr);
     EXPECT_EQ(unsigned(display.palette[15]), 0x808080FFu);
+    EXPECT_EQ(unsigned(display.palette[1]), 0xFF0000FFu);
 }
 
 TEST_F(Screen, DisplaySetIsDrawnAndTheNextClearsExactlyItsRows) {

@@ -65,7 +65,7 @@ TEST_F(Segments, SegmentRunningPastThePacketIsNotRead) {
 TEST_F(Segments, PageStatesAndVersions) {
     Feed(Concat({Page(0, 1, 10, 20), RegionComposition(1, SimpleRegion(40, 4)), OneLineObject(1)}));
     ASSERT_NE(FindRegion(1, 0), nullptr);
-    EXPECT_EQ(FindRegion(1, 0)->pixels[0], 0xF1);
+    EXPECT_EQ(FindRegion(1, 0)->pixels[0], 1);
     // Same version: ignored even as a mode change.
     Feed(PageComposition(1, 9, 0, 2, {}));
     EXPECT_NE(FindRegion(1, 0), nullptr);
@@ -73,7 +73,7 @@ TEST_F(Segments, PageStatesAndVersions) {
     // Normal case: regions and pixels stay, the references are replaced.
     Feed(PageComposition(1, 9, 1, 0, {{0, 1, 2}, {3, 4, 5}}));
     ASSERT_NE(FindRegion(1, 0), nullptr);
-    EXPECT_EQ(FindRegion(1, 0)->pixels[0], 0xF1);
+    EXPECT_EQ(FindRegion(1, 0)->pixels[0], 1);
     EXPECT_EQ(RefCount(1), 2);
     EXPECT_EQ(subtitle_find_page(&ctx, 1)->regionRefs->next->y, 5);
     // Acquisition point: the regions go, the CLUTs stay.
@@ -132,8 +132,8 @@ TEST_F(Segments, NewRegionVersionWithoutFillKeepsItsPixels) {
     Feed(Concat({RegionComposition(1, r), ObjectData(1, 2, PixelData().Line4({{3, 3}}).Data(),
                                                      PixelData().Line4({{3, 3}}).Data())}));
     subtitle_region* region = FindRegion(1, 0);
-    EXPECT_EQ(region->pixels[0], 0xF1);   // the first word stays
-    EXPECT_EQ(region->pixels[10], 0xF3);  // the second joins it
+    EXPECT_EQ(region->pixels[0], 1);   // the first word stays
+    EXPECT_EQ(region->pixels[10], 3);  // the second joins it
     EXPECT_EQ(region->pixels[5], 2);      // background of the first version
     EXPECT_EQ(region->objects->objectId, 2);
     EXPECT_EQ(region->objects->next, nullptr);  // placements are replaced
@@ -147,30 +147,37 @@ TEST_F(Segments, NewRegionVersionWithoutFillKeepsItsPixels) {
     EXPECT_EQ(ctx.pixelBytes, 200);
 }
 
-TEST_F(Segments, ClutEntries) {
+// EN 300 743 §7.2.4: each entry goes into every family its flags name;
+// what the stream never defined keeps the default contents of §10.
+TEST_F(Segments, ClutEntriesGoIntoTheFamiliesTheirFlagsName) {
     Feed(Page(0, 1, 0, 0));
-    Feed(ClutDefinition(1, 3, 0, {{0, 16, 128, 128, 0}, {1, 200, 100, 50, 7}, {2, 1, 2, 3, 4},
-                                   {3, 235, 128, 128, 255, false, 0x80}, {4, 9, 9, 9, 9, true, 0x20}}));
+    Feed(ClutDefinition(1, 3, 0, {{0, 16, 128, 128, 0}, {1, 235, 128, 128, 7}, {2, 16, 128, 128, 0, true, 0xE0},
+                                   {3, 235, 128, 128, 255, false, 0x80}, {200, 16, 128, 128, 0, true, 0x20},
+                                   {20, 235, 128, 128, 0, true, 0x40}}));
     const subtitle_clut* clut = subtitle_find_page(&ctx, 1)->cluts;
     ASSERT_NE(clut, nullptr);
     EXPECT_EQ(clut->clutId, 3);
-    EXPECT_EQ(clut->entryCount, 4);  // the 8-bit-only entry is skipped
-    EXPECT_EQ(clut->entries[1][0], 200);
-    EXPECT_EQ(clut->entries[1][3], 7);
-    // Two-byte entries: Y 6 bits, Cr and Cb 4, T 2, shifted up to 8 bits.
-    EXPECT_EQ(clut->entries[3][0], 232);
-    EXPECT_EQ(clut->entries[3][1], 128);
-    EXPECT_EQ(clut->entries[3][3], 192);
-    // A repetition is ignored.
-    Feed(ClutDefinition(1, 3, 0, {{1, 50, 50, 50, 50}}));
-    EXPECT_EQ(clut->entries[1][0], 200);
-    EXPECT_EQ(clut->entryCount, 4);
-    // Ids past the 16 slots are not stored; repeated ids never count past 16.
-    std::vector<ClutEntry> many;
-    for (int i = 0; i < 40; ++i) many.push_back({i % 2 ? 200 : 1, 100, 100, 100, 0});
-    Feed(ClutDefinition(1, 3, 1, many));
-    EXPECT_EQ(clut->entryCount, 16);
-    EXPECT_EQ(clut->entries[1][0], 100);
+    const subtitle_clut* defaults = subtitle_default_clut();
+    EXPECT_EQ(unsigned(clut->colours4[0]), 0x000000FFu);
+    EXPECT_EQ(unsigned(clut->colours4[1]), 0xFEFEFEF8u);
+    // Entry 2 is in all three families, entry 3 (two-byte form: Y 6 bits,
+    // Cr and Cb 4, T 2, shifted up) in the 2-bit one only.
+    EXPECT_EQ(unsigned(clut->colours2[2]), 0x000000FFu);
+    EXPECT_EQ(unsigned(clut->colours4[2]), 0x000000FFu);
+    EXPECT_EQ(unsigned(clut->colours8[2]), 0x000000FFu);
+    EXPECT_EQ(unsigned(clut->colours2[3]), 0xFBFBFB3Fu);
+    EXPECT_EQ(clut->colours4[3], defaults->colours4[3]);
+    EXPECT_EQ(clut->colours8[3], defaults->colours8[3]);
+    // 8-bit-only entry 200; entry 20 fits no 4-bit slot.
+    EXPECT_EQ(unsigned(clut->colours8[200]), 0x000000FFu);
+    EXPECT_EQ(clut->colours4[200 % 16], defaults->colours4[200 % 16]);
+    EXPECT_EQ(clut->colours8[20], defaults->colours8[20]);
+    // A repetition is ignored; a new version changes only what it repeats.
+    Feed(ClutDefinition(1, 3, 0, {{1, 16, 128, 128, 0}}));
+    EXPECT_EQ(unsigned(clut->colours4[1]), 0xFEFEFEF8u);
+    Feed(ClutDefinition(1, 3, 1, {{1, 16, 128, 128, 0}}));
+    EXPECT_EQ(unsigned(clut->colours4[1]), 0x000000FFu);
+    EXPECT_EQ(unsigned(clut->colours2[3]), 0xFBFBFB3Fu);
 }
 
 TEST_F(Segments, AbsurdRegionsAreBoundedAndSkipped) {
@@ -228,8 +235,8 @@ TEST_F(Segments, PlacementsAndTheirShortfall) {
 }
 
 TEST_F(Segments, OtherSegmentTypes) {
-    EXPECT_EQ(Logged(Concat({Segment(0xFF, 1, {1, 2, 3}), Segment(0x14, 1, {0, 0, 0, 0, 0})})),
-              "TEKO: ERROR: Unhandled segment type 14\n");
+    EXPECT_EQ(Logged(Concat({Segment(0xFF, 1, {1, 2, 3}), Segment(0x15, 1, {0, 0, 0, 0, 0})})),
+              "TEKO: ERROR: Unhandled segment type 15\n");
     Feed(Page(0, 1, 0, 0));
     EXPECT_EQ(Logged(ObjectData(1, 1, {1, 2}, {}, 1)),
               "TEKO: ERROR: object_coding_method 1 (strings?) is not implemented!\n");

@@ -100,7 +100,11 @@ void CheckDvb(const StreamCase& c, SimRunOf& run, int bpp) {
             << "display set " << k << " arrived after decoding should have started, but was not decoded";
     }
     if (!c.reference) {
-        EXPECT_EQ(shown, c.subtitles) << "display sets after which a subtitle showed";
+        // All of them, but those whose packets came before decoding started.
+        int before = 0;
+        for (size_t k = 0; k < run.firstPes && k < pes.size(); ++k) before += pes[k].bytes[3] == 0xBD;
+        EXPECT_LE(shown, c.subtitles) << "display sets after which a subtitle showed";
+        EXPECT_GE(shown + before, c.subtitles) << "display sets after which a subtitle showed";
         printf("[ e2e ] %s %d bpp: %d subtitles shown\n", c.name, bpp, shown);
         return;
     }

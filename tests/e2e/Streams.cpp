@@ -27,15 +27,15 @@ const std::vector<StreamCase>& Cases() {
          0x13F0, 0x799, 2, true, true, {{"ger", 2, 1, 0x50}, {"dan", 2, 7, 0x99}}},
         {"tsduck_143_fuzzed", "tsduck-test-143-fuzzed.ts", -1, Kind::kTeletext, 60, "swe", 0x3E, 0x888, 0, false, false, {}},
         {"viewts_dvb", "viewts-video_dvbSub.ts", -1, Kind::kDvb, 274, "fre", 0xF0, 1, 1, true, false, {}},
-        {"tsduck_026_padding", "tsduck-test-026.ts", -1, Kind::kDvb, 257, "fre", 0x8C, 1, 0, false, false, {}},
+        // Normal subtitles (0x14, PID 0x8E) before the hard-of-hearing ones
+        // that the PMT lists first (0x24, PID 0x8C): "SubtileType" 2.
+        {"tsduck_026_padding", "tsduck-test-026.ts", -1, Kind::kDvb, 257, "fre", 0x8E, 1, 0, false, false, {}},
         {"subtitleedit_graphics", "subtitleedit-sample_TS_with_graphics.ts", 0x29, Kind::kDvb, 1, "fre", 0x29, 2, 10,
          true, false, {}},
-        // FFmpeg's encoder ends each 8-bit pixel code string with one zero
-        // byte instead of two (EN 300 743 §7.2.5.2): read as the standard
-        // says, the string runs on past its field, so the 34 x 24 region at
-        // (143,204) stays transparent. FFmpeg stops at the region's width.
+        // A 320 x 240 display: its two subtitles are scaled up (FFmpeg's
+        // encoder made it, ending 8-bit strings one zero byte short).
         {"subtitleedit_320x240", "subtitleedit-sample_TS_dvbsub_at_video_start.ts", -1, Kind::kDvb, 1, "und", 0x101, 1,
-         0, false, false, {}},
+         2, false, false, {}},
         {"ccextractor_string_coding", "ccextractor-dvb_string_coding_sample.ts", -1, Kind::kDvb, 1, "eng", 0x101, 1, 0,
          false, false, {}, 0, 30},
         {"pes_uk_colours", "pes/libdvbsubdec-514000000_subtitle_pid_1631.pes", -2, Kind::kDvb, 1, "eng", 0x100, 2, 14,
@@ -43,7 +43,7 @@ const std::vector<StreamCase>& Cases() {
         {"pes_uk_rollup", "pes/libdvbsubdec-490000000_subtitle_pid_205.pes", -2, Kind::kDvb, 1, "eng", 0x100, 1, 105,
          true, false, {}},
         {"pes_fr_hd", "pes/libdvbsubdec-tnt-uhf33-570MHz-2019-01-22_subtitle_pid_140.pes", -2, Kind::kDvb, 1, "fre",
-         0x100, 1, 0, false, false, {}},
+         0x100, 1, 11, false, false, {}},
     };
     return cases;
 }

@@ -24,9 +24,20 @@ constexpr int kColourTolerance = 48;
 // 720 x 576 pixels: 0xAARRGGBB words, or palette indices on an 8-bit screen.
 using Screen = std::vector<uint32_t>;
 
+// What the reference decoder is told of the stream: the pages to keep
+// (dvb_substream 0 and the ids as extradata; -1 keeps every page) and the
+// display its pictures are composed for. Pictures of a display other than
+// 720 x 576 are scaled onto the screen by area (ScaleByArea).
+struct Options {
+    int compositionPage = -1;
+    int ancillaryPage = -1;
+    int displayWidth = kWidth;
+    int displayHeight = kHeight;
+};
+
 class FfmpegDecoder {
 public:
-    FfmpegDecoder();
+    explicit FfmpegDecoder(const Options& options = Options());
     ~FfmpegDecoder();
     FfmpegDecoder(const FfmpegDecoder&) = delete;
     FfmpegDecoder& operator=(const FfmpegDecoder&) = delete;
@@ -39,6 +50,7 @@ public:
 private:
     struct Context;
     std::unique_ptr<Context> ctx_;
+    Options options_;
 };
 
 // Empty string when `ours` shows what `reference` does (see above), else
@@ -51,5 +63,27 @@ int Ink(const Screen& screen, int bitsPerPixel);
 // 0 elsewhere): what Compare can still check when both decoders fell back
 // on their own default colours, which differ.
 Screen Visible(const Screen& screen);
+
+// A picture of width x height 0xAARRGGBB pixels averaged onto 720 x 576:
+// each screen pixel gets the area-weighted mean of the picture pixels it
+// covers, colours weighted by alpha. Plain floating point, pixel by pixel.
+Screen ScaleByArea(const Screen& picture, int width, int height);
+
+// Intersection over union of two screens' pixel sets: opaque (alpha of at
+// least 128) and light (opaque, with a luma of at least 128: text).
+double OpaqueIoU(const Screen& a, const Screen& b);
+double LightIoU(const Screen& a, const Screen& b);
+
+// A subtitle bitmap for FFmpeg's own DVB subtitle encoder.
+struct Bitmap {
+    int x = 0, y = 0, width = 0, height = 0;
+    std::vector<uint8_t> indices;    // width x height
+    std::vector<uint32_t> palette;   // 0xAARRGGBB; its size picks the depth
+};
+// One display set as FFmpeg's encoder (avcodec_encode_subtitle) writes
+// it, as a whole PES packet. With a display size the encoder also writes
+// a display definition. Empty when the encoder is not there or fails.
+std::vector<uint8_t> EncodeWithFfmpeg(const std::vector<Bitmap>& bitmaps, int displayWidth = 0,
+                                      int displayHeight = 0);
 
 }  // namespace dvbref

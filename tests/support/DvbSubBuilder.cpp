@@ -172,6 +172,16 @@ Bytes ObjectData(int pageId, int objectId, const Bytes& topField, const Bytes& b
 
 Bytes EndOfDisplaySet(int pageId) { return Segment(0x80, pageId, {}); }
 
+Bytes DisplayDefinition(int pageId, int width, int height, int windowX, int windowY, int windowRight,
+                        int windowBottom) {
+    Bytes b{uint8_t(windowX >= 0 ? 0x08 : 0x00)};
+    Put16(b, width - 1);
+    Put16(b, height - 1);
+    if (windowX >= 0)
+        for (int v : {windowX, windowRight, windowY, windowBottom}) Put16(b, v);
+    return Segment(0x14, pageId, b);
+}
+
 PixelData& PixelData::String2(const std::vector<Run>& runs) {
     BitWriter w;
     for (const Run& r : runs) Encode2(w, r.count, r.code);

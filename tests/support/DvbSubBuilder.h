@@ -59,6 +59,10 @@ Bytes ClutDefinition(int pageId, int clutId, int version, const std::vector<Clut
 Bytes ObjectData(int pageId, int objectId, const Bytes& topField, const Bytes& bottomField,
                  int codingMethod = 0, int version = 0);
 Bytes EndOfDisplaySet(int pageId);
+// EN 300 743 §7.2.1: a display of width x height pixels; with windowX >= 0
+// also a display window from (windowX, windowY) to (windowRight, windowBottom).
+Bytes DisplayDefinition(int pageId, int width, int height, int windowX = -1, int windowY = 0, int windowRight = 0,
+                        int windowBottom = 0);
 
 // A run of `count` pixels of `code`.
 struct Run {

@@ -15,8 +15,8 @@ const std::vector<DvbSample>& DvbSamples() {
         {"graphics", "subtitleedit-sample_TS_with_graphics.ts", 0x29, true, false},
         {"uk_colours", "pes/libdvbsubdec-514000000_subtitle_pid_1631.pes", -1, true, false},
         {"uk_rollup", "pes/libdvbsubdec-490000000_subtitle_pid_205.pes", -1, true, false},
-        {"hd_damaged", "pes/libdvbsubdec-tnt-uhf33-570MHz-2019-01-22_subtitle_pid_140.pes", -1, false, false},
-        {"display_320x240", "subtitleedit-sample_TS_dvbsub_at_video_start.ts", 0x101, false, true},
+        {"hd_damaged", "pes/libdvbsubdec-tnt-uhf33-570MHz-2019-01-22_subtitle_pid_140.pes", -1, false, false, 1920, 1080},
+        {"display_320x240", "subtitleedit-sample_TS_dvbsub_at_video_start.ts", 0x101, false, true, 320, 240},
         {"string_coding", "ccextractor-dvb_string_coding_sample.ts", 0x101, false, true},
     };
     return samples;

@@ -18,6 +18,9 @@ struct DvbSample {
     // something to show: compared with FFmpeg's decoder.
     bool compared;
     bool hasPsi;          // PAT and PMT in the capture
+    // The display its display definition names.
+    int displayWidth = 720;
+    int displayHeight = 576;
 };
 
 const std::vector<DvbSample>& DvbSamples();

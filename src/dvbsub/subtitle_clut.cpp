@@ -1,0 +1,168 @@
+// CLUTs (EN 300 743 §7.2.4, §10): the three families of entries for 2-,
+// 4- and 8-bit regions, their default contents, the CLUT definition
+// segment, and the colour of an entry.
+#include <new>
+
+#include "demux/ByteReader.h"
+#include "dvbsub/subtitle.h"
+#include "platform/Log.h"
+
+namespace {
+
+int clamp255(int v) { return v < 0 ? 0 : v > 255 ? 255 : v; }
+
+int rgba(unsigned r, unsigned g, unsigned b, unsigned a) { return int(r << 24 | g << 16 | b << 8 | a); }
+
+// EN 300 743 §10.1: transparent, white, black, grey.
+int default_colour2(int entry) {
+    static const int kColours[4] = {0, rgba(255, 255, 255, 255), rgba(0, 0, 0, 255), rgba(127, 127, 127, 255)};
+    return kColours[entry & 3];
+}
+
+// EN 300 743 §10.3: entries 1-7 are the primaries at 75 % transparency;
+// above them bits 3 and 7 pick one of four ranges, bits 0-2 and 4-6 add
+// the low and high share of red, green and blue.
+int default_colour8(int i) {
+    if (i == 0) return 0;
+    if (i < 8) return rgba(i & 1 ? 255 : 0, i & 2 ? 255 : 0, i & 4 ? 255 : 0, 63);
+    const int bit[3] = {i & 1, i & 2, i & 4};
+    const int high[3] = {i & 0x10, i & 0x20, i & 0x40};
+    int c[3];
+    unsigned alpha = 255;
+    for (int k = 0; k < 3; ++k) {
+        switch (i & 0x88) {
+        case 0x00:
+            c[k] = (bit[k] ? 85 : 0) + (high[k] ? 170 : 0);
+            break;
+        case 0x08:
+            c[k] = (bit[k] ? 85 : 0) + (high[k] ? 170 : 0);
+            alpha = 127;
+            break;
+        case 0x80:
+            c[k] = 127 + (bit[k] ? 43 : 0) + (high[k] ? 85 : 0);
+            break;
+        default:
+            c[k] = (bit[k] ? 43 : 0) + (high[k] ? 85 : 0);
+            break;
+        }
+    }
+    return rgba(unsigned(c[0]), unsigned(c[1]), unsigned(c[2]), alpha);
+}
+
+subtitle_clut make_default_clut() {
+    subtitle_clut clut{};
+    clut.clutId = -1;
+    clut.version = -1;
+    for (int i = 0; i < 4; ++i) clut.colours2[i] = default_colour2(i);
+    for (int i = 0; i < 16; ++i) clut.colours4[i] = subtitle_default_color(i);
+    for (int i = 0; i < 256; ++i) clut.colours8[i] = default_colour8(i);
+    return clut;
+}
+
+template <typename T>
+void append(T*& head, T* item) {
+    T** tail = &head;
+    while (*tail) tail = &(*tail)->next;
+    *tail = item;
+}
+
+}  // namespace
+
+int subtitle_entry_color(const unsigned char* entry) {
+    const int y = entry[0], cr = entry[1], cb = entry[2], t = entry[3];
+    if (y == 0) return 0;  // Y = 0 is the transparent entry, whatever else it says
+    // ITU-R BT.709 limited range, in 8-bit fixed point.
+    const int r = clamp255((298 * (y - 16) + 460 * (cr - 128)) / 256);
+    const int g = clamp255((298 * (y - 16) - 55 * (cb - 128) - 137 * (cr - 128)) / 256);
+    const int b = clamp255((298 * (y - 16) + 543 * (cb - 128)) / 256);
+    return rgba(unsigned(r), unsigned(g), unsigned(b), 255u - unsigned(t));
+}
+
+// EN 300 743 §10.2: entries 1-7 are the full primaries, 8-15 the same at
+// half level (128 here, as this decoder has always shown them).
+int subtitle_default_color(int slot) {
+    if (slot <= 0 || slot > 15) return 0;
+    const unsigned level = slot < 8 ? 255u : 128u;
+    return rgba(slot & 1 ? level : 0, slot & 2 ? level : 0, slot & 4 ? level : 0, 255u);
+}
+
+const subtitle_clut* subtitle_default_clut() {
+    static const subtitle_clut clut = make_default_clut();
+    return &clut;
+}
+
+const int* subtitle_clut_family(const subtitle_clut* clut, int depth, int* entries) {
+    if (!clut) clut = subtitle_default_clut();
+    if (depth == 1) {
+        *entries = 4;
+        return clut->colours2;
+    }
+    if (depth == 3) {
+        *entries = 256;
+        return clut->colours8;
+    }
+    *entries = 16;
+    return clut->colours4;
+}
+
+int subtitle_nearest_default4(int colour) {
+    if ((colour & 0xFF) == 0) return 0;
+    int best = 1;
+    long bestDistance = -1;
+    for (int entry = 1; entry < 16; ++entry) {
+        const int d = subtitle_default_color(entry);
+        long distance = 0;
+        for (int shift = 8; shift < 32; shift += 8) {
+            const long diff = long((unsigned(colour) >> shift) & 0xFF) - long((unsigned(d) >> shift) & 0xFF);
+            distance += diff * diff;
+        }
+        if (bestDistance < 0 || distance < bestDistance) {
+            best = entry;
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
+
+void subtitle_process_clut(subtitle_page* page, const unsigned char* data, int length) {
+    if (!page || length < 2) return;
+    ByteReader body(data, size_t(length));
+    const int clutId = body.U8();
+    const int version = body.U8() >> 4;
+    subtitle_clut* clut = page->cluts;
+    while (clut && clut->clutId != clutId) clut = clut->next;
+    if (clut && clut->version == version) return;  // a repetition
+    if (!clut) {
+        clut = new (std::nothrow) subtitle_clut(*subtitle_default_clut());
+        if (!clut) {
+            eDebug("ERROR: Out of memory for CLUT %d.\n", clutId);
+            return;
+        }
+        clut->next = nullptr;
+        append(page->cluts, clut);
+    }
+    // A new version modifies the CLUT: the entries it does not repeat keep
+    // their colours.
+    clut->clutId = clutId;
+    clut->version = version;
+    while (!body.AtEnd()) {
+        const int entryId = body.U8();
+        const int flags = body.U8();
+        unsigned char e[4];
+        if (flags & 0x01) {  // full_range_flag
+            for (unsigned char& c : e) c = body.U8();
+        } else {
+            const int v = body.U16();
+            e[0] = (v >> 10) << 2;
+            e[1] = ((v >> 6) & 0x0F) << 4;
+            e[2] = ((v >> 2) & 0x0F) << 4;
+            e[3] = (v & 3) << 6;
+        }
+        if (!body.Ok()) break;
+        // An entry goes into every family its flags name that has room for its id.
+        const int colour = subtitle_entry_color(e);
+        if ((flags & 0x80) && entryId < 4) clut->colours2[entryId] = colour;
+        if ((flags & 0x40) && entryId < 16) clut->colours4[entryId] = colour;
+        if (flags & 0x20) clut->colours8[entryId] = colour;
+    }
+}
