@@ -96,10 +96,12 @@ void gTEKOApp::RetryFailedDevices(LoopState& state) {
     display.Create(font);
 }
 
-int gTEKOApp::StartDVB(int pid) {
+int gTEKOApp::StartDVB(int pid, int compositionPage, int ancillaryPage) {
     eDebug("Start DVB Subtile: PID=%x\n", pid);
     dvbSubtitle.settings = &settings;
     dvbSubtitle.display = &display;
+    dvbSubtitle.compositionPageId = compositionPage;
+    dvbSubtitle.ancillaryPageId = ancillaryPage;
     dvbSubtitle.Start();
     const int result = pesFilter.Start(pid, dvbSubtitle, 0, true);
     decoding = true;

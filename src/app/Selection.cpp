@@ -50,7 +50,7 @@ bool gTEKOApp::SearchLanguage(const std::string& code, bool primary, char* statu
     const char* L = code.c_str();
     translator.SelectCountryCode(code);
 
-    if (useDVBFirst == 1 && pmtLoader.FindDVBSubtitle(code, subtitlePid)) {
+    if (useDVBFirst == 1 && FindDVB(code)) {
         FormatStatus(statusText, "DVB(Stream) Subtitles %s 0x%x", L, subtitlePid);
         StartChosenDVB(code);
         return true;
@@ -73,7 +73,7 @@ bool gTEKOApp::SearchLanguage(const std::string& code, bool primary, char* statu
         StartChosenTXT();
         return true;
     }
-    if (useDVBFirst == 0 && pmtLoader.FindDVBSubtitle(code, subtitlePid)) {
+    if (useDVBFirst == 0 && FindDVB(code)) {
         // The primary language's status line has two blanks here, the
         // secondary's one: the two forms tell the searches apart on screen.
         if (primary)
@@ -86,11 +86,44 @@ bool gTEKOApp::SearchLanguage(const std::string& code, bool primary, char* statu
     return false;
 }
 
+namespace {
+
+// EN 300 468 §6.2.41 subtitling_type: 0x10-0x16 normal DVB subtitles,
+// 0x20-0x26 for the hard of hearing. "SubtileType" 2 asks for the first
+// kind, 5 for the second (the Teletext page types of the same meaning).
+bool OfWantedKind(int type, int subtileType) {
+    if (subtileType == 2) return type >= 0x10 && type <= 0x16;
+    if (subtileType == 5) return type >= 0x20 && type <= 0x26;
+    return false;
+}
+
+}  // namespace
+
+bool gTEKOApp::FindDVB(const std::string& code) {
+    if (!pmtLoader.FindDVBSubtitle(code, subtitlePid)) return false;
+    // The first entry of the wanted kind, else the language's first entry:
+    // the other kind is better than nothing.
+    const DVBDescriptor* chosen = nullptr;
+    for (const DVBDescriptor* d : pmtLoader.DvbList()) {
+        if (d->language != code) continue;
+        if (!chosen) chosen = d;
+        if (OfWantedKind(d->type, subtileType)) {
+            chosen = d;
+            break;
+        }
+    }
+    if (!chosen) return false;
+    subtitlePid = chosen->pid;
+    dvbCompositionPage = chosen->compositionPageId;
+    dvbAncillaryPage = chosen->ancillaryPageId;
+    return true;
+}
+
 void gTEKOApp::StartChosenDVB(const std::string& code) {
     // Every DVB hit comes from the PMT: the channel list names Teletext only.
     eDebug("DVB FROM PMT: %s, PID=%x\n", code.c_str(), subtitlePid);
     eDebug("-> Let's start DVB Subtitles\n");
-    StartDVB(subtitlePid);
+    StartDVB(subtitlePid, dvbCompositionPage, dvbAncillaryPage);
 }
 
 void gTEKOApp::StartChosenTXT() {

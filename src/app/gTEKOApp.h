@@ -33,7 +33,9 @@ public:
 
     // The only places where decoding starts and stops. The start results
     // are the PES filter's and are ignored by the loop.
-    int StartDVB(int pid);
+    // `compositionPage` and `ancillaryPage`: the pages of the chosen
+    // subtitling entry (-1: every page of the PID).
+    int StartDVB(int pid, int compositionPage = -1, int ancillaryPage = -1);
     int StartTXT(int pid, int page);
     void StopAll();
 
@@ -68,6 +70,9 @@ public:
     bool keepRunning = true;
     int subtitlePage = 0;
     int subtitlePid = 0;
+    // The pages of the DVB entry that the last selection chose.
+    int dvbCompositionPage = -1;
+    int dvbAncillaryPage = -1;
     int useExternalChannels = 0;
     std::string language;
     std::string secondaryLanguage;
@@ -100,6 +105,9 @@ private:
     // One language's tries in the configured order; true when it started a
     // client. `primary` picks the status format of the DVB-last try.
     bool SearchLanguage(const std::string& code, bool primary, char* statusText);
+    // The language's DVB entry of the viewer's kind (Selection.cpp): sets
+    // subtitlePid and the pages; false when the language has none.
+    bool FindDVB(const std::string& code);
     // The common end of a successful try, after its own log line.
     void StartChosenDVB(const std::string& code);
     void StartChosenTXT();

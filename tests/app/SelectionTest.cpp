@@ -138,6 +138,42 @@ TEST(Selection, TriesInTheConfiguredOrderAndShowsTheChoice) {
     }
 }
 
+// Among a language's DVB entries "SubtileType" 2 takes the first normal
+// one (subtitling_type 0x10-0x16) and 5 the first for the hard of hearing
+// (0x20-0x26); the other kind when the language has nothing else; other
+// values take the first entry. The log says the same either way.
+TEST(Selection, DvbEntryOfTheViewersKind) {
+    using Entries = std::vector<ts::SubtitlingEntry>;
+    const Entries both{{"eng", 0x14, 9, 9}, {"fre", 0x24, 1, 11}, {"fre", 0x14, 2, 12}};
+    const Entries hoh{{"fre", 0x20, 1, 11}, {"fre", 0x24, 2, 12}};
+    const Entries normal{{"fre", 0x10, 1, 11}, {"fre", 0x14, 2, 12}};
+    const Entries order{{"fre", 0x24, 1, 11}, {"fre", 0x10, 2, 12}, {"fre", 0x14, 3, 13}};
+    const struct {
+        int type;
+        Entries entries;
+        int page;
+    } cases[] = {{2, both, 2}, {5, both, 1}, {2, hoh, 1}, {5, hoh, 1}, {5, normal, 1}, {2, order, 2}, {5, order, 1}, {3, both, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE("SubtileType " + std::to_string(c.type) + ", page " + std::to_string(c.page));
+        AppHarness h;
+        h.Config("Language fre\nSubtileType " + std::to_string(c.type) + "\n");
+        h.Mux({{kService, c.entries, {}}});
+        h.HandOff(kService);
+        int composition = -1, ancillary = -1;
+        h.Run(
+            [&](int poll) {
+                composition = h.app->dvbSubtitle.compositionPageId;
+                ancillary = h.app->dvbSubtitle.ancillaryPageId;
+                return poll < 2;
+            },
+            2);
+        EXPECT_EQ(composition, c.page);
+        EXPECT_EQ(ancillary, 10 + c.page);
+        EXPECT_EQ(Decisions(h.Pass(1)), (std::vector<std::string>{"dvb?", "DVB FROM PMT: fre, PID=5e8",
+                                                                 "-> Let's start DVB Subtitles", kStartDvb}));
+    }
+}
+
 // The two DVB-last status lines differ on screen, so the comparison above
 // tells them apart.
 TEST(Selection, TheTwoDvbLastStatusLinesDiffer) {
