@@ -1,13 +1,14 @@
 // Fuzzes the DVB subtitle decoder with any bytes, over several packets so
 // that records carry over from one to the next, drawing on the checking
-// display, which aborts on any write outside the 720 x 576 screen, a blit
-// outside the lock or an unbalanced lock.
+// display (one byte or 32 bits a pixel), which aborts on any write outside
+// the 720 x 576 screen, a blit outside the lock or an unbalanced lock.
 //
 // Input: 1 byte of set-up, then PES packets, each preceded by its size as
 // two bytes (big-endian; cut to what is left).
 //   byte 0: bit 0 screen enabled, bit 1 a foreign pixel in the centre
 //           column, bit 2 clear (as at a time-out) after every packet,
-//           bits 3-6 maxShowTime
+//           bits 3-5 maxShowTime, bit 6 a 32-bit screen, bit 7 only
+//           composition page 1 with ancillary page 3
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -17,14 +18,23 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
-    static CheckingDisplay* display = new CheckingDisplay(true);
+    static CheckingDisplay* bytes = new CheckingDisplay(true);
+    static CheckingDisplay* words = new CheckingDisplay(true, 32);
+    CheckingDisplay* display = data[0] & 0x40 ? words : bytes;
     display->Reset();
     subtitle_ctx ctx;
     ctx.device = display;
     ctx.screenEnabled = data[0] & 1;
-    if (data[0] & 2) display->plane[100][360] = 1;
+    if (data[0] & 2) {
+        display->plane[100][360] = 1;
+        if (display->bpp == 32) display->words[100 * kScreenWidth + 360] = 0xFF000000u;
+    }
     const bool clearEach = data[0] & 4;
-    ctx.maxShowTime = (data[0] >> 3) & 15;
+    ctx.maxShowTime = (data[0] >> 3) & 7;
+    if (data[0] & 0x80) {
+        ctx.compositionPageId = 1;
+        ctx.ancillaryPageId = 3;
+    }
     size_t pos = 1;
     while (pos < size) {
         size_t length = pos + 2 <= size ? size_t(data[pos] << 8 | data[pos + 1]) : 0;
