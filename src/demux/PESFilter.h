@@ -69,7 +69,7 @@ public:
 
 private:
     void releaseDue(int64_t stc, bool clockRead);
-    void followClock(int64_t stc);
+    void followClock(int64_t stc, int64_t before, int64_t after);
     void rebase(int64_t jump);
     bool isDue(int64_t stamp, int64_t stc, int64_t span) const;
     void dropOldest();
@@ -93,10 +93,12 @@ private:
     size_t queuedBytes = 0;
     unsigned long dropped = 0;
 
-    // The last clock reading and the steady clock's time of it (-1: none
-    // yet in this run), to tell a jump of the system time clock.
+    // The last clock reading, the steady clock's time of it (-1: none yet
+    // in this run) and how uncertain that time is (90 kHz ticks), to tell a
+    // jump of the system time clock.
     int64_t clockStc = 0;
     int64_t clockMono = -1;
+    int64_t clockSlack = 0;
     unsigned long clockJumps = 0;
 };
 

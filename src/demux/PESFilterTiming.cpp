@@ -29,12 +29,16 @@ int PESFilter::getSync(int64_t& stc) {
     std::memset(&record, 0, sizeof record);
     record.num = 0;
     record.base = 1;
+    // The steady clock on both sides of the reading: the thread may be kept
+    // waiting in between, and that time must not pass for a jump.
+    const int64_t before = platform::MonotonicMicros();
     if (platform::Ioctl(fd, DMX_GET_STC, &record) < 0) {
         stc = 0;
         return -1;
     }
+    const int64_t after = platform::MonotonicMicros();
     stc = int64_t(record.stc);
-    followClock(stc);
+    followClock(stc, before, after);
     return 1;
 }
 
@@ -61,15 +65,20 @@ int64_t Moved(int64_t stamp, int64_t jump) {
 // differ by more than a second, the clock jumped, and what is pending moves
 // with it: a shown subtitle is still cleared after its remaining time and a
 // held packet released after its remaining wait, as if nothing had jumped.
-void PESFilter::followClock(int64_t stc) {
-    const int64_t mono = platform::MonotonicMicros();
+// The reading was taken somewhere between `before` and `after` (steady µs):
+// that span, this reading's and the last one's, widens the second allowed.
+void PESFilter::followClock(int64_t stc, int64_t before, int64_t after) {
+    const int64_t mono = before + (after - before) / 2;
+    const int64_t slack = (after - before) / 2 * kTicksPerMs / 1000;
     if (clockMono >= 0) {
         const int64_t ran = (mono - clockMono) * kTicksPerMs / 1000;
         const int64_t jump = SignedDifference(stc - clockStc - ran);
-        if (jump > kTicksPerSecond || jump < -kTicksPerSecond) rebase(jump);
+        const int64_t limit = kTicksPerSecond + slack + clockSlack;
+        if (jump > limit || jump < -limit) rebase(jump);
     }
     clockStc = stc;
     clockMono = mono;
+    clockSlack = slack;
 }
 
 void PESFilter::rebase(int64_t jump) {

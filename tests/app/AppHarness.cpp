@@ -22,6 +22,9 @@ const char kPassMark[] = "@@pass ";
 constexpr int64_t kFirstPcr = 900000;
 constexpr int64_t kStep = 9000;  // 100 ms, at a PCR
 constexpr int kSteps = 20;
+// The timed multiplex's subtitle comes two seconds into each period, so
+// that a daemon that starts with the replay has read its tables by then.
+constexpr int kTimedSubtitleStep = 20;
 
 ts::Bytes DvbDisplaySet(int64_t pts, int timeout = 5) {
     using namespace dvbsub;
@@ -84,7 +87,7 @@ ts::Bytes BuildTimedDvbMux(int service, int timeout, int period) {
         b.AddPcr(0x180 + s.id, kFirstPcr + step * kStep);
         b.AddSection(0, pat);
         b.AddSection(PmtPid(s.id), ServicePmt(s));
-        b.AddPes(DvbPid(s.id), step == 0 ? DvbDisplaySet(-1, timeout) : padding);
+        b.AddPes(DvbPid(s.id), step == kTimedSubtitleStep ? DvbDisplaySet(-1, timeout) : padding);
     }
     return b.Data();
 }

@@ -41,7 +41,7 @@ ts::Bytes BuildMux(const std::vector<Service>& services);
 
 // One DVB service (PMT, PCR and subtitle PIDs as above) whose subtitle,
 // with a page time-out of `timeout` seconds, is sent once every `period`
-// seconds, at the start; in between, padding PES on the subtitle PID every
+// seconds, two seconds into it (after the tables); in between, padding PES on the subtitle PID every
 // 100 ms keep the reader passing, as the other streams of a PID do on air.
 // `period` seconds of stream, to be replayed in a loop.
 ts::Bytes BuildTimedDvbMux(int service, int timeout, int period);
