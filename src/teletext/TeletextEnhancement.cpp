@@ -94,9 +94,11 @@ void PageEnhancement::Store(const uint8_t* data) {
 // lands at the active position. Only what a Level 1.5 decoder shows is
 // honoured: G2 characters, G0 letters with a diacritical mark, and the
 // termination marker; the column of "set active position" is taken from
-// its data, as at Level 2.5, when it names a column. After an
-// uncorrectable triplet the active position is unknown: the enhancement
-// ends there, as at a termination marker (libzvbi does the same).
+// its data, as at Level 2.5, when it names a column. An uncorrectable
+// triplet is dropped; it may have been a row address, so the row of the
+// characters after it is unknown, and they are dropped too until the next
+// row address sets the active position again. (libzvbi ends the whole
+// enhancement there instead, losing the rows that follow.)
 void ApplyEnhancement(const PageEnhancement& e, uint16_t (*characters)[40], int rows) {
     std::memset(characters, 0, sizeof(uint16_t) * 40 * size_t(rows));
     int activeRow = 0, activeColumn = 0;
@@ -104,7 +106,10 @@ void ApplyEnhancement(const PageEnhancement& e, uint16_t (*characters)[40], int 
         if (!(e.present & (1u << d))) continue;
         for (int k = 0; k < PageEnhancement::kTriplets; ++k) {
             const uint32_t t = e.triplets[d][k];
-            if (t == kTripletError) return;
+            if (t == kTripletError) {
+                activeRow = -1;  // no row until the next row address
+                continue;
+            }
             const unsigned address = Address(t), mode = Mode(t), data = Data(t);
             if (address >= kColumns) {
                 if (mode == kTermination) return;

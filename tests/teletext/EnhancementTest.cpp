@@ -121,6 +121,18 @@ TEST_F(EnhancedPage, OtherPagesEnhancementsAreIgnoredAndTheLogKeepsTheBytes) {
     EXPECT_EQ(fake.texts.back().text, drawn[0]);
 }
 
+TEST_F(EnhancedPage, AfterAnUncorrectableTripletTheNextRowAddressResumes) {
+    // Triplet 2 (the é) has two wrong bits: it and the ć after it, whose row
+    // it may have set, are dropped; the next row address brings the á back.
+    ttx::Bytes packet = ttx::EnhancementPacket(
+        8, 0, {ttx::SetRow(22), ttx::Accented(3, 2, 'a'), ttx::Accented(4, 2, 'e'), ttx::Accented(5, 2, 'c'),
+               ttx::SetRow(22), ttx::Accented(6, 2, 'a')});
+    packet = ttx::FlipBit(ttx::FlipBit(packet, ttx::TripletByte(2), 2), ttx::TripletByte(2) + 1, 5);
+    Send(true, {ttx::RowPacket(8, 22, ttx::SubtitleRow("aeca")), packet});
+    ASSERT_EQ(drawn.size(), 1u);
+    EXPECT_EQ(drawn[0], "\xC3\xA1" "ec" "\xC3\xA1");
+}
+
 TEST(EnhancedLine, ExtractionPutsEnhancedCharactersInTheDrawnTextOnly) {
     // Two boxes; an enhanced blank inside the first is not skipped, and a
     // colour code under an enhancement shows the enhancement.
