@@ -31,3 +31,22 @@ inline unsigned bitstream_get(bitstream* bs) {
     }
     return value;
 }
+
+// The same read for a width known when compiled: the pixel decoders' inner
+// loops, on a bitstream of their own that the compiler keeps in registers.
+template <int W>
+inline unsigned bitstream_get_fixed(bitstream* bs) {
+    static_assert(W == 2 || W == 4 || W == 8, "widths that divide a byte");
+    if (bs->bytesUsed >= bs->size) {
+        bs->overrun = 1;
+        return 0;
+    }
+    bs->bitsLeft -= W;
+    const unsigned value = (unsigned(*bs->data) >> bs->bitsLeft) & ((1u << W) - 1);
+    if (bs->bitsLeft == 0) {
+        bs->data++;
+        bs->bitsLeft = 8;
+        bs->bytesUsed++;
+    }
+    return value;
+}

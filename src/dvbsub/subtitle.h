@@ -9,6 +9,7 @@
 // the decoder hold is capped (see the limits below).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 class IDisplayDevice;
@@ -137,6 +138,10 @@ struct subtitle_ctx {
     int segmentsSeen = 0;
     subtitle_display display;
     subtitle_line line;
+    // The screen image of the region being drawn, kept from one region to
+    // the next (at most 720 x 576 words); freed by subtitle_reset.
+    unsigned char* image = nullptr;
+    size_t imageBytes = 0;
 };
 
 constexpr int kSeenPage = 1, kSeenRegion = 2, kSeenClut = 4, kSeenObject = 8, kSeenEnd = 16;

@@ -10,7 +10,6 @@
 // Without scaling every pixel keeps its own colour.
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <new>
 
 #include "demux/ByteReader.h"
@@ -96,6 +95,20 @@ uint32_t average(const subtitle_region* region, const uint32_t* words, const Axi
     return alpha << 24 | channel(sr) << 16 | channel(sg) << 8 | channel(sb);
 }
 
+// The context's image buffer, grown to `bytes`; null (said) when it cannot be.
+unsigned char* image(subtitle_ctx* ctx, const subtitle_region* region, size_t bytes) {
+    if (bytes <= ctx->imageBytes) return ctx->image;
+    unsigned char* grown = new (std::nothrow) unsigned char[bytes];
+    if (!grown) {
+        eDebug("ERROR: Could not allocate the screen image of region %d.\n", region->regionId);
+        return nullptr;
+    }
+    delete[] ctx->image;
+    ctx->image = grown;
+    ctx->imageBytes = bytes;
+    return grown;
+}
+
 void blit_argb(subtitle_ctx* ctx, const subtitle_region* region, const subtitle_clut* clut, const Axis& ax,
                const Axis& ay, bool scaled) {
     int n = 0;
@@ -103,14 +116,11 @@ void blit_argb(subtitle_ctx* ctx, const subtitle_region* region, const subtitle_
     uint32_t words[256] = {};
     for (int i = 0; i < n; ++i) words[i] = argb(family[i]);
     const int w = ax.last - ax.first, h = ay.last - ay.first;
-    std::unique_ptr<uint32_t[]> out(new (std::nothrow) uint32_t[size_t(w) * h]);
-    if (!out) {
-        eDebug("ERROR: Could not allocate the screen image of region %d.\n", region->regionId);
-        return;
-    }
+    uint32_t* out = reinterpret_cast<uint32_t*>(image(ctx, region, size_t(w) * h * sizeof(uint32_t)));
+    if (!out) return;
     const uint32_t area = uint32_t(ctx->display.width) * uint32_t(ctx->display.height);
     for (int ky = 0; ky < h; ++ky) {
-        uint32_t* to = out.get() + size_t(ky) * w;
+        uint32_t* to = out + size_t(ky) * w;
         if (!scaled) {
             const unsigned char* row = region->pixels + long(ky) * region->width;
             for (int kx = 0; kx < w; ++kx) to[kx] = words[row[kx]];
@@ -119,7 +129,7 @@ void blit_argb(subtitle_ctx* ctx, const subtitle_region* region, const subtitle_
         for (int kx = 0; kx < w; ++kx) to[kx] = average(region, words, ax, kx, ay, ky, area);
     }
     ctx->device->Lock();
-    ctx->device->BlitARGB(out.get(), w, h, ax.first, ay.first);
+    ctx->device->BlitARGB(out, w, h, ax.first, ay.first);
     ctx->device->UnLock();
 }
 
@@ -148,13 +158,10 @@ void blit_indices(subtitle_ctx* ctx, const subtitle_region* region, const subtit
     unsigned char table[256];
     index_table(region, clut, table);
     const int w = ax.last - ax.first, h = ay.last - ay.first;
-    std::unique_ptr<unsigned char[]> out(new (std::nothrow) unsigned char[size_t(w) * h]);
-    if (!out) {
-        eDebug("ERROR: Could not allocate the screen image of region %d.\n", region->regionId);
-        return;
-    }
+    unsigned char* out = image(ctx, region, size_t(w) * h);
+    if (!out) return;
     for (int ky = 0; ky < h; ++ky) {
-        unsigned char* to = out.get() + size_t(ky) * w;
+        unsigned char* to = out + size_t(ky) * w;
         if (!scaled) {
             const unsigned char* row = region->pixels + long(ky) * region->width;
             for (int kx = 0; kx < w; ++kx) to[kx] = table[row[kx]];
@@ -168,7 +175,7 @@ void blit_indices(subtitle_ctx* ctx, const subtitle_region* region, const subtit
         }
     }
     ctx->device->Lock();
-    ctx->device->BlitBitmap(out.get(), w, h, ax.first, ay.first);
+    ctx->device->BlitBitmap(out, w, h, ax.first, ay.first);
     ctx->device->UnLock();
 }
 

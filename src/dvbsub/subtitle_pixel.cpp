@@ -28,107 +28,130 @@ inline unsigned char code_for(const subtitle_line& l, int from, int to, unsigned
     return (unsigned char)(code >> (kBits[from] - kBits[to]));
 }
 
-// Writes a run of `count` pixels of `code` (a code of depth `from`) into
-// the line of every region depth that places the object. What would fall
-// beyond the widest such region is dropped.
-inline void put_pixels(subtitle_line& l, int from, int& column, int count, unsigned code) {
-    int n = l.width - column;
-    if (count < n) n = count;
-    if (n <= 0) return;
-    if (l.depths == 1 << (from - 1)) {
-        // The common case: every region that places the object has the
-        // depth of the string.
-        unsigned char* at = l.codes[from - 1] + column;
-        if (n == 1) *at = (unsigned char)code;
-        else std::memset(at, int(code), size_t(n));
-    } else {
-        for (int d = 1; d <= 3; ++d)
-            if (l.depths & (1 << (d - 1))) std::memset(l.codes[d - 1] + column, code_for(l, from, d, code), size_t(n));
+// Writes runs of a code string (of depth `from`) into the line of every
+// region depth that places the object; what would fall beyond the widest
+// such region is dropped. The line's shape is copied into locals: the
+// compiler cannot tell that writing the line leaves it alone.
+class Writer {
+public:
+    Writer(subtitle_line& l, int from, int column)
+        : l_(l), from_(from), width_(l.width), column(column),
+          direct_(l.depths == 1 << (from - 1) ? l.codes[from - 1] : nullptr) {}
+    void Put(int count, unsigned code) {
+        int n = width_ - column;
+        if (count < n) n = count;
+        if (n <= 0) return;
+        if (direct_) {
+            // The common case: every region that places the object has
+            // the depth of the string.
+            if (n == 1) direct_[column] = (unsigned char)code;
+            else std::memset(direct_ + column, int(code), size_t(n));
+        } else {
+            for (int d = 1; d <= 3; ++d)
+                if (l_.depths & (1 << (d - 1)))
+                    std::memset(l_.codes[d - 1] + column, code_for(l_, from_, d, code), size_t(n));
+        }
+        column += n;
     }
-    column += n;
-}
+    bool Full() const { return column >= width_; }
+
+private:
+    subtitle_line& l_;
+    const int from_;
+    const int width_;
+
+public:
+    int column;
+
+private:
+    unsigned char* const direct_;
+};
 
 // 2-bit/pixel_code_string. The switches after a 00 code are read two bits
 // at a time: every branch of the syntax stays on 2-bit boundaries.
-void decode_2bit(subtitle_line& l, bitstream* bs, int& column) {
+bitstream decode_2bit(Writer& w, bitstream state) {
+    bitstream* bs = &state;  // a copy of its own, kept in registers
     while (!bs->overrun) {
-        unsigned code = bitstream_get(bs);
+        unsigned code = bitstream_get_fixed<2>(bs);
         if (code) {
-            put_pixels(l, 1, column, 1, code);
+            w.Put(1, code);
             continue;
         }
-        unsigned sw = bitstream_get(bs);
+        unsigned sw = bitstream_get_fixed<2>(bs);
         if (sw & 2) {  // switch_1: run_length_3-10, then the code
-            int run = int(((sw & 1) << 2) | bitstream_get(bs)) + 3;
-            code = bitstream_get(bs);
-            put_pixels(l, 1, column, run, code);
+            int run = int(((sw & 1) << 2) | bitstream_get_fixed<2>(bs)) + 3;
+            code = bitstream_get_fixed<2>(bs);
+            w.Put(run, code);
         } else if (sw & 1) {  // switch_2: one pixel of code 0
-            put_pixels(l, 1, column, 1, 0);
+            w.Put(1, 0);
         } else {
-            unsigned sw3 = bitstream_get(bs);
-            if (sw3 == 0) return;  // end_of_string_signal
+            unsigned sw3 = bitstream_get_fixed<2>(bs);
+            if (sw3 == 0) return state;  // end_of_string_signal
             if (sw3 == 1) {
-                put_pixels(l, 1, column, 2, 0);
+                w.Put(2, 0);
                 continue;
             }
             int run;
             if (sw3 == 2) {
-                run = int((bitstream_get(bs) << 2) | bitstream_get(bs)) + 12;
+                run = int((bitstream_get_fixed<2>(bs) << 2) | bitstream_get_fixed<2>(bs)) + 12;
             } else {
-                run = int(bitstream_get(bs) << 6);
-                run |= int(bitstream_get(bs) << 4);
-                run |= int(bitstream_get(bs) << 2);
-                run |= int(bitstream_get(bs));
+                run = int(bitstream_get_fixed<2>(bs) << 6);
+                run |= int(bitstream_get_fixed<2>(bs) << 4);
+                run |= int(bitstream_get_fixed<2>(bs) << 2);
+                run |= int(bitstream_get_fixed<2>(bs));
                 run += 29;
             }
-            code = bitstream_get(bs);
-            put_pixels(l, 1, column, run, code);
+            code = bitstream_get_fixed<2>(bs);
+            w.Put(run, code);
         }
     }
+    return state;
 }
 
 // 4-bit/pixel_code_string; after a 0000 code the next four bits hold
 // switch_1 and, depending on it, the run length or switch_2 and switch_3.
-void decode_4bit(subtitle_line& l, bitstream* bs, int& column) {
+bitstream decode_4bit(Writer& w, bitstream state) {
+    bitstream* bs = &state;  // a copy of its own, kept in registers
     while (!bs->overrun) {
-        unsigned code = bitstream_get(bs);
+        unsigned code = bitstream_get_fixed<4>(bs);
         if (code) {
-            put_pixels(l, 2, column, 1, code);
+            w.Put(1, code);
             continue;
         }
-        unsigned v = bitstream_get(bs);
+        unsigned v = bitstream_get_fixed<4>(bs);
         if (!(v & 8)) {
-            if (!(v & 7)) return;  // end_of_string_signal
-            put_pixels(l, 2, column, int(v & 7) + 2, 0);
+            if (!(v & 7)) return state;  // end_of_string_signal
+            w.Put(int(v & 7) + 2, 0);
         } else if (!(v & 4)) {
             int run = int(v & 3) + 4;
-            code = bitstream_get(bs);
-            put_pixels(l, 2, column, run, code);
+            code = bitstream_get_fixed<4>(bs);
+            w.Put(run, code);
         } else {
             switch (v & 3) {
             case 0:
-                put_pixels(l, 2, column, 1, 0);
+                w.Put(1, 0);
                 break;
             case 1:
-                put_pixels(l, 2, column, 2, 0);
+                w.Put(2, 0);
                 break;
             case 2: {
-                int run = int(bitstream_get(bs)) + 9;
-                code = bitstream_get(bs);
-                put_pixels(l, 2, column, run, code);
+                int run = int(bitstream_get_fixed<4>(bs)) + 9;
+                code = bitstream_get_fixed<4>(bs);
+                w.Put(run, code);
                 break;
             }
             default: {
-                int run = int(bitstream_get(bs) << 4);
-                run |= int(bitstream_get(bs));
+                int run = int(bitstream_get_fixed<4>(bs) << 4);
+                run |= int(bitstream_get_fixed<4>(bs));
                 run += 25;
-                code = bitstream_get(bs);
-                put_pixels(l, 2, column, run, code);
+                code = bitstream_get_fixed<4>(bs);
+                w.Put(run, code);
                 break;
             }
             }
         }
     }
+    return state;
 }
 
 // 8-bit/pixel_code_string. Some encoders (FFmpeg's, libavcodec 59) end a
@@ -136,23 +159,25 @@ void decode_4bit(subtitle_line& l, bitstream* bs, int& column) {
 // end-of-line code: a full line followed by 00 F0 is taken as the end of
 // the string, and the F0 is left to end the line. A run could not be
 // written there anyway.
-void decode_8bit(subtitle_line& l, bitstream* bs, int& column) {
+bitstream decode_8bit(Writer& w, bitstream state) {
+    bitstream* bs = &state;  // a copy of its own, kept in registers
     while (!bs->overrun) {
-        unsigned code = bitstream_get(bs);
+        unsigned code = bitstream_get_fixed<8>(bs);
         if (code) {
-            put_pixels(l, 3, column, 1, code);
+            w.Put(1, code);
             continue;
         }
-        if (column >= l.width && bs->bytesUsed < bs->size && *bs->data == ids::kEndOfObjectLine) return;
-        unsigned v = bitstream_get(bs);
+        if (w.Full() && bs->bytesUsed < bs->size && *bs->data == ids::kEndOfObjectLine) return state;
+        unsigned v = bitstream_get_fixed<8>(bs);
         if (!(v & 0x80)) {
-            if (!v) return;  // end_of_string_signal
-            put_pixels(l, 3, column, int(v), 0);
+            if (!v) return state;  // end_of_string_signal
+            w.Put(int(v), 0);
         } else {
-            code = bitstream_get(bs);
-            put_pixels(l, 3, column, int(v & 0x7F), code);
+            code = bitstream_get_fixed<8>(bs);
+            w.Put(int(v & 0x7F), code);
         }
     }
+    return state;
 }
 
 // Bytes a code string occupied: the data_type byte, the bytes read and the
@@ -201,15 +226,27 @@ int subtitle_process_pixel_data(subtitle_ctx* ctx, subtitle_page* page, int obje
     switch (data[0]) {
     case ids::kPixel2BitString:
         bitstream_init(&bs, body, 2, bodySize);
-        decode_2bit(l, &bs, column);
+        {
+            Writer w(l, 1, column);
+            bs = decode_2bit(w, bs);
+            column = w.column;
+        }
         return bs.overrun ? overrun(length) : string_length(bs, length);
     case ids::kPixel4BitString:
         bitstream_init(&bs, body, 4, bodySize);
-        decode_4bit(l, &bs, column);
+        {
+            Writer w(l, 2, column);
+            bs = decode_4bit(w, bs);
+            column = w.column;
+        }
         return bs.overrun ? overrun(length) : string_length(bs, length);
     case ids::kPixel8BitString:
         bitstream_init(&bs, body, 8, bodySize);
-        decode_8bit(l, &bs, column);
+        {
+            Writer w(l, 3, column);
+            bs = decode_8bit(w, bs);
+            column = w.column;
+        }
         return bs.overrun ? overrun(length) : string_length(bs, length);
     case ids::kMap2To4:
         if (bodySize < 2) return overrun(length);

@@ -149,6 +149,9 @@ void subtitle_reset(subtitle_ctx* ctx) {
         ctx->pages = page->next;
         subtitle_free_page(ctx, page);
     }
+    delete[] ctx->image;
+    ctx->image = nullptr;
+    ctx->imageBytes = 0;
     // A new stream starts without a display definition and looks for its
     // composition page afresh.
     ctx->display = subtitle_display();
