@@ -17,6 +17,7 @@
 #include "EmulatedFrameBuffer.h"
 #include "Medians.h"
 #include "SimBackend.h"
+#include "EmulatedScreen.h"
 #include "SimClock.h"
 #include "display/FrameBufferDevice.h"
 #include "platform/Paths.h"
@@ -27,41 +28,7 @@ constexpr int kLines = 44;  // back-buffer lines of one double-height row
 constexpr int kSize = 28;
 const std::string kText = "Hej! Vad g\xC3\xB6r du h\xC3\xA4r s\xC3\xA5 sent, Anna? Ja";  // 37 characters, UTF-8
 
-class Screen {
-public:
-    Screen() : backend_(MakeRoot(), clock_) {
-        platform::Install(&backend_);
-        backend_.Attach(paths::kFrameBuffer, &fb_);
-        ok_ = device.Create(paths::kDefaultFont) == 0;
-    }
-    ~Screen() {
-        device.Destroy();
-        platform::Install(nullptr);
-        std::string command = "rm -rf '" + backend_.Root() + "'";
-        if (system(command.c_str()) != 0) {
-        }
-    }
-    bool Ok() const { return ok_; }
-    EmulatedFrameBuffer& Fb() { return fb_; }
-    FrameBufferDevice device;
-
-private:
-    static std::string MakeRoot() {
-        char pattern[] = "/tmp/teko-bench-XXXXXX";
-        std::string root = mkdtemp(pattern);
-        for (const char* dir : {"/usr", "/usr/share", "/usr/share/fonts"}) {
-            mkdir((root + dir).c_str(), 0755);
-        }
-        std::ifstream in("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", std::ios::binary);
-        std::ofstream out(root + paths::kDefaultFont, std::ios::binary);
-        out << in.rdbuf();
-        return root;
-    }
-    SimClock clock_;
-    SimBackend backend_;
-    EmulatedFrameBuffer fb_;
-    bool ok_ = false;
-};
+using Screen = bench::EmulatedScreen;
 
 // Box, eight outline copies and the text, composed off screen and copied
 // to the screen rows near the bottom, as the Teletext renderer draws it:

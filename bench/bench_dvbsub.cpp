@@ -12,23 +12,16 @@ extern "C" {
 }
 
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
-#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "EmulatedFrameBuffer.h"
-#include "SimBackend.h"
-#include "SimClock.h"
-#include "display/FrameBufferDevice.h"
+#include "EmulatedScreen.h"
+#include "display/IDisplayDevice.h"
 #include "dvbsub/subtitle.h"
-#include "platform/Paths.h"
 #include "support/DvbSubSamples.h"
 
 namespace {
@@ -104,39 +97,6 @@ public:
     int GetBPP() override { return 32; }
 };
 
-// The framebuffer device on the emulated 32-bit framebuffer.
-class EmulatedScreen {
-public:
-    EmulatedScreen() : backend_(MakeRoot(), clock_) {
-        platform::Install(&backend_);
-        backend_.Attach(paths::kFrameBuffer, &fb_);
-        ok_ = device.Create(paths::kDefaultFont) == 0;
-    }
-    ~EmulatedScreen() {
-        device.Destroy();
-        platform::Install(nullptr);
-        const std::string command = "rm -rf '" + backend_.Root() + "'";
-        if (system(command.c_str()) != 0) {
-        }
-    }
-    bool Ok() const { return ok_; }
-    FrameBufferDevice device;
-
-private:
-    static std::string MakeRoot() {
-        char pattern[] = "/tmp/teko-bench-XXXXXX";
-        std::string root = mkdtemp(pattern);
-        for (const char* dir : {"/usr", "/usr/share", "/usr/share/fonts"}) mkdir((root + dir).c_str(), 0755);
-        std::ifstream in("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", std::ios::binary);
-        std::ofstream out(root + paths::kDefaultFont, std::ios::binary);
-        out << in.rdbuf();
-        return root;
-    }
-    SimClock clock_;
-    SimBackend backend_;
-    EmulatedFrameBuffer fb_;
-    bool ok_ = false;
-};
 
 void RunOurs(benchmark::State& state, const Sample& s, IDisplayDevice* device, const std::string& key) {
     const double start = CpuSeconds();
@@ -164,7 +124,7 @@ void BM_Ours(benchmark::State& state, const Sample* s) {
 void BM_OursDecode(benchmark::State& state, const Sample* s) { RunOurs(state, *s, nullptr, "ours_decode/" + s->name); }
 
 void BM_OursEmulatedFramebuffer(benchmark::State& state, const Sample* s) {
-    static EmulatedScreen* screen = new EmulatedScreen;
+    static bench::EmulatedScreen* screen = new bench::EmulatedScreen;
     if (!screen->Ok()) return state.SkipWithError("no emulated framebuffer");
     RunOurs(state, *s, &screen->device, "ours_emulated_fb/" + s->name);
 }
