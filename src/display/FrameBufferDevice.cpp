@@ -283,18 +283,29 @@ void FrameBufferDevice::SetRawColor(int index, int colour) {
     rawColors[index] = Rotate(colour);
 }
 
+// The part of a width x height picture at x, y that lies on the surface,
+// in the picture's own coordinates (64-bit, so no placement overflows).
+namespace {
+struct Span {
+    long long i0, i1, j0, j1;
+};
+Span ClipTo(int columns, int lines, int width, int height, int x, int y) {
+    return {std::max<long long>(0, -static_cast<long long>(x)),
+            std::min<long long>(width, static_cast<long long>(columns) - x),
+            std::max<long long>(0, -static_cast<long long>(y)),
+            std::min<long long>(height, static_cast<long long>(lines) - y)};
+}
+}  // namespace
+
 void FrameBufferDevice::BlitBitmap(unsigned char* data, int width, int height, int x, int y) {
     eDebug("      BlitBitmap: w=%d, h=%d, xpos=%d, ypos=%d\n", width, height, x, y);
     Surface s = TargetSurface(false);
     if (!s.base || !data || width <= 0 || height <= 0) return;
-    long long i0 = std::max<long long>(0, -static_cast<long long>(x));
-    long long i1 = std::min<long long>(width, static_cast<long long>(s.columns) - x);
-    long long j0 = std::max<long long>(0, -static_cast<long long>(y));
-    long long j1 = std::min<long long>(height, static_cast<long long>(s.lines) - y);
-    for (long long j = j0; j < j1; ++j) {
+    const Span c = ClipTo(s.columns, s.lines, width, height, x, y);
+    for (long long j = c.j0; j < c.j1; ++j) {
         const unsigned char* src = data + j * width;
         unsigned char* row = s.base + (y + j) * s.stride;
-        for (long long i = i0; i < i1; ++i) {
+        for (long long i = c.i0; i < c.i1; ++i) {
             unsigned v = src[i];
             if (v == 0) continue;  // transparent
             if (bpp == 32) {
@@ -314,14 +325,11 @@ void FrameBufferDevice::BlitARGB(const uint32_t* data, int width, int height, in
     }
     Surface s = TargetSurface(false);
     if (!s.base || !data || width <= 0 || height <= 0) return;
-    long long i0 = std::max<long long>(0, -static_cast<long long>(x));
-    long long i1 = std::min<long long>(width, static_cast<long long>(s.columns) - x);
-    long long j0 = std::max<long long>(0, -static_cast<long long>(y));
-    long long j1 = std::min<long long>(height, static_cast<long long>(s.lines) - y);
-    for (long long j = j0; j < j1; ++j) {
+    const Span c = ClipTo(s.columns, s.lines, width, height, x, y);
+    for (long long j = c.j0; j < c.j1; ++j) {
         const uint32_t* src = data + j * width;
         unsigned char* row = s.base + (y + j) * s.stride;
-        for (long long i = i0; i < i1; ++i)
+        for (long long i = c.i0; i < c.i1; ++i)
             if (src[i] >> 24) Store32(row + 4 * (x + i), src[i]);
     }
 }
