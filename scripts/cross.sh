@@ -49,10 +49,11 @@ mkdir -p "$BUILD"
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO=sudo
 
-# The target's libraries: the C++ runtime, FreeType and libpng for the
+# The target's libraries: the C++ runtime (and libatomic, which 32-bit MIPS
+# needs for the simulator's 64-bit atomics), FreeType and libpng for the
 # daemon and simulator, GoogleTest and libzvbi for the tests, FFmpeg only
 # for the whole suite.
-LIBS="libstdc++6 libfreetype-dev libpng-dev libgtest-dev libzvbi-dev"
+LIBS="libstdc++6 libatomic1 libfreetype-dev libpng-dev libgtest-dev libzvbi-dev"
 FFMPEG=OFF
 if [ "$SUITE" = all ] || [ "$SUITE" = ci ] || { [ "$DEFAULT" = all ] && [ "$SUITE" != unit ]; }; then
     LIBS="$LIBS libavcodec-dev libavutil-dev"
