@@ -98,6 +98,8 @@ private:
 
     // Text (FrameBufferText.cpp); the callers hold textMutex.
     int SetUpFreeType();
+    FT_UInt GlyphIndex(unsigned long code) const;
+    int KernAfterPrevious(FT_UInt index);
     void TearDownFreeType();
     void SelectSize(int size);
     int StringLenLocked(const char* text);

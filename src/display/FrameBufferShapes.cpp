@@ -11,7 +11,6 @@
 #include "display/FrameBufferDevice.h"
 
 namespace {
-int FloorPixels(FT_Pos v) { return static_cast<int>(v >= 0 ? v / 64 : -((-v + 63) / 64)); }
 int Saturate(long long v) { return v > INT_MAX ? INT_MAX : (v < INT_MIN ? INT_MIN : static_cast<int>(v)); }
 }  // namespace
 
@@ -59,17 +58,10 @@ int FrameBufferDevice::DrawShapes(const std::string& text, int x, int y, int wid
     for (size_t at = 0, used = 0; at < count; at += used) {
         const unsigned long character = utf8::Next(bytes, count, at, used);
         const unsigned long code = ResolveCode(character);
-        FT_UInt index = FT_Get_Char_Index(face, code);
-        if (index == 0) index = FT_Get_Char_Index(face, ' ');
+        const FT_UInt index = GlyphIndex(code);
         const glyphs::Shape* shape = ShapeFor(character, index, outline, outlineSize);
         if (shape == nullptr) continue;  // takes no room, as in RenderChar
-        int kern = 0;
-        if (hasKerning) {
-            FT_Vector delta{0, 0};
-            FT_Get_Kerning(face, previousGlyph, index, FT_KERNING_DEFAULT, &delta);
-            kern = FloorPixels(delta.x);
-            previousGlyph = index;
-        }
+        const int kern = KernAfterPrevious(index);
         const int penX = Saturate(pen);
         if (static_cast<long long>(penX) + shape->advance >= limit) return -1;
         if (s.base) FillShape(s, *shape, static_cast<long long>(penX) + kern, y, word);

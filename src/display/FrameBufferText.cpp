@@ -174,19 +174,28 @@ unsigned long FrameBufferDevice::ResolveCode(unsigned long character) {
     return code;
 }
 
+// A code the font lacks is drawn as its blank.
+FT_UInt FrameBufferDevice::GlyphIndex(unsigned long code) const {
+    const FT_UInt index = FT_Get_Char_Index(face, code);
+    return index != 0 ? index : FT_Get_Char_Index(face, ' ');
+}
+
+// The kerning between the glyph drawn before and this one; this one
+// becomes the glyph before.
+int FrameBufferDevice::KernAfterPrevious(FT_UInt index) {
+    if (!hasKerning) return 0;
+    FT_Vector delta{0, 0};
+    FT_Get_Kerning(face, previousGlyph, index, FT_KERNING_DEFAULT, &delta);
+    previousGlyph = index;
+    return FloorPixels(delta.x);
+}
+
 int FrameBufferDevice::RenderChar(unsigned long character, int x, int y, int xLimit, int colour,
                                   bool draw) {
     unsigned long code = ResolveCode(character);
-    FT_UInt index = FT_Get_Char_Index(face, code);
-    if (index == 0) index = FT_Get_Char_Index(face, ' ');
+    const FT_UInt index = GlyphIndex(code);
     if (!LookUpGlyphLogged(character, index)) return 0;
-    int kern = 0;
-    if (hasKerning) {
-        FT_Vector delta{0, 0};
-        FT_Get_Kerning(face, previousGlyph, index, FT_KERNING_DEFAULT, &delta);
-        kern = FloorPixels(delta.x);
-        previousGlyph = index;
-    }
+    const int kern = KernAfterPrevious(index);
     int advance = glyph->xadvance;
     if (!draw) return advance + kern;
     if (static_cast<long long>(x) + advance >= xLimit) return -1;
