@@ -77,6 +77,11 @@ protected:
         ASSERT_TRUE(filter.Running());
         ASSERT_TRUE(demux.WaitReads(1));
     }
+    // The clock moves to `stc` and one byte arrives, so the reader runs a pass.
+    bool Tick(int64_t stc) {
+        demux.stc = stc;
+        return demux.Feed({0x00});
+    }
     void FeedAll(const Bytes& bytes) {
         for (const Bytes& c : Chunks(bytes)) ASSERT_TRUE(demux.Feed(c));
     }
@@ -148,11 +153,9 @@ TEST_F(PESFilterTest, ReleaseRuleWithoutDelayAndWithDelay) {
     // Without PTS: stamped STC + 3 s and held; a PTS packet behind it waits.
     ASSERT_TRUE(demux.Feed(ts::Pes(0xBD, Payload(10, 1))));
     ASSERT_TRUE(demux.Feed(ts::Pes(0xBD, Payload(10, 2), 5000)));
-    demux.stc = 1269999;
-    ASSERT_TRUE(demux.Feed({0x00}));
+    ASSERT_TRUE(Tick(1269999));
     EXPECT_TRUE(user.packets.empty());
-    demux.stc = 1270000;
-    ASSERT_TRUE(demux.Feed({0x00}));
+    ASSERT_TRUE(Tick(1270000));
     ASSERT_EQ(user.stamps.size(), 1u);
     EXPECT_EQ(user.stamps[0], 1270000);
     ASSERT_TRUE(demux.Feed({0x00}));
@@ -174,8 +177,7 @@ TEST_F(PESFilterTest, SyncFallsDueOnceAndAZeroResultCancelsIt) {
     StartFilter();
     ASSERT_TRUE(demux.Feed(ts::Pes(0xBD, Payload(10, 1), 1)));
     EXPECT_EQ(filter.SyncAt(), 1350000);
-    demux.stc = 1349999;
-    ASSERT_TRUE(demux.Feed({0x00}));
+    ASSERT_TRUE(Tick(1349999));
     EXPECT_TRUE(user.syncs.empty());
     demux.stc = 1350010;
     testing::internal::CaptureStderr();
@@ -191,8 +193,7 @@ TEST_F(PESFilterTest, SyncFallsDueOnceAndAZeroResultCancelsIt) {
     ASSERT_TRUE(demux.Feed(ts::Pes(0xBD, Payload(10, 2), 1)));
     ASSERT_TRUE(demux.Feed(ts::Pes(0xBD, Payload(10, 3), 1)));
     EXPECT_EQ(filter.SyncAt(), 0);
-    demux.stc = 9000000;
-    ASSERT_TRUE(demux.Feed({0x00}));
+    ASSERT_TRUE(Tick(9000000));
     EXPECT_EQ(user.syncs.size(), 1u);
 }
 
@@ -229,15 +230,13 @@ TEST_F(PESFilterTest, StampsFallDueAcrossTheClockWrapAndAfterAJumpBack) {
     demux.stc = 45000;  // the clock wrapped: due at 90,000, half a second on
     ASSERT_TRUE(demux.Feed({0x00}));
     EXPECT_TRUE(user.packets.empty());
-    demux.stc = 90000;
-    ASSERT_TRUE(demux.Feed({0x00}));
+    ASSERT_TRUE(Tick(90000));
     EXPECT_EQ(user.packets.size(), 1u);
     // A clock that jumps back by more than the delay releases at once
     // instead of holding the queue until it catches up.
     demux.stc = 50000000;
     ASSERT_TRUE(demux.Feed(ts::Pes(0xBD, Payload(10, 2))));
-    demux.stc = 1000;
-    ASSERT_TRUE(demux.Feed({0x00}));
+    ASSERT_TRUE(Tick(1000));
     EXPECT_EQ(user.packets.size(), 2u);
 }
 
@@ -257,11 +256,9 @@ TEST_F(PESFilterTest, ClockJumpsMoveThePendingSyncWithThem) {
     ASSERT_TRUE(demux.Feed({0x00}));
     EXPECT_TRUE(user.syncs.empty());
     EXPECT_EQ(filter.SyncAt(), 1350000 + hour);
-    demux.stc = 1349999;
-    ASSERT_TRUE(demux.Feed({0x00}));
+    ASSERT_TRUE(Tick(1349999));
     EXPECT_TRUE(user.syncs.empty());
-    demux.stc = 1350000;
-    ASSERT_TRUE(demux.Feed({0x00}));
+    ASSERT_TRUE(Tick(1350000));
     ASSERT_EQ(user.syncs.size(), 1u);
     EXPECT_EQ(user.syncs[0], 1350000 + hour);
 
@@ -274,11 +271,9 @@ TEST_F(PESFilterTest, ClockJumpsMoveThePendingSyncWithThem) {
     ASSERT_TRUE(demux.Feed({0x00}));
     EXPECT_EQ(user.syncs.size(), 1u);
     EXPECT_EQ(filter.SyncAt(), 2450000);
-    demux.stc = 2449999;
-    ASSERT_TRUE(demux.Feed({0x00}));
+    ASSERT_TRUE(Tick(2449999));
     EXPECT_EQ(user.syncs.size(), 1u);
-    demux.stc = 2450000;
-    ASSERT_TRUE(demux.Feed({0x00}));
+    ASSERT_TRUE(Tick(2450000));
     ASSERT_EQ(user.syncs.size(), 2u);
     EXPECT_EQ(user.syncs[1], 2450000);
     const std::string log = testing::internal::GetCapturedStderr();
@@ -301,11 +296,9 @@ TEST_F(PESFilterTest, ClockJumpsMoveHeldPacketsWithThem) {
     demux.jump = hour;
     ASSERT_TRUE(demux.Feed({0x00}));
     EXPECT_TRUE(user.packets.empty());
-    demux.stc = 1079999;
-    ASSERT_TRUE(demux.Feed({0x00}));
+    ASSERT_TRUE(Tick(1079999));
     EXPECT_TRUE(user.packets.empty());
-    demux.stc = 1080000;
-    ASSERT_TRUE(demux.Feed({0x00}));
+    ASSERT_TRUE(Tick(1080000));
     ASSERT_EQ(user.packets.size(), 1u);
     EXPECT_EQ(user.stamps[0], 1080000 + hour);
 
@@ -315,11 +308,9 @@ TEST_F(PESFilterTest, ClockJumpsMoveHeldPacketsWithThem) {
     demux.jump = 0;
     ASSERT_TRUE(demux.Feed({0x00}));
     EXPECT_EQ(user.packets.size(), 1u);
-    demux.stc = 2179999;
-    ASSERT_TRUE(demux.Feed({0x00}));
+    ASSERT_TRUE(Tick(2179999));
     EXPECT_EQ(user.packets.size(), 1u);
-    demux.stc = 2180000;
-    ASSERT_TRUE(demux.Feed({0x00}));
+    ASSERT_TRUE(Tick(2180000));
     EXPECT_EQ(user.packets.size(), 2u);
 
     // Nine tenths of a second of disagreement: not a jump.
@@ -328,8 +319,7 @@ TEST_F(PESFilterTest, ClockJumpsMoveHeldPacketsWithThem) {
     demux.jump = 81000;
     ASSERT_TRUE(demux.Feed({0x00}));
     EXPECT_EQ(user.packets.size(), 2u);
-    demux.stc = 3099000;
-    ASSERT_TRUE(demux.Feed({0x00}));
+    ASSERT_TRUE(Tick(3099000));
     EXPECT_EQ(user.packets.size(), 3u);
     const std::string log = testing::internal::GetCapturedStderr();
     EXPECT_NE(log.find("TEKO: System time clock jumped +3600000 ms: 1 held packets and 0 pending call-back"),
