@@ -1,6 +1,7 @@
 // Pixel code strings, map tables, line ends and fields, and the copy of
 // finished lines into the regions that place an object.
 #include <memory>
+#include <vector>
 
 #include "dvbsub/DvbSubFixture.h"
 #include "dvbsub/bitstream.h"
@@ -64,6 +65,22 @@ TEST_F(PixelDataTest, FourAndEightBitStrings) {
     EXPECT_EQ(Row(2)[1], 0);
     EXPECT_EQ(Row(2)[3], 10);
     EXPECT_EQ(Row(2)[207], 15);
+}
+
+// Streaks of single pixels of non-zero codes, the bulk of text, broken by
+// runs of 0 at every alignment, up to and past the region's edge.
+TEST_F(PixelDataTest, StreaksOfNonZeroCodesUpToTheRegionEdge) {
+    std::vector<dvbsub::Run> runs;
+    std::vector<unsigned char> expected;
+    for (int i = 0; expected.size() < 812; ++i) {
+        const int zeros = i % 23 == 22 ? 3 + i % 5 : 0;
+        const int code = zeros ? 0 : 1 + i % 15;
+        runs.push_back({zeros ? zeros : 1, code});
+        expected.insert(expected.end(), size_t(zeros ? zeros : 1), (unsigned char)code);
+    }
+    Feed(Object(PixelData().Line4(runs), PixelData().EndOfLine()));
+    expected.resize(800);
+    EXPECT_EQ(std::vector<unsigned char>(Row(0), Row(0) + 800), expected);
 }
 
 // One object in regions of 4, 2 and 8 bits: codes of a lower depth than a
