@@ -18,7 +18,8 @@ namespace {
 // codes of a lower depth than the region go through the map table of the
 // pair; a code of a higher depth keeps its most significant bits (the
 // standard gives no rule for it; its top bits show the closest shade
-// rather than nothing).
+// rather than nothing). That serves regions placed beside a deeper one;
+// a string deeper than every region ends its field (too_deep).
 inline unsigned char code_for(const subtitle_line& l, int from, int to, unsigned code) {
     if (from == to) return (unsigned char)code;
     if (from < to) {
@@ -223,6 +224,22 @@ int overrun(int length) {
     return length;
 }
 
+// A string deeper than every region that places the object cannot be
+// meant for them: the standard maps codes only up, from 2 to 4 and 8 bits
+// and from 4 to 8. In a received stream it is the sign of lost or foreign
+// bytes (a packet cut into the object's data): the line decoded so far is
+// kept, and the rest of the field dropped rather than drawn as noise.
+bool too_deep(const subtitle_line& l, int from) { return l.depths && l.depths < (1 << (from - 1)); }
+
+int drop_field(subtitle_ctx* ctx, subtitle_page* page, int objectId, int line, int column, int from,
+               int length) {
+    subtitle_process_line(ctx, page, objectId, line, column);
+    const int deepest = ctx->line.depths >= 2 ? 4 : 2;
+    eDebug("ERROR: %d-bit pixel string in a %d-bit region: rest of the field dropped.\n", from == 3 ? 8 : 4,
+           deepest);
+    return length;
+}
+
 }  // namespace
 
 void subtitle_start_object(subtitle_ctx* ctx, const subtitle_page* page, int objectId) {
@@ -264,6 +281,7 @@ int subtitle_process_pixel_data(subtitle_ctx* ctx, subtitle_page* page, int obje
         }
         return bs.overrun ? overrun(length) : string_length(bs, length);
     case ids::kPixel4BitString:
+        if (too_deep(l, 2)) return drop_field(ctx, page, objectId, line, column, 2, length);
         bitstream_init(&bs, body, 4, bodySize);
         {
             Writer w(l, 2, column);
@@ -272,6 +290,7 @@ int subtitle_process_pixel_data(subtitle_ctx* ctx, subtitle_page* page, int obje
         }
         return bs.overrun ? overrun(length) : string_length(bs, length);
     case ids::kPixel8BitString:
+        if (too_deep(l, 3)) return drop_field(ctx, page, objectId, line, column, 3, length);
         bitstream_init(&bs, body, 8, bodySize);
         {
             Writer w(l, 3, column);

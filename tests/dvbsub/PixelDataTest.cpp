@@ -51,20 +51,25 @@ TEST_F(PixelDataTest, FourAndEightBitStrings) {
     const PixelData top = PixelData()
                               .String4({{1, 5}, {3, 0}, {9, 7}, {25, 0xC}, {300, 1}})
                               .EndOfLine()
+                              .String4({{3, 9}})
                               .String8({{1, 0x37}, {2, 0}, {4, 0xA5}, {200, 0}, {1, 0xFF}})
-                              .EndOfLine();
-    Feed(Object(top, PixelData().EndOfLine()));
+                              .EndOfLine()
+                              .Line4({{4, 2}});
+    EXPECT_EQ(Logged(Object(top, PixelData().Line4({{2, 6}}))),
+              "TEKO: ERROR: 8-bit pixel string in a 4-bit region: rest of the field dropped.\n");
     EXPECT_EQ(Row(0)[0], 5);
     EXPECT_EQ(Row(0)[1], 0);
     EXPECT_EQ(Row(0)[4], 7);
     EXPECT_EQ(Row(0)[13], 12);
     EXPECT_EQ(Row(0)[337], 1);
     EXPECT_EQ(Row(0)[338], 0);
-    // 8-bit codes keep their top four bits.
-    EXPECT_EQ(Row(2)[0], 3);
-    EXPECT_EQ(Row(2)[1], 0);
-    EXPECT_EQ(Row(2)[3], 10);
-    EXPECT_EQ(Row(2)[207], 15);
+    // No 4-bit region can hold 8-bit codes (they map only up): the string
+    // is foreign bytes. The line so far stays, the rest of its field goes;
+    // the other field is decoded.
+    EXPECT_EQ(Row(2)[2], 9);
+    EXPECT_EQ(Row(2)[3], 0);
+    EXPECT_EQ(Row(4)[0], 0);
+    EXPECT_EQ(Row(1)[1], 6);
 }
 
 // Streaks of single pixels of non-zero codes, the bulk of text, broken by
