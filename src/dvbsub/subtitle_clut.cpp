@@ -105,8 +105,11 @@ const int* subtitle_clut_family(const subtitle_clut* clut, int depth, int* entri
     return clut->colours4;
 }
 
+// The default entries are opaque but for entry 0: a pixel more than half
+// transparent is nearest to that (an anti-aliased edge would otherwise be
+// drawn solid).
 int subtitle_nearest_default4(int colour) {
-    if ((colour & 0xFF) == 0) return 0;
+    if ((colour & 0xFF) < 0x80) return 0;
     int best = 1;
     long bestDistance = -1;
     for (int entry = 1; entry < 16; ++entry) {

@@ -99,6 +99,8 @@ TEST_F(Depths, PaletteScreenCodes) {
 TEST(DefaultEntry, NearestIsTheClosestOfTheFifteenColours) {
     EXPECT_EQ(subtitle_nearest_default4(0), 0);
     EXPECT_EQ(subtitle_nearest_default4(int(0xFFFFFF00u)), 0);  // transparent white
+    EXPECT_EQ(subtitle_nearest_default4(int(0xFFFFFF7Fu)), 0);  // more than half transparent
+    EXPECT_NE(subtitle_nearest_default4(int(0xFFFFFF80u)), 0);
     // Against a naive search over a grid of colours.
     for (unsigned r = 0; r < 256; r += 51)
         for (unsigned g = 0; g < 256; g += 51)
