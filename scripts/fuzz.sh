@@ -11,10 +11,13 @@
 #    time (default 20), in rounds of at most two minutes, from its committed
 #    corpus fuzz/corpus/<name>; new inputs go to build/fuzz/work/<name>, and
 #    a crash stops the script with the reproducer in build/fuzz/crashes.
-# 3. Merges what the rounds found into the committed corpus with -merge=1:
-#    only inputs that reach new coverage are added, and none over 16 KiB
-#    (the seeds stay as they are), so that the corpus stays small and the
-#    replay every test run makes stays quick.
+# 3. Minimises the committed corpus with -merge=1 over it and what the
+#    rounds found: the named seeds stay as they are, and of the inputs
+#    found (named by their SHA-1) only a set that reaches every edge the
+#    whole reaches is kept (-use_counters=0: hit counts would keep ten
+#    times as many), none over 16 KiB, so that the corpus stays small and
+#    the replay every test run makes stays quick. CPU-MINUTES 0 does this
+#    and the coverage alone.
 # 4. Builds the replay programs with clang's source-based coverage in
 #    build/fuzz-cov, replays each corpus, and writes per target the
 #    llvm-cov report of the parser sources it drives and the lines not
@@ -73,10 +76,21 @@ for t in "${targets[@]}"; do
         [ "$cpu" -lt 1 ] && cpu=1
         spent=$((spent + cpu))
     done
-    runs=$(grep -h "stat::number_of_executed_units" build/fuzz/"$t".log | awk '{ print $2 }')
+    runs=$(grep -hs "stat::number_of_executed_units" build/fuzz/"$t".log | awk '{ print $2 }' || true)
     before=$(ls "fuzz/corpus/$t" | wc -l)
     find "$work" -type f -size +16k -delete
-    "$bin" -merge=1 "fuzz/corpus/$t" "$work" > build/fuzz/"$t".merge.log 2>&1
+    fresh=build/fuzz/fresh/$t
+    rm -rf "$fresh"
+    mkdir -p "$fresh"
+    "$bin" -merge=1 -use_counters=0 -close_fd_mask=2 "$fresh" "fuzz/corpus/$t" "$work" \
+        > build/fuzz/"$t".merge.log 2>&1
+    seeds=$(find "fuzz/corpus/$t" -type f -regextype posix-basic ! -regex '.*/[0-9a-f]\{40\}')
+    find "fuzz/corpus/$t" -type f -regextype posix-basic -regex '.*/[0-9a-f]\{40\}' -delete
+    seedSums=$(for f in $seeds; do sha1sum "$f" | cut -c1-40; done)
+    for f in "$fresh"/*; do
+        [ -e "$f" ] || continue
+        echo "$seedSums" | grep -qx "$(basename "$f")" || cp "$f" "fuzz/corpus/$t/"
+    done
     after=$(ls "fuzz/corpus/$t" | wc -l)
     echo "$t: $spent CPU seconds (last round $runs runs), corpus $before -> $after files, $(du -sk "fuzz/corpus/$t" | cut -f1) KiB"
 done
