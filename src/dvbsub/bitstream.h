@@ -6,34 +6,16 @@
 
 struct bitstream {
     const unsigned char* data;  // the current byte
-    int width;                  // bits per read
     int bitsLeft;               // unread bits of the current byte
     int bytesUsed;              // bytes completely consumed
     int size;                   // bytes that may be read from the start
     int overrun;                // 1 once a read went past `size`
 };
 
-void bitstream_init(bitstream* bs, const unsigned char* data, int width, int size);
+void bitstream_init(bitstream* bs, const unsigned char* data, int size);
 
-// Inline: it is called once for every code of every pixel string.
-inline unsigned bitstream_get(bitstream* bs) {
-    if (bs->bytesUsed >= bs->size) {
-        bs->overrun = 1;
-        return 0;
-    }
-    bs->bitsLeft -= bs->width;
-    const unsigned value = (unsigned(*bs->data) >> bs->bitsLeft) & ((1u << bs->width) - 1);
-    if (bs->bitsLeft <= 0) {
-        // Widths divide 8, so a byte is used up exactly here.
-        bs->data++;
-        bs->bitsLeft = 8;
-        bs->bytesUsed++;
-    }
-    return value;
-}
-
-// The same read for a width known when compiled: the pixel decoders' inner
-// loops, on a bitstream of their own that the compiler keeps in registers.
+// A read of W bits (known when compiled): the pixel decoders' inner loops,
+// on a bitstream of their own that the compiler keeps in registers.
 template <int W>
 inline unsigned bitstream_get_fixed(bitstream* bs) {
     static_assert(W == 2 || W == 4 || W == 8, "widths that divide a byte");

@@ -273,7 +273,7 @@ int subtitle_process_pixel_data(subtitle_ctx* ctx, subtitle_page* page, int obje
     bitstream bs;
     switch (data[0]) {
     case ids::kPixel2BitString:
-        bitstream_init(&bs, body, 2, bodySize);
+        bitstream_init(&bs, body, bodySize);
         {
             Writer w(l, 1, column);
             bs = decode_2bit(w, bs);
@@ -282,7 +282,7 @@ int subtitle_process_pixel_data(subtitle_ctx* ctx, subtitle_page* page, int obje
         return bs.overrun ? overrun(length) : string_length(bs, length);
     case ids::kPixel4BitString:
         if (too_deep(l, 2)) return drop_field(ctx, page, objectId, line, column, 2, length);
-        bitstream_init(&bs, body, 4, bodySize);
+        bitstream_init(&bs, body, bodySize);
         {
             Writer w(l, 2, column);
             bs = decode_4bit(w, bs);
@@ -291,7 +291,7 @@ int subtitle_process_pixel_data(subtitle_ctx* ctx, subtitle_page* page, int obje
         return bs.overrun ? overrun(length) : string_length(bs, length);
     case ids::kPixel8BitString:
         if (too_deep(l, 3)) return drop_field(ctx, page, objectId, line, column, 3, length);
-        bitstream_init(&bs, body, 8, bodySize);
+        bitstream_init(&bs, body, bodySize);
         {
             Writer w(l, 3, column);
             bs = decode_8bit(w, bs);

@@ -211,16 +211,14 @@ TEST_F(PixelDataTest, PixelDataNeverReadsPastItsField) {
 TEST(BitStream, ReadsMostSignificantFirstAndReturnsZeroPastTheEnd) {
     const unsigned char bytes[] = {0xB4, 0x0F};
     bitstream bs;
-    bitstream_init(&bs, bytes, 2, 2);
-    EXPECT_EQ(bitstream_get(&bs), 2u);
-    EXPECT_EQ(bitstream_get(&bs), 3u);
-    EXPECT_EQ(bitstream_get(&bs), 1u);
-    EXPECT_EQ(bitstream_get(&bs), 0u);
+    bitstream_init(&bs, bytes, 2);
+    EXPECT_EQ(bitstream_get_fixed<2>(&bs), 2u);
+    EXPECT_EQ(bitstream_get_fixed<2>(&bs), 3u);
+    EXPECT_EQ(bitstream_get_fixed<4>(&bs), 4u);
     EXPECT_EQ(bs.bytesUsed, 1);
-    bs.width = 8;
-    EXPECT_EQ(bitstream_get(&bs), 0x0Fu);
+    EXPECT_EQ(bitstream_get_fixed<8>(&bs), 0x0Fu);
     EXPECT_EQ(bs.overrun, 0);
-    EXPECT_EQ(bitstream_get(&bs), 0u);
+    EXPECT_EQ(bitstream_get_fixed<8>(&bs), 0u);
     EXPECT_EQ(bs.overrun, 1);
     EXPECT_EQ(bs.bytesUsed, 2);
 }
