@@ -153,6 +153,15 @@ constexpr int kSubtitleMaxPages = 16;
 constexpr int kSubtitleMaxRegionRefs = 256;
 constexpr int kSubtitleMaxObjectsPerRegion = 64;
 
+// Appends `item` to the singly linked list at `head` (pages, regions,
+// objects, CLUTs keep the order they were received in).
+template <typename T>
+void subtitle_append(T*& head, T* item) {
+    T** tail = &head;
+    while (*tail) tail = &(*tail)->next;
+    *tail = item;
+}
+
 // Segment decoder (subtitle_segment.cpp).
 // `data` is a whole PES packet, from its start code, `length` bytes.
 void subtitle_process_pes(subtitle_ctx* ctx, const unsigned char* data, int length);

@@ -59,13 +59,6 @@ subtitle_clut make_default_clut() {
     return clut;
 }
 
-template <typename T>
-void append(T*& head, T* item) {
-    T** tail = &head;
-    while (*tail) tail = &(*tail)->next;
-    *tail = item;
-}
-
 }  // namespace
 
 int subtitle_entry_color(const unsigned char* entry) {
@@ -142,7 +135,7 @@ void subtitle_process_clut(subtitle_page* page, const unsigned char* data, int l
             return;
         }
         clut->next = nullptr;
-        append(page->cluts, clut);
+        subtitle_append(page->cluts, clut);
     }
     // A new version modifies the CLUT: the entries it does not repeat keep
     // their colours.

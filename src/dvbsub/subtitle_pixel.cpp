@@ -224,6 +224,18 @@ int overrun(int length) {
     return length;
 }
 
+// One code string of depth `from` (its data_type byte first) from `column`
+// on, through `Decode`; the bytes it occupied.
+template <bitstream (*Decode)(Writer&, bitstream)>
+int decode_string(subtitle_line& l, int from, int& column, const unsigned char* data, int length) {
+    bitstream bs;
+    bitstream_init(&bs, data + 1, length - 1);
+    Writer w(l, from, column);
+    bs = Decode(w, bs);
+    column = w.column;
+    return bs.overrun ? overrun(length) : string_length(bs, length);
+}
+
 // A string deeper than every region that places the object cannot be
 // meant for them: the standard maps codes only up, from 2 to 4 and 8 bits
 // and from 4 to 8. In a received stream it is the sign of lost or foreign
@@ -270,34 +282,15 @@ int subtitle_process_pixel_data(subtitle_ctx* ctx, subtitle_page* page, int obje
     subtitle_line& l = ctx->line;
     const unsigned char* body = data + 1;
     const int bodySize = length - 1;
-    bitstream bs;
     switch (data[0]) {
     case ids::kPixel2BitString:
-        bitstream_init(&bs, body, bodySize);
-        {
-            Writer w(l, 1, column);
-            bs = decode_2bit(w, bs);
-            column = w.column;
-        }
-        return bs.overrun ? overrun(length) : string_length(bs, length);
+        return decode_string<decode_2bit>(l, 1, column, data, length);
     case ids::kPixel4BitString:
         if (too_deep(l, 2)) return drop_field(ctx, page, objectId, line, column, 2, length);
-        bitstream_init(&bs, body, bodySize);
-        {
-            Writer w(l, 2, column);
-            bs = decode_4bit(w, bs);
-            column = w.column;
-        }
-        return bs.overrun ? overrun(length) : string_length(bs, length);
+        return decode_string<decode_4bit>(l, 2, column, data, length);
     case ids::kPixel8BitString:
         if (too_deep(l, 3)) return drop_field(ctx, page, objectId, line, column, 3, length);
-        bitstream_init(&bs, body, bodySize);
-        {
-            Writer w(l, 3, column);
-            bs = decode_8bit(w, bs);
-            column = w.column;
-        }
-        return bs.overrun ? overrun(length) : string_length(bs, length);
+        return decode_string<decode_8bit>(l, 3, column, data, length);
     case ids::kMap2To4:
         if (bodySize < 2) return overrun(length);
         l.map2to4[0] = body[0] >> 4;

@@ -47,13 +47,6 @@ void free_cluts(subtitle_page* page) {
     }
 }
 
-template <typename T>
-void append(T*& head, T* item) {
-    T** tail = &head;
-    while (*tail) tail = &(*tail)->next;
-    *tail = item;
-}
-
 int page_count(const subtitle_ctx* ctx) {
     int n = 0;
     for (const subtitle_page* p = ctx->pages; p; p = p->next) ++n;
@@ -70,7 +63,7 @@ subtitle_page* new_page(subtitle_ctx* ctx, int pageId) {
         eDebug("ERROR: Out of memory for page %d.\n", pageId);
         return nullptr;
     }
-    append(ctx->pages, page);
+    subtitle_append(ctx->pages, page);
     return page;
 }
 
@@ -238,7 +231,7 @@ void process_region_composition(subtitle_ctx* ctx, subtitle_page* page, ByteRead
             eDebug("ERROR: Out of memory for region %d.\n", regionId);
             return;
         }
-        append(page->regions, region);
+        subtitle_append(page->regions, region);
     }
     free_objects(region);
     // EN 300 743 §7.2.3: without the fill flag a new version keeps the
