@@ -9,8 +9,9 @@
 #    UndefinedBehaviorSanitizer in build/fuzz.
 # 2. Fuzzes each target (all of them unless named) for CPU-MINUTES of CPU
 #    time (default 20), in rounds of at most two minutes, from its committed
-#    corpus fuzz/corpus/<name>; new inputs go to build/fuzz/work/<name>, and
-#    a crash stops the script with the reproducer in build/fuzz/crashes.
+#    corpus fuzz/corpus/<name>; new inputs go to work/<name> of that build
+#    folder, and a crash stops the script with the reproducer in its
+#    crashes/.
 # 3. Minimises the committed corpus with -merge=1 over it and what the
 #    rounds found: the named seeds stay as they are, and of the inputs
 #    found (named by their SHA-1) only a set that reaches every edge the
@@ -21,13 +22,15 @@
 # 4. Builds the replay programs with clang's source-based coverage in
 #    build/fuzz-cov, replays each corpus, and writes per target the
 #    llvm-cov report of the parser sources it drives and the lines not
-#    reached (build/fuzz-cov/coverage/<name>.report, .missed).
+#    reached (coverage/<name>.report and .missed there).
 #
 # TEKO_FUZZ_WALL_MINUTES caps the wall time of each target's campaign (on a
 # loaded machine CPU time comes slowly). Prints the CPU seconds spent per
 # target and each report's summary.
 set -e
 cd "$(dirname "$0")/.."
+FUZZ=build/fuzz  # the fuzzing build, its work and crashes
+COV=build/fuzz-cov  # the coverage build and reports
 minutes=${1:-20}
 shift || true
 targets=("$@")
@@ -46,16 +49,16 @@ sources() {
 }
 
 export CC=clang CXX=clang++
-cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTEKO_LIBFUZZER=ON -DTEKO_SANITIZE=ON \
-    > build/fuzz.configure.log 2>&1 || { cat build/fuzz.configure.log; exit 1; }
-cmake --build build/fuzz -j2 $(for t in "${targets[@]}"; do echo --target "fuzz_$t"; done)
+cmake -S . -B $FUZZ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTEKO_LIBFUZZER=ON -DTEKO_SANITIZE=ON \
+    > $FUZZ.configure.log 2>&1 || { cat $FUZZ.configure.log; exit 1; }
+cmake --build $FUZZ -j2 $(for t in "${targets[@]}"; do echo --target "fuzz_$t"; done)
 export ASAN_OPTIONS=abort_on_error=1:detect_leaks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-mkdir -p build/fuzz/crashes
+mkdir -p $FUZZ/crashes
 
 for t in "${targets[@]}"; do
-    bin=build/fuzz/fuzz/fuzz_$t
-    work=build/fuzz/work/$t
+    bin=$FUZZ/fuzz/fuzz_$t
+    work=$FUZZ/work/$t
     mkdir -p "$work"
     spent=0
     budget=$((minutes * 60))
@@ -68,22 +71,22 @@ for t in "${targets[@]}"; do
         # than the parsing and fill the disk. libFuzzer keeps its own copy
         # of standard error for its messages; a reproducer in crashes/ is
         # run again by hand for the sanitizer's report.
-        /usr/bin/time -f "%U %S" -o build/fuzz/round.time \
+        /usr/bin/time -f "%U %S" -o $FUZZ/round.time \
             "$bin" -max_total_time="$round" -timeout=10 -print_final_stats=1 -close_fd_mask=2 \
-            -artifact_prefix=build/fuzz/crashes/"$t"- "$work" "fuzz/corpus/$t" \
-            > build/fuzz/"$t".log 2>&1 || { tail -40 build/fuzz/"$t".log; exit 1; }
-        cpu=$(awk '{ printf "%d", $1 + $2 }' build/fuzz/round.time)
+            -artifact_prefix=$FUZZ/crashes/"$t"- "$work" "fuzz/corpus/$t" \
+            > $FUZZ/"$t".log 2>&1 || { tail -40 $FUZZ/"$t".log; exit 1; }
+        cpu=$(awk '{ printf "%d", $1 + $2 }' $FUZZ/round.time)
         [ "$cpu" -lt 1 ] && cpu=1
         spent=$((spent + cpu))
     done
-    runs=$(grep -hs "stat::number_of_executed_units" build/fuzz/"$t".log | awk '{ print $2 }' || true)
+    runs=$(grep -hs "stat::number_of_executed_units" $FUZZ/"$t".log | awk '{ print $2 }' || true)
     before=$(ls "fuzz/corpus/$t" | wc -l)
     find "$work" -type f -size +16k -delete
-    fresh=build/fuzz/fresh/$t
+    fresh=$FUZZ/fresh/$t
     rm -rf "$fresh"
     mkdir -p "$fresh"
     "$bin" -merge=1 -use_counters=0 -close_fd_mask=2 "$fresh" "fuzz/corpus/$t" "$work" \
-        > build/fuzz/"$t".merge.log 2>&1
+        > $FUZZ/"$t".merge.log 2>&1
     seeds=$(find "fuzz/corpus/$t" -type f -regextype posix-basic ! -regex '.*/[0-9a-f]\{40\}')
     find "fuzz/corpus/$t" -type f -regextype posix-basic -regex '.*/[0-9a-f]\{40\}' -delete
     seedSums=$(for f in $seeds; do sha1sum "$f" | cut -c1-40; done)
@@ -96,15 +99,15 @@ for t in "${targets[@]}"; do
 done
 
 # Coverage: the replay mains over the corpora, with source-based coverage.
-cmake -S . -B build/fuzz-cov -DCMAKE_BUILD_TYPE=Debug -DTEKO_LIBFUZZER=OFF \
+cmake -S . -B $COV -DCMAKE_BUILD_TYPE=Debug -DTEKO_LIBFUZZER=OFF \
     -DCMAKE_CXX_FLAGS="-fprofile-instr-generate -fcoverage-mapping" \
-    -DCMAKE_EXE_LINKER_FLAGS="-fprofile-instr-generate" > build/fuzz-cov.configure.log 2>&1 ||
-    { cat build/fuzz-cov.configure.log; exit 1; }
-cmake --build build/fuzz-cov -j2 $(for t in "${targets[@]}"; do echo --target "fuzz_$t"; done)
-mkdir -p build/fuzz-cov/coverage
+    -DCMAKE_EXE_LINKER_FLAGS="-fprofile-instr-generate" > $COV.configure.log 2>&1 ||
+    { cat $COV.configure.log; exit 1; }
+cmake --build $COV -j2 $(for t in "${targets[@]}"; do echo --target "fuzz_$t"; done)
+mkdir -p $COV/coverage
 for t in "${targets[@]}"; do
-    bin=build/fuzz-cov/fuzz/fuzz_$t
-    out=build/fuzz-cov/coverage/$t
+    bin=$COV/fuzz/fuzz_$t
+    out=$COV/coverage/$t
     LLVM_PROFILE_FILE="$out.profraw" "$bin" "fuzz/corpus/$t" > /dev/null 2>&1
     llvm-profdata merge -sparse "$out.profraw" -o "$out.profdata"
     # shellcheck disable=SC2046
