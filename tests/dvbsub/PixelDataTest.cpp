@@ -1,5 +1,7 @@
 // Pixel code strings, map tables, line ends and fields, and the copy of
 // finished lines into the regions that place an object.
+#include <array>
+#include <initializer_list>
 #include <memory>
 #include <vector>
 
@@ -16,6 +18,10 @@ protected:
         Feed(Concat({Page(0, 1, 0, 0), RegionComposition(1, SimpleRegion(800, 6))}));
     }
     const unsigned char* Row(int row) { return FindRegion(1, 0)->pixels + row * 800; }
+    // Each {row, column, code} the region holds.
+    void ExpectCodes(std::initializer_list<std::array<int, 3>> cells) {
+        for (const auto& c : cells) EXPECT_EQ(Row(c[0])[c[1]], c[2]) << "row " << c[0] << ", column " << c[1];
+    }
 };
 
 // A received map table holds to the end of its pixel-data sub-block, the
@@ -31,17 +37,9 @@ TEST_F(PixelDataTest, TwoBitStringsGoThroughTheMapTableUntilTheFieldEnds) {
                               .EndOfLine();
     Feed(Object(top, PixelData().String2({{1, 1}}).EndOfLine()));
     // Default map of EN 300 743 §10.4: 0, 7, 8, 15.
-    EXPECT_EQ(Row(0)[0], 7);
-    EXPECT_EQ(Row(0)[1], 8);
-    EXPECT_EQ(Row(0)[2], 15);
-    EXPECT_EQ(Row(0)[3], 0);
-    EXPECT_EQ(Row(0)[16], 7);
-    EXPECT_EQ(Row(0)[46], 15);
-    EXPECT_EQ(Row(0)[47], 0);
+    ExpectCodes({{0, 0, 7}, {0, 1, 8}, {0, 2, 15}, {0, 3, 0}, {0, 16, 7}, {0, 46, 15}, {0, 47, 0}});
     // The received map, codes 0 and runs included.
-    EXPECT_EQ(Row(2)[0], 1);
-    EXPECT_EQ(Row(2)[3], 2);
-    EXPECT_EQ(Row(2)[4], 4);
+    ExpectCodes({{2, 0, 1}, {2, 3, 2}, {2, 4, 4}});
     // The next line still uses it; the bottom field is back on the default.
     EXPECT_EQ(Row(4)[0], 2);
     EXPECT_EQ(Row(1)[0], 7);
@@ -57,19 +55,11 @@ TEST_F(PixelDataTest, FourAndEightBitStrings) {
                               .Line4({{4, 2}});
     EXPECT_EQ(Logged(Object(top, PixelData().Line4({{2, 6}}))),
               "TEKO: ERROR: 8-bit pixel string in a 4-bit region: rest of the field dropped.\n");
-    EXPECT_EQ(Row(0)[0], 5);
-    EXPECT_EQ(Row(0)[1], 0);
-    EXPECT_EQ(Row(0)[4], 7);
-    EXPECT_EQ(Row(0)[13], 12);
-    EXPECT_EQ(Row(0)[337], 1);
-    EXPECT_EQ(Row(0)[338], 0);
+    ExpectCodes({{0, 0, 5}, {0, 1, 0}, {0, 4, 7}, {0, 13, 12}, {0, 337, 1}, {0, 338, 0}});
     // No 4-bit region can hold 8-bit codes (they map only up): the string
     // is foreign bytes. The line so far stays, the rest of its field goes;
     // the other field is decoded.
-    EXPECT_EQ(Row(2)[2], 9);
-    EXPECT_EQ(Row(2)[3], 0);
-    EXPECT_EQ(Row(4)[0], 0);
-    EXPECT_EQ(Row(1)[1], 6);
+    ExpectCodes({{2, 2, 9}, {2, 3, 0}, {4, 0, 0}, {1, 1, 6}});
 }
 
 // Streaks of single pixels of non-zero codes, the bulk of text, broken by
@@ -127,9 +117,7 @@ TEST_F(PixelDataTest, RunsStopAtTheRegionEdgeAndTheNextLineStartsAtZero) {
         PixelData().String4({{780, 1}, {50, 2}, {1, 3}}).EndOfLine().String4({{2, 4}}).EndOfLine();
     Feed(Object(top, PixelData().EndOfLine()));
     EXPECT_EQ(Row(0)[720], 1);  // the line is as wide as the region, not the screen
-    EXPECT_EQ(Row(0)[799], 2);
-    EXPECT_EQ(Row(2)[0], 4);
-    EXPECT_EQ(Row(2)[2], 0);
+    ExpectCodes({{0, 799, 2}, {2, 0, 4}, {2, 2, 0}});
 }
 
 TEST_F(PixelDataTest, FieldsFillEvenAndOddLines) {
@@ -139,9 +127,7 @@ TEST_F(PixelDataTest, FieldsFillEvenAndOddLines) {
     for (int row = 0; row < 6; ++row) EXPECT_EQ(Row(row)[0], row % 2 ? 4 + row / 2 : 1 + row / 2);
     // Without bottom field data the top field serves both (EN 300 743 §7.2.5).
     Feed(ObjectData(1, 1, PixelData().Line4({{1, 7}}).Line4({{1, 8}}).Data(), {}));
-    EXPECT_EQ(Row(0)[0], 7);
-    EXPECT_EQ(Row(1)[0], 7);
-    EXPECT_EQ(Row(3)[0], 8);
+    ExpectCodes({{0, 0, 7}, {1, 0, 7}, {3, 0, 8}});
 }
 
 TEST_F(PixelDataTest, LinesGoToEveryPlacementThatHoldsThem) {
