@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 class ByteReader {
 public:
@@ -55,7 +56,7 @@ public:
     // Copies `count` bytes out; fails (copying nothing) when they are not all there.
     bool Copy(uint8_t* out, size_t count) {
         if (!Need(count)) return false;
-        for (size_t i = 0; i < count; ++i) out[i] = data_[pos_ + i];
+        if (count > 0) std::memcpy(out, data_ + pos_, count);
         pos_ += count;
         return true;
     }
