@@ -26,8 +26,8 @@ inline unsigned char code_for(const subtitle_line& l, int from, int to, unsigned
         if (from == 1) return to == 2 ? l.map2to4[code & 3] : l.map2to8[code & 3];
         return l.map4to8[code & 15];
     }
-    static const int kBits[4] = {0, 2, 4, 8};
-    return (unsigned char)(code >> (kBits[from] - kBits[to]));
+    // Depth d holds 1 << d bits: 2, 4, 8.
+    return (unsigned char)(code >> ((1 << from) - (1 << to)));
 }
 
 // Writes runs of a code string (of depth `from`) into the line of every
