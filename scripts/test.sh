@@ -4,8 +4,9 @@
 # build folder; then on the boxes' CPUs under qemu-user: the big-endian
 # s390x build with every test (the end-to-end replays at 32 bits per pixel
 # only; scripts/cross.sh s390x runs the 8-bit ones too), and the armhf unit
-# tests. Any failure or sanitizer report fails the run. Each stage says how
-# long it took.
+# tests; last, this machine's Debian package is built, checked with lintian,
+# installed, removed and purged. Any failure or sanitizer report fails the
+# run. Each stage says how long it took.
 set -e
 cd "$(dirname "$0")/.."
 sh scripts/deps.sh
@@ -39,4 +40,7 @@ stage_done "s390x build and tests"
 echo "== armhf under qemu-user: unit tests"
 sh scripts/cross.sh armhf unit
 stage_done "armhf build and unit tests"
-echo "All tests passed: both native builds, s390x and armhf, in $(( $(date +%s) - START )) s."
+echo "== Debian package: build, lintian, install, remove, purge"
+sh scripts/package_test.sh
+stage_done "package build and install test"
+echo "All tests passed: both native builds, s390x, armhf and the package, in $(( $(date +%s) - START )) s."
