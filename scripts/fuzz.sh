@@ -9,7 +9,7 @@
 #    UndefinedBehaviorSanitizer in build/fuzz.
 # 2. Fuzzes each target (all of them unless named) for CPU-MINUTES of CPU
 #    time (default 20), in rounds of at most two minutes, from its committed
-#    corpus fuzz/corpus/<name>; new inputs go to work/<name> of that build
+#    corpus fuzz/corpus/<name>; new inputs go to found/<name> of that build
 #    folder, and a crash stops the script with the reproducer in its
 #    crashes/.
 # 3. Minimises the committed corpus with -merge=1 over it and what the
@@ -29,7 +29,7 @@
 # target and each report's summary.
 set -e
 cd "$(dirname "$0")/.."
-FUZZ=build/fuzz  # the fuzzing build, its work and crashes
+FUZZ=build/fuzz  # the fuzzing build, what it finds and its crashes
 COV=build/fuzz-cov  # the coverage build and reports
 minutes=${1:-20}
 shift || true
@@ -58,7 +58,7 @@ mkdir -p $FUZZ/crashes
 
 for t in "${targets[@]}"; do
     bin=$FUZZ/fuzz/fuzz_$t
-    work=$FUZZ/work/$t
+    work=$FUZZ/found/$t
     mkdir -p "$work"
     spent=0
     budget=$((minutes * 60))
