@@ -247,8 +247,7 @@ int drop_field(subtitle_ctx* ctx, subtitle_page* page, int objectId, int line, i
                int length) {
     subtitle_process_line(ctx, page, objectId, line, column);
     const int deepest = ctx->line.depths >= 2 ? 4 : 2;
-    eDebug("ERROR: %d-bit pixel string in a %d-bit region: rest of the field dropped.\n", from == 3 ? 8 : 4,
-           deepest);
+    eDebug("ERROR: %d-bit pixel string in a %d-bit region: rest of the field dropped.\n", 1 << from, deepest);
     return length;
 }
 

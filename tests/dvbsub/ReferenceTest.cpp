@@ -74,24 +74,21 @@ public:
     Result result;
 
 private:
-    // The screen as drawn: 0xAARRGGBB words, or palette indices.
-    dvbref::Screen Ours() const {
+    // The screen as drawn (0xAARRGGBB words, or palette indices), or as
+    // seen (palette indices through the box's palette, as ARGB).
+    dvbref::Screen Grab(bool seen = false) const {
+        const bool words = fb_.BitsPerPixel() == 32;
         dvbref::Screen screen(size_t(dvbref::kWidth) * dvbref::kHeight);
         for (int y = 0; y < dvbref::kHeight; ++y)
             for (int x = 0; x < dvbref::kWidth; ++x)
-                screen[size_t(y) * dvbref::kWidth + x] = fb_.BitsPerPixel() == 32 ? fb_.Word(x, y) : fb_.Index(x, y);
-        return screen;
-    }
-    dvbref::Screen Seen() const {
-        dvbref::Screen screen(size_t(dvbref::kWidth) * dvbref::kHeight);
-        for (int y = 0; y < dvbref::kHeight; ++y)
-            for (int x = 0; x < dvbref::kWidth; ++x) screen[size_t(y) * dvbref::kWidth + x] = fb_.Argb(x, y);
+                screen[size_t(y) * dvbref::kWidth + x] =
+                    seen ? fb_.Argb(x, y) : words ? fb_.Word(x, y) : fb_.Index(x, y);
         return screen;
     }
     void Inspect(const PESPacket& packet) {
         ++result.packets;
         const int bpp = fb_.BitsPerPixel();
-        const dvbref::Screen ours = Ours();
+        const dvbref::Screen ours = Grab();
         bool ink = false;
         for (size_t at = 0; at < ours.size(); ++at)
             if (bpp == 32 ? (ours[at] >> 24) != 0 : ours[at] != 0) {
@@ -105,7 +102,7 @@ private:
         result.drawnSets += ink;
         ++result.displaySets;
         // Scaled pages are compared as a viewer sees them, on either depth.
-        if (scaled_) return Agreement(packet, bpp == 32 ? ours : Seen(), ref);
+        if (scaled_) return Agreement(packet, bpp == 32 ? ours : Grab(true), ref);
         const bool defaults = UsesDefaultColours();
         result.defaultColourSets += defaults;
         // A palette screen is compared by places only (indices go out as
