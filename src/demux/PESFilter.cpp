@@ -108,7 +108,7 @@ int PESFilter::Start(int pid, const PESFilterUser& user, int recDelay, bool dvbM
     }
     thread = 0;
     pthread_t created;
-    if (pthread_create(&created, nullptr, pesFilterThread, this) != 0) {
+    if (platform::StartThread(&created, pesFilterThread, this) != 0) {
         eDebug("Failed pthread_create()\n");
         return 0;
     }
@@ -119,11 +119,11 @@ int PESFilter::Start(int pid, const PESFilterUser& user, int recDelay, bool dvbM
 int PESFilter::Stop() {
     eDebug("Stoping PESFilter thread.\n");
     if (thread != 0) {
-        if (pthread_cancel(thread) != 0) {
+        if (platform::CancelThread(thread) != 0) {
             eDebug("Failed pthread_cancel()\n");
             return 0;
         }
-        if (pthread_join(thread, nullptr) != 0) {
+        if (platform::JoinThread(thread) != 0) {
             eDebug("Failed pthread_join()\n");
             return 0;
         }

@@ -27,21 +27,12 @@ void Store32(unsigned char* p, uint32_t word) { std::memcpy(p, &word, sizeof wor
 
 FrameBufferDevice::FrameBufferDevice() {
     std::fill(std::begin(rawColors), std::end(rawColors), 0u);
-    // An error-checking mutex turns a relock on the same thread or an unlock
-    // by a thread that does not hold it into an error result instead of a
-    // hang or undefined behaviour.
-    pthread_mutexattr_t attr;
-    pthread_mutexattr_init(&attr);
-    pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_ERRORCHECK);
-    pthread_mutex_init(&mutex, &attr);
-    pthread_mutexattr_destroy(&attr);
 }
 
 FrameBufferDevice::~FrameBufferDevice() {
     // The owner destroys the device (unmapping the screen) before this; the
     // back buffer is heap memory of ours and must not outlive us.
     ReleaseBackBuffer();
-    pthread_mutex_destroy(&mutex);
 }
 
 int FrameBufferDevice::Create(std::string path) {
@@ -85,7 +76,7 @@ int FrameBufferDevice::Create(std::string path) {
 
     int result;
     {
-        std::lock_guard<std::mutex> guard(textMutex);
+        std::lock_guard<platform::Mutex> guard(textMutex);
         fontPath = path;
         result = SetUpFreeType();
     }
@@ -105,7 +96,7 @@ int FrameBufferDevice::Create(std::string path) {
 int FrameBufferDevice::Destroy() {
     if (!created) return 0;
     {
-        std::lock_guard<std::mutex> guard(textMutex);
+        std::lock_guard<platform::Mutex> guard(textMutex);
         TearDownFreeType();
         created = false;
     }
@@ -334,7 +325,7 @@ void FrameBufferDevice::BlitARGB(const uint32_t* data, int width, int height, in
     }
 }
 
-int FrameBufferDevice::Lock() { return pthread_mutex_lock(&mutex); }
+int FrameBufferDevice::Lock() { return mutex.Lock(); }
 
 int FrameBufferDevice::UnLock() {
     if (created) {
@@ -343,7 +334,7 @@ int FrameBufferDevice::UnLock() {
             eDebug("Error FBIO_BLIT not availble.\n");
         }
     }
-    return pthread_mutex_unlock(&mutex);
+    return mutex.Unlock();
 }
 
 int FrameBufferDevice::GetBPP() { return bpp; }

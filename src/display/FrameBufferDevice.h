@@ -17,7 +17,6 @@
 #pragma once
 
 #include <linux/fb.h>
-#include <pthread.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -31,6 +30,7 @@
 
 #include "display/GlyphShapes.h"
 #include "display/IDisplayDevice.h"
+#include "platform/Platform.h"
 
 class Translator;
 
@@ -148,9 +148,11 @@ private:
     bool hasKerning = false;
     bool italic = false;
     bool created = false;
-    pthread_mutex_t mutex;
+    // A relock on the same thread or an unlock by a thread that does not
+    // hold it is an error result instead of a hang or undefined behaviour.
+    platform::Mutex mutex;
     // Guards the FreeType state (cache, image type, kerning and slant state):
     // measuring is done outside the display lock by one thread while another
     // may draw text under it.
-    std::mutex textMutex;
+    platform::Mutex textMutex;
 };

@@ -72,7 +72,7 @@ int FrameBufferDevice::DrawShapes(const std::string& text, int x, int y, int wid
 
 int FrameBufferDevice::DrawOutlinedText(std::string text, int x, int y, int width, int size, int colour,
                                         int outlineColour, int outlineSize) {
-    std::lock_guard<std::mutex> guard(textMutex);
+    std::lock_guard<platform::Mutex> guard(textMutex);
     if (!created) return 0;
     SelectSize(size);
     const int o = std::clamp(outlineSize, -32768, 32767);

@@ -243,7 +243,7 @@ int FrameBufferDevice::StringLenLocked(const char* text) {
 }
 
 int FrameBufferDevice::GetStringLen(const char* text) {
-    std::lock_guard<std::mutex> guard(textMutex);
+    std::lock_guard<platform::Mutex> guard(textMutex);
     if (!created || !text) return 0;
     return StringLenLocked(text);
 }
@@ -251,7 +251,7 @@ int FrameBufferDevice::GetStringLen(const char* text) {
 void FrameBufferDevice::GetStringSize(int size, std::string text, int& width, int& height,
                                       int& depth) {
     width = height = depth = 0;
-    std::lock_guard<std::mutex> guard(textMutex);
+    std::lock_guard<platform::Mutex> guard(textMutex);
     if (!created) return;
     SelectSize(size);
     previousGlyph = 0;
@@ -275,7 +275,7 @@ void FrameBufferDevice::GetStringSize(int size, std::string text, int& width, in
 
 int FrameBufferDevice::DrawText(std::string text, int x, int y, int width, int alignment, int size,
                                 int colour) {
-    std::lock_guard<std::mutex> guard(textMutex);
+    std::lock_guard<platform::Mutex> guard(textMutex);
     if (!created) return 0;
     SelectSize(size);
     long long pen = x;

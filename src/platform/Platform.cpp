@@ -1,5 +1,6 @@
 #include "platform/Platform.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
@@ -37,6 +38,47 @@ int64_t Backend::MonotonicMicros() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return int64_t(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+int Backend::StartThread(pthread_t* thread, ThreadEntry entry, void* arg) {
+    return pthread_create(thread, nullptr, entry, arg);
+}
+int Backend::CancelThread(pthread_t thread) { return pthread_cancel(thread); }
+int Backend::JoinThread(pthread_t thread) { return pthread_join(thread, nullptr); }
+void Backend::WaitMutex(Mutex& mutex) { mutex.LockBlocking(); }
+
+Mutex::Mutex() { pthread_mutex_init(&mutex_, nullptr); }
+Mutex::~Mutex() { pthread_mutex_destroy(&mutex_); }
+
+void Mutex::Own() {
+    owner_ = pthread_self();
+    held_ = true;
+}
+
+bool Mutex::try_lock() {
+    if (pthread_mutex_trylock(&mutex_) != 0) return false;
+    Own();
+    return true;
+}
+
+void Mutex::LockBlocking() {
+    pthread_mutex_lock(&mutex_);
+    Own();
+}
+
+int Mutex::Lock() {
+    // Only the holder itself can see its own id here while held.
+    if (held_ && pthread_equal(owner_.load(), pthread_self())) return EDEADLK;
+    if (!try_lock()) Current().WaitMutex(*this);
+    return 0;
+}
+
+int Mutex::Unlock() {
+    if (!held_ || !pthread_equal(owner_.load(), pthread_self())) return EPERM;
+    held_ = false;
+    owner_ = pthread_t();
+    pthread_mutex_unlock(&mutex_);
+    return 0;
 }
 
 namespace {

@@ -5,16 +5,23 @@
 // of the daemon goes through here. The default backend is the real Linux
 // kernel with the real paths; tests and the simulator install another one
 // before the application object is constructed, to root the files under a
-// folder of their own, emulate the devices and run the clock faster.
+// folder of their own, emulate the devices and run the daemon on a clock of
+// their own. The daemon's threads start, end and wait for each other here
+// too, so that such a clock knows when every thread is waiting.
 #pragma once
 
+#include <pthread.h>
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 namespace platform {
+
+class Mutex;
+using ThreadEntry = void* (*)(void*);
 
 class Backend {
 public:
@@ -43,6 +50,15 @@ public:
     // it never jumps, so the demultiplexer's system time clock (which jumps
     // at every discontinuity of the broadcast) is measured against it.
     virtual int64_t MonotonicMicros();
+
+    // The daemon's threads, with the semantics of pthread_create,
+    // pthread_cancel and pthread_join (0 or an error number).
+    virtual int StartThread(pthread_t* thread, ThreadEntry entry, void* arg);
+    virtual int CancelThread(pthread_t thread);
+    virtual int JoinThread(pthread_t thread);
+    // Called when `mutex` is held by another thread: returns once the
+    // calling thread holds it.
+    virtual void WaitMutex(Mutex& mutex);
 };
 
 // Installs a backend (not owned; it must outlive its use). nullptr restores
@@ -64,6 +80,39 @@ inline int Unlink(const std::string& fixedPath) { return Current().Unlink(fixedP
 inline bool PollSleep(unsigned microseconds) { return Current().PollSleep(microseconds); }
 inline void Sleep(unsigned microseconds) { Current().Sleep(microseconds); }
 inline int64_t MonotonicMicros() { return Current().MonotonicMicros(); }
+inline int StartThread(pthread_t* thread, ThreadEntry entry, void* arg) {
+    return Current().StartThread(thread, entry, arg);
+}
+inline int CancelThread(pthread_t thread) { return Current().CancelThread(thread); }
+inline int JoinThread(pthread_t thread) { return Current().JoinThread(thread); }
+
+// A mutex of the daemon whose contended wait goes through the backend.
+// Usable with std::lock_guard. Lock tells a relock by the holder (EDEADLK)
+// and Unlock an unlock by another thread (EPERM) instead of hanging or
+// breaking the lock, as an error-checking mutex does.
+class Mutex {
+public:
+    Mutex();
+    ~Mutex();
+    Mutex(const Mutex&) = delete;
+    Mutex& operator=(const Mutex&) = delete;
+
+    int Lock();
+    int Unlock();
+    void lock() { Lock(); }
+    void unlock() { Unlock(); }
+    bool try_lock();
+    bool Held() const { return held_.load(); }
+
+    // For backends: the kernel's blocking lock of the underlying mutex.
+    void LockBlocking();
+
+private:
+    void Own();
+    pthread_mutex_t mutex_;
+    std::atomic<bool> held_{false};
+    std::atomic<pthread_t> owner_{};
+};
 
 // A backend that keeps the kernel's devices but roots every fixed path under
 // a folder: "/etc/TEKO.conf" becomes root + "/etc/TEKO.conf". Tests use it
