@@ -2,8 +2,6 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <poll.h>
-#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
 // sys/ioctl.h first: the DVB header uses its request macros.
@@ -12,13 +10,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "demux/ByteReader.h"
 
 namespace {
-// A wait is re-evaluated at least this often (real time), so a change of
-// the clock's speed or a time-out is noticed.
-constexpr int64_t kMaxWaitMicros = 20000;
 constexpr int kMaxPid = 0x1FFF;
 constexpr int kAllPids = 0x2000;  // a PES/TS filter on every PID
 }  // namespace
@@ -41,7 +37,6 @@ struct EmulatedDemux::Filter {
     int todo = 0;          // section read state (dmxdev's "todo")
     uint8_t header[3] = {};
     SectionAssembler assembler;
-    bool signalled = false;
 
     int Pid() const { return kind == kSection ? sct.pid : kind == kPes ? pes.pid : -1; }
 };
@@ -170,7 +165,6 @@ int EmulatedDemux::Ioctl(int fd, unsigned long request, void* arg) {
             f->capacity = size_t(reinterpret_cast<uintptr_t>(arg));
             if (f->capacity == 0) f->capacity = kDefaultBufferSize;
             f->buffer.clear();
-            Unsignal(*f);
             break;
         case DMX_GET_STC:
             result = GetStc(*f, arg);
@@ -234,7 +228,6 @@ void EmulatedDemux::StartFilter(Filter& f, int64_t now) {
     f.assembler.Reset();
     f.state = Filter::kGo;
     f.deadline = f.kind == Filter::kSection && f.sct.timeout ? now + int64_t(f.sct.timeout) * 1000 : 0;
-    Unsignal(f);
 }
 
 void EmulatedDemux::StopFilter(Filter& f) {
@@ -243,7 +236,6 @@ void EmulatedDemux::StopFilter(Filter& f) {
     f.error = 0;
     f.todo = 0;
     f.deadline = 0;
-    Unsignal(f);
 }
 
 // The kernel's filter timer: no section since the start within the time-out.
@@ -252,19 +244,6 @@ void EmulatedDemux::Expire(Filter& f, int64_t now) {
     f.state = Filter::kTimedOut;
     f.deadline = 0;
     f.error = ETIMEDOUT;
-    Signal(f);
-}
-
-void EmulatedDemux::Signal(Filter& f) {
-    if (f.signalled) return;
-    uint64_t one = 1;
-    if (::write(f.fd, &one, sizeof one) == sizeof one) f.signalled = true;
-}
-
-void EmulatedDemux::Unsignal(Filter& f) {
-    if (!f.signalled || !f.buffer.empty() || f.error) return;
-    uint64_t value;
-    if (::read(f.fd, &value, sizeof value) == sizeof value || errno == EAGAIN) f.signalled = false;
 }
 
 void EmulatedDemux::Push(Filter& f, const uint8_t* data, size_t size) {
@@ -278,7 +257,6 @@ void EmulatedDemux::Push(Filter& f, const uint8_t* data, size_t size) {
     } else {
         f.buffer.insert(f.buffer.end(), data, data + size);
     }
-    Signal(f);
 }
 
 // dvb_demux.c: filter_value[0] is compared with table_id and the others
@@ -357,7 +335,7 @@ ssize_t EmulatedDemux::TakeSection(Filter& f, uint8_t* out, size_t count) {
 
 // One attempt under the lock: true with the read's result when it is done,
 // false with the time-out deadline (0: none) when the caller must wait.
-bool EmulatedDemux::TryRead(int fd, void* buf, size_t count, ssize_t& result, int64_t& deadline) {
+bool EmulatedDemux::TryRead(int fd, void* buf, size_t count, ssize_t& result, int64_t& deadline, bool& yield) {
     std::lock_guard<std::mutex> lock(mutex_);
     Filter* f = Find(fd);
     if (!f) {
@@ -372,6 +350,7 @@ bool EmulatedDemux::TryRead(int fd, void* buf, size_t count, ssize_t& result, in
     Expire(*f, clock_.NowMicros());
     ReadFault& fault = readFaults_[f->kind == Filter::kPes ? 0 : 1];
     if (fault.count != 0 && f->kind != Filter::kNone) {
+        yield = true;
         if (fault.count > 0) --fault.count;
         if (fault.error == EOVERFLOW) {
             f->buffer.clear();
@@ -383,7 +362,6 @@ bool EmulatedDemux::TryRead(int fd, void* buf, size_t count, ssize_t& result, in
         int error = f->error;
         f->error = 0;
         f->buffer.clear();
-        Unsignal(*f);
         errno = error;
         result = -1;
         return true;
@@ -397,7 +375,6 @@ bool EmulatedDemux::TryRead(int fd, void* buf, size_t count, ssize_t& result, in
             f->buffer.erase(f->buffer.begin(), f->buffer.begin() + long(take));
             result = ssize_t(take);
         }
-        Unsignal(*f);
         return true;
     }
     if (f->nonBlocking) {
@@ -409,29 +386,37 @@ bool EmulatedDemux::TryRead(int fd, void* buf, size_t count, ssize_t& result, in
     return false;
 }
 
+// Whether a blocked read of `fd` would now return: data, an error, a
+// time-out that fell due, an injected fault, or a descriptor gone.
+bool EmulatedDemux::Readable(int fd) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const Filter* f = Find(fd);
+    if (!f || !f->bufferAllocated || f->error || !f->buffer.empty()) return true;
+    if (f->state == Filter::kGo && f->deadline != 0 && clock_.NowMicros() >= f->deadline) return true;
+    const ReadFault& fault = readFaults_[f->kind == Filter::kPes ? 0 : 1];
+    return fault.count != 0 && f->kind != Filter::kNone;
+}
+
 // As in the kernel, only the wait for data is a cancellation point: once
-// data is taken from the buffer the read completes. So cancellation is held
-// off everywhere but in ppoll (the eventfd reads of the bookkeeping would
-// otherwise be cancellation points too, inside the lock), and nothing with
-// a destructor is alive across the wait.
+// data is taken from the buffer the read completes. The wait is the
+// clock's: the reader hands its turn over until the replay has delivered
+// something for it or its time-out falls due.
 ssize_t EmulatedDemux::Read(int fd, void* buf, size_t count) {
-    int state;
-    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &state);
+    const std::function<bool()> readable = [this, fd] { return Readable(fd); };
     for (;;) {
         ssize_t result = 0;
         int64_t deadline = 0;
-        if (TryRead(fd, buf, count, result, deadline)) {
-            int error = errno;
-            pthread_setcancelstate(state, nullptr);
-            errno = error;
+        bool yield = false;
+        if (TryRead(fd, buf, count, result, deadline, yield)) {
+            // A failing driver answers at once: the others get their turn
+            // first, or a reader that retries at once would keep it.
+            if (yield) {
+                const int error = errno;
+                clock_.Yield();
+                errno = error;
+            }
             return result;
         }
-        int64_t wait = kMaxWaitMicros;
-        if (deadline) wait = std::min(wait, std::max<int64_t>(clock_.RealMicros(deadline - clock_.NowMicros()), 1));
-        timespec ts{time_t(wait / 1000000), long((wait % 1000000) * 1000)};
-        pollfd p{fd, POLLIN, 0};
-        pthread_setcancelstate(state, nullptr);
-        ppoll(&p, 1, &ts, nullptr);
-        pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &state);
+        clock_.Wait(readable, deadline ? deadline : SimClock::kNever, "data on the demultiplexer");
     }
 }

@@ -1,9 +1,9 @@
 // The Linux DVB demultiplexer device ("/dev/dvb/adapter0/demux0") of the
 // simulator, fed by a TsReplay. It answers the calls the daemon makes the
 // way the kernel's dmxdev/dvb_demux do:
-//  - every open is a filter of its own with a real descriptor (an eventfd
-//    that is readable while data or an error waits), so a blocking read
-//    blocks in ppoll, a thread cancellation point, as it would in read();
+//  - every open is a filter of its own with a real descriptor (an eventfd,
+//    which only stands for the filter); a blocking read waits on the
+//    SimClock until the replay delivers, a cancellation point as read() is;
 //  - DMX_SET_FILTER: section filters, filter/mask/mode on table_id and on
 //    the bytes after section_length (a mode bit asks for a difference in
 //    at least one such bit), DMX_CHECK_CRC (sections with the syntax
@@ -79,7 +79,7 @@ private:
     struct Filter;
     void OnPacket(const uint8_t* packet) override;
     Filter* Find(int fd) const;
-    bool TryRead(int fd, void* buf, size_t count, ssize_t& result, int64_t& deadline);
+    bool TryRead(int fd, void* buf, size_t count, ssize_t& result, int64_t& deadline, bool& yield);
     void StartFilter(Filter& f, int64_t now);
     void StopFilter(Filter& f);
     void Expire(Filter& f, int64_t now);
@@ -87,8 +87,7 @@ private:
     void Push(Filter& f, const uint8_t* data, size_t size);
     bool Matches(const Filter& f, const uint8_t* section, size_t size) const;
     ssize_t TakeSection(Filter& f, uint8_t* out, size_t count);
-    void Signal(Filter& f);
-    void Unsignal(Filter& f);
+    bool Readable(int fd) const;
     int SetSectionFilter(Filter& f, const void* arg);
     int SetPesFilter(Filter& f, const void* arg);
     int GetStc(Filter& f, void* arg);

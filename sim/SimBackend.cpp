@@ -119,4 +119,19 @@ bool SimBackend::PollSleep(unsigned microseconds) {
 
 void SimBackend::Sleep(unsigned microseconds) { clock_.SleepMicros(microseconds); }
 
+int SimBackend::StartThread(pthread_t* thread, platform::ThreadEntry entry, void* arg) {
+    return clock_.StartThread(thread, entry, arg, "reader thread");
+}
+
+int SimBackend::CancelThread(pthread_t thread) { return clock_.CancelThread(thread); }
+int SimBackend::JoinThread(pthread_t thread) { return clock_.JoinThread(thread); }
+
+void SimBackend::WaitMutex(platform::Mutex& mutex) {
+    if (!clock_.IsMember()) return mutex.LockBlocking();
+    const std::function<bool()> free = [&mutex] { return !mutex.Held(); };
+    do {
+        clock_.Wait(free, SimClock::kNever, "a mutex");
+    } while (!mutex.try_lock());
+}
+
 int64_t SimBackend::MonotonicMicros() { return monotonic_ ? monotonic_() : clock_.NowMicros(); }

@@ -1,6 +1,7 @@
 // The platform backend of the simulator and of the tests that run the
 // daemon on emulated devices: fixed paths rooted under a folder, device
-// paths answered by SimDevice objects, sleeps on the SimClock.
+// paths answered by SimDevice objects; sleeps, threads and contended locks
+// on the SimClock, whose members take turns.
 #pragma once
 
 #include <atomic>
@@ -46,6 +47,11 @@ public:
     // Tests that script the system time clock themselves script the steady
     // clock beside it.
     void SetMonotonic(std::function<int64_t()> source) { monotonic_ = std::move(source); }
+    int StartThread(pthread_t* thread, platform::ThreadEntry entry, void* arg) override;
+    int CancelThread(pthread_t thread) override;
+    int JoinThread(pthread_t thread) override;
+    // A member waits its turn for the mutex; any other thread blocks.
+    void WaitMutex(platform::Mutex& mutex) override;
 
 private:
     SimDevice* DeviceOf(int fd);

@@ -55,9 +55,14 @@ const char* SimOptions::Usage() {
            "Screen and pace:\n"
            "  --bpp 32|8           framebuffer depth (default 32)\n"
            "  --stride BYTES       framebuffer line length (default width x bytes per pixel)\n"
-           "  --speed X            replay speed factor; the half-second poll and the stream\n"
-           "                       clock scale together (default 20)\n"
-           "  --loop               replay the stream over and over\n"
+           "  --speed X            paced: stream time runs X times as fast as real time, to\n"
+           "                       watch a run live. Default: simulated time, as fast as\n"
+           "                       the machine allows; time only moves while every thread\n"
+           "                       of the daemon waits, so a run gives the same log,\n"
+           "                       timeline and screens on any machine under any load\n"
+           "                       (also when paced)\n"
+           "  --loop               replay the stream over and over (needs --duration\n"
+           "                       unless paced)\n"
            "  --duration SECONDS   stop after that much stream time\n"
            "  --raw                also write screens/NNNNNN.raw beside each PNG: the\n"
            "                       screen memory at that blit, 720x576 pixels row by row,\n"
@@ -166,6 +171,11 @@ bool SimOptions::Parse(int argc, char** argv, std::string& error) {
     }
     if (speed < 0 || (speed > 0 && speed < 0.01)) {
         error = "--speed must be above 0.01";
+        return false;
+    }
+    // Unpaced, a loop would run for ever as fast as it can, and fill the disk.
+    if (loop && speed == 0 && duration <= 0) {
+        error = "--loop needs --duration SECONDS (or --speed X to watch it live)";
         return false;
     }
     return true;

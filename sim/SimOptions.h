@@ -24,14 +24,12 @@ struct SimOptions {
     std::string config, channels, translation, font, root;
     int bpp = 32;
     int stride = 0;
-    double speed = 0;  // 0: the default pace
+    double speed = 0;  // 0: as fast as the machine allows; X: X times real time
     bool loop = false;
     double duration = 0;  // stream seconds; 0: until the stream ends
     bool quiet = false;
     bool raw = false;  // also write each changed screen's raw memory
     bool help = false;
-
-    static constexpr double kDefaultSpeed = 20.0;
 
     // Parses argv; false with a one-line `error` when the words are off.
     bool Parse(int argc, char** argv, std::string& error);

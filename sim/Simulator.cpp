@@ -92,6 +92,8 @@ public:
         if (fd_ >= 0) close(fd_);
         if (reader_ >= 0) close(reader_);
     }
+    // The original standard error.
+    int SavedFd() const { return saved_ >= 0 ? saved_ : 2; }
     // Bytes logged up to the last call of Fresh.
     int64_t Offset() const { return int64_t(offset_); }
     // What was logged since the last call.
@@ -121,7 +123,9 @@ bool Simulator::CopyFile(const std::string& from, const std::string& to, std::st
     }
     MakeDirs(Dirname(to));
     std::ofstream out(to, std::ios::binary | std::ios::trunc);
-    out << in.rdbuf();
+    // Streaming an empty file's buffer sets failbit, although an empty file
+    // (an empty configuration, say) is a file to try like any other.
+    if (in.peek() != std::ifstream::traits_type::eof()) out << in.rdbuf();
     if (!out) {
         error = "cannot write " + to;
         return false;
@@ -177,7 +181,7 @@ int Simulator::Run() {
     TsInfo info;
     std::string error;
     info.Load(options_.ts, error);
-    SimClock clock(options_.speed > 0 ? options_.speed : SimOptions::kDefaultSpeed);
+    SimClock clock(options_.speed);
     TsReplay replay(clock);
     if (!replay.Load(options_.ts, &error)) {
         fprintf(stderr, "tekod-sim: %s\n", error.c_str());
@@ -188,10 +192,6 @@ int Simulator::Run() {
                 options_.ts.c_str(), replay.SkippedBytes());
     replay.SetLoop(options_.loop);
     EmulatedDemux demux(replay, clock);
-    // A box's filter buffer holds a fixed stretch of stream time; at N times
-    // the pace the same stretch needs N times the bytes, or a reader that is
-    // as quick as on the box would overflow it.
-    demux.SetBufferSize(size_t(EmulatedDemux::kDefaultBufferSize * std::max(1.0, clock.Speed())));
     FrameBufferConfig config;
     config.bitsPerPixel = options_.bpp;
     config.lineLength = options_.stride;
@@ -255,10 +255,11 @@ int Simulator::Run() {
     }
     for (double at : options_.reloads) frontEnd.Schedule({int64_t(at * 1000), FrontEndEvent::Reload, 0});
 
-
-    // Stream time starts with the daemon, not with the loading above (a
-    // large capture takes a while to index in a sanitizer build).
-    clock.Reset();
+    // The daemon's main thread is this one; it takes turns with the reader
+    // thread, and the clock reports a stall on the simulator's own error
+    // output, not in the daemon's log.
+    clock.SetReportFd(log.SavedFd());
+    clock.Enter("main thread");
     const auto realStart = std::chrono::steady_clock::now();
     auto lastProgress = realStart;
     int64_t finishedAt = -1;
@@ -294,6 +295,7 @@ int Simulator::Run() {
         };
         app.run();
     }
+    clock.Leave();
     platform::Install(nullptr);
     const double realSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart).count();

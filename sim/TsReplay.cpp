@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include "SectionAssembler.h"
@@ -14,7 +15,6 @@ constexpr int64_t kClockPeriod = int64_t(1) << 33;
 // A clock step outside (0, 10 s] between consecutive samples is a
 // discontinuity, not a rate.
 constexpr int64_t kMaxStep90k = 10 * 90000;
-constexpr int64_t kMaxRealWaitMicros = 20000;
 
 int64_t Wrap33(int64_t v) {
     v %= kClockPeriod;
@@ -35,16 +35,9 @@ int BusiestPid(const Map& samples) {
 }
 }  // namespace
 
-TsReplay::TsReplay(SimClock& clock) : clock_(clock) {}
+TsReplay::TsReplay(SimClock& clock) : clock_(clock) { clock_.SetSource(this); }
 
-TsReplay::~TsReplay() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        quit_ = true;
-    }
-    wake_.notify_all();
-    if (thread_.joinable()) thread_.join();
-}
+TsReplay::~TsReplay() { clock_.SetSource(nullptr); }
 
 bool TsReplay::Load(const std::string& path, std::string* error) {
     std::ifstream in(path, std::ios::binary);
@@ -194,20 +187,14 @@ int64_t TsReplay::Stc(int pid) const {
     return Wrap33(s.value + (position - times_[s.index]) * 90 / 1000 + passes);
 }
 
-// Waits for a batch in delivery to end, so that a sink being destroyed
-// receives nothing after this returns.
 void TsReplay::SetSink(Sink* sink) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    wake_.wait(lock, [this] { return !delivering_; });
+    std::lock_guard<std::mutex> lock(mutex_);
     sink_ = sink;
 }
 
 void TsReplay::SetLoop(bool loop) {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        loop_ = loop;
-    }
-    wake_.notify_all();
+    std::lock_guard<std::mutex> lock(mutex_);
+    loop_ = loop;
 }
 
 void TsReplay::Start() {
@@ -216,10 +203,7 @@ void TsReplay::Start() {
     started_ = running_ = true;
     finished_ = false;
     next_ = 0;
-    ++generation_;
     startMicros_ = clock_.NowMicros();
-    if (!thread_.joinable()) thread_ = std::thread(&TsReplay::Run, this);
-    wake_.notify_all();
 }
 
 void TsReplay::Restart() {
@@ -233,7 +217,6 @@ void TsReplay::Restart() {
 void TsReplay::Stop() {
     std::lock_guard<std::mutex> lock(mutex_);
     running_ = false;
-    ++generation_;
 }
 
 bool TsReplay::Started() const {
@@ -246,9 +229,9 @@ bool TsReplay::Finished() const {
     return finished_;
 }
 
-bool TsReplay::WaitFinished(int64_t realMillis) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return wake_.wait_for(lock, std::chrono::milliseconds(realMillis), [this] { return finished_; });
+bool TsReplay::WaitFinished(int64_t millis) {
+    const std::function<bool()> finished = [this] { return Finished(); };
+    return clock_.Wait(finished, clock_.NowMicros() + millis * 1000, "the end of the replay");
 }
 
 int TsReplay::Loops() const {
@@ -272,45 +255,37 @@ int64_t TsReplay::PositionLocked(int64_t now) const {
     return position < 0 ? 0 : position;
 }
 
-// Delivers every packet whose time has come, a batch at a time without the
-// lock (the sink takes its own), then sleeps until the next one is due.
-void TsReplay::Run() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (!quit_) {
-        size_t n = offsets_.size();
-        if (!running_ || finished_) {
-            wake_.wait(lock);
-            continue;
-        }
-        int64_t position = PositionLocked(clock_.NowMicros());
-        if (next_ >= n) {
-            if (loop_ && n > 0) {
-                startMicros_ += duration_ > 0 ? duration_ : 1;
-                next_ = 0;
-                ++loops_;
-                continue;
-            }
-            finished_ = true;
-            wake_.notify_all();
-            continue;
-        }
-        if (times_[next_] > position) {
-            int64_t wait = std::min(clock_.RealMicros(times_[next_] - position), kMaxRealWaitMicros);
-            wake_.wait_for(lock, std::chrono::microseconds(wait > 0 ? wait : 1));
-            continue;
-        }
-        size_t from = next_, to = next_;
-        while (to < n && to - from < 64 && times_[to] <= position) ++to;
-        next_ = to;
-        uint64_t generation = generation_;
+// At the end of a pass: the next pass of a loop, or the end.
+void TsReplay::Roll() {
+    if (next_ < offsets_.size() || finished_) return;
+    if (loop_ && !offsets_.empty()) {
+        startMicros_ += duration_ > 0 ? duration_ : 1;
+        next_ = 0;
+        ++loops_;
+    } else {
+        finished_ = true;
+    }
+}
+
+int64_t TsReplay::NextDue() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Roll();
+    if (!running_ || finished_ || next_ >= offsets_.size()) return SimClock::kNever;
+    return startMicros_ + times_[next_];
+}
+
+// Every packet whose time has come, in order. The sink's lock is taken
+// after this one is let go, as when the daemon asks for the clock under the
+// sink's lock.
+void TsReplay::RunDue(int64_t now) {
+    for (;;) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        Roll();
+        if (!running_ || finished_ || next_ >= offsets_.size() || startMicros_ + times_[next_] > now) return;
+        const size_t index = next_++;
+        ++delivered_;
         Sink* sink = sink_;
-        delivering_ = true;
         lock.unlock();
-        if (sink)
-            for (size_t i = from; i < to; ++i) sink->OnPacket(PacketAt(i));
-        lock.lock();
-        delivering_ = false;
-        wake_.notify_all();
-        if (generation == generation_) delivered_ += to - from;
+        if (sink) sink->OnPacket(PacketAt(index));
     }
 }

@@ -1,5 +1,6 @@
-// Replays a recorded transport stream as the tuned multiplex, paced on the
-// SimClock (real time, or as many times faster as the clock runs).
+// Replays a recorded transport stream as the tuned multiplex, on the
+// SimClock: it is the clock's source of events, and each packet is
+// delivered when simulated time reaches its delivery time.
 //
 // Pace. Each packet gets a delivery time from the capture's own clock:
 //  - the PCR of the PID that carries the most PCRs, interpolated between
@@ -21,21 +22,20 @@
 // length, so the clock never jumps back. Values wrap at 2^33.
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <map>
 #include <mutex>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "SimClock.h"
 
-class TsReplay {
+class TsReplay : private SimClock::Source {
 public:
-    // Receives the packets on the replay thread, in order.
+    // Receives the packets in order, on whichever member of the clock moves
+    // time forward (the clock's lock held).
     class Sink {
     public:
         virtual void OnPacket(const uint8_t* packet) = 0;
@@ -68,8 +68,9 @@ public:
     bool Started() const;
     // True once the last packet was delivered (never while looping).
     bool Finished() const;
-    // Waits up to `realMillis` real milliseconds for Finished().
-    bool WaitFinished(int64_t realMillis);
+    // Waits up to `millis` of simulated time for Finished(); the calling
+    // thread is a member of the clock.
+    bool WaitFinished(int64_t millis);
     int Loops() const;
     size_t Delivered() const;
     // Stream time of the replay: microseconds since the start of this pass.
@@ -99,7 +100,9 @@ private:
     void BuildTimeline(const std::vector<Sample>& anchors);
     const std::vector<Sample>* ClockSamples(int pid) const;
     int64_t PositionLocked(int64_t now) const;
-    void Run();
+    int64_t NextDue() override;
+    void RunDue(int64_t now) override;
+    void Roll();
 
     SimClock& clock_;
     std::vector<uint8_t> data_;
@@ -115,18 +118,13 @@ private:
     int pacingPid_ = -1;
 
     mutable std::mutex mutex_;
-    std::condition_variable wake_;
-    std::thread thread_;
     Sink* sink_ = nullptr;
     bool loop_ = false;
     bool started_ = false;
     bool running_ = false;
     bool finished_ = false;
-    bool quit_ = false;
-    bool delivering_ = false;
     int loops_ = 0;
     size_t next_ = 0;
     size_t delivered_ = 0;
-    uint64_t generation_ = 0;
     int64_t startMicros_ = 0;
 };
