@@ -29,8 +29,9 @@
 #                 stream time, about ten minutes under the emulator).
 #           none  build only;
 #           setup only install (and download) the target's libraries.
-# Timing-dependent tests replay TEKO_EMULATION_SLOWDOWN times slower than
-# they do natively (default 16, about qemu-user's cost on this code).
+# Tests may take TEKO_EMULATION_SLOWDOWN times longer than natively before
+# ctest ends them (default 16, about qemu-user's cost on this code); replays
+# run in simulated time, so what they show does not depend on it.
 set -e
 cd "$(dirname "$0")/.."
 TARGET=$1

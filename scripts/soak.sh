@@ -6,7 +6,7 @@
 #     1. 5,000 service changes (TEKO_SOAK_CHANGES) with decoding running;
 #     2. a day of stream time (TEKO_SOAK_HOURS, default 24) of the looped
 #        demo stream, zapping between its DVB and Teletext services every
-#        30 s of stream time, at 400 times real time (TEKO_SOAK_SPEED);
+#        30 s of stream time, in simulated time (as fast as the machine goes);
 #     3. the same on the French HD capture of the shared samples, wrapped as
 #        the end-to-end tests wrap it (skipped when it is not there).
 #   scripts/soak.sh --asan [build folder]

@@ -92,8 +92,8 @@ ts::Bytes BuildTimedDvbMux(int service, int timeout, int period) {
     return b.Data();
 }
 
-AppHarness::AppHarness(double speed, int bitsPerPixel)
-    : env(speed), fb([bitsPerPixel] {
+AppHarness::AppHarness(int bitsPerPixel)
+    : fb([bitsPerPixel] {
           FrameBufferConfig c;
           c.bitsPerPixel = bitsPerPixel;
           return c;

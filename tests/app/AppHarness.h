@@ -1,5 +1,5 @@
 // The whole daemon on a box without hardware: the application object runs
-// its unchanged main loop on the simulator's backend (fast SimClock, the
+// its unchanged main loop on the simulator's backend (simulated time, the
 // emulated demultiplexer replaying a builder-made multiplex, the emulated
 // framebuffer) and is ended through the backend's poll hook. The log is
 // captured and cut into one piece per poll, so a test can say in which pass
@@ -52,7 +52,7 @@ ts::SubtitlingEntry Dvb(const std::string& language);
 
 class AppHarness {
 public:
-    explicit AppHarness(double speed = 50.0, int bitsPerPixel = 32);
+    explicit AppHarness(int bitsPerPixel = 32);
     ~AppHarness();
 
     void Config(const std::string& text) const;

@@ -31,7 +31,7 @@ struct Timeline {
 Timeline Play(bool jumps) {
     // At ten times real time a reader thread kept waiting 10 ms by a busy
     // machine is 100 ms of stream late, well within the poll compared.
-    AppHarness h(10.0);
+    AppHarness h;
     h.Mux(apptest::BuildTimedDvbMux(kService, 3, 12));
     h.HandOff(kService);
     int jumped = 0, armedUntil = -1;

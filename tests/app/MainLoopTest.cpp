@@ -156,7 +156,7 @@ TEST(MainLoop, IdleServiceIsRescannedEvery20Polls) {
 TEST(MainLoop, StatusBandIsBlankedEverySixPollsOnlyWhenSwitchedOn) {
     for (int bpp : {32, 8}) {
         SCOPED_TRACE(bpp);
-        AppHarness h(50.0, bpp);
+        AppHarness h(bpp);
         h.Config("OSDMessages 1\n");
         h.Channels("3e8 777 150 swe\n");
         h.Mux({{kService, {}, {Txt("swe")}}});

@@ -81,7 +81,7 @@ int64_t Stc(int fd) {
 }
 
 TEST(EmulatedDemux, SectionFiltersFollowTheKernelsRules) {
-    DemuxEnv env(20);
+    DemuxEnv env;
     Bytes longPmt = ts::Section(0x02, 0x1234, Body(500, 1));  // spans 3 packets
     Bytes small1 = ts::Section(0x42, 0x0001, Body(10, 2));
     Bytes small2 = ts::Section(0x46, 0x0002, Body(12, 3));
@@ -131,29 +131,25 @@ TEST(EmulatedDemux, SectionFiltersFollowTheKernelsRules) {
 }
 
 TEST(EmulatedDemux, TimeOutFailsTheReadWithETIMEDOUTOnTheSimClock) {
-    // At 20 times real time the 2 s of slack below are 100 ms of real
-    // scheduling delay (at 500 times a busy machine overran them).
-    DemuxEnv env(20);
+    DemuxEnv env;
     ts::TsBuilder b;
     b.AddNull(50);
     ASSERT_TRUE(env.LoadBytes(b.Data()));
-    // The time-out runs from the filter's start: at least 5 s after the
-    // open began, and not much more after it ended.
-    const int64_t beforeOpen = env.clock.NowMicros();
+    // The time-out runs from the filter's start, to the microsecond of
+    // simulated time.
+    env.clock.SleepMicros(1234);
+    const int64_t start = env.clock.NowMicros();
     int fd = OpenSection(SectionParams(0x30, 0x02, 0xFF, 7, 5000));
-    const int64_t afterOpen = env.clock.NowMicros();
     Bytes none = ReadOne(fd);
     int error = errno;
-    const int64_t end = env.clock.NowMicros();
     EXPECT_TRUE(none.empty());
     EXPECT_EQ(error, ETIMEDOUT);
-    EXPECT_GE(end - beforeOpen, 4900000);
-    EXPECT_LT(end - afterOpen, 7000000);
+    EXPECT_EQ(env.clock.NowMicros() - start, 5000000);
     platform::Close(fd);
 }
 
 TEST(EmulatedDemux, DeliversOnlyWhatBeginsAfterTheFilterStarts) {
-    DemuxEnv env(20);
+    DemuxEnv env;
     Bytes first = ts::Section(0x02, 1, Body(300, 1));  // two packets, 1 s apart
     Bytes second = ts::Section(0x02, 2, Body(20, 2));
     ts::TsBuilder lead, b;
@@ -172,7 +168,7 @@ TEST(EmulatedDemux, DeliversOnlyWhatBeginsAfterTheFilterStarts) {
     ASSERT_TRUE(env.LoadBytes(b.Data()));
 
     int kick = OpenSection(SectionParams(0x1FFE, 0, 0, DMX_IMMEDIATE_START));
-    while (env.replay.PositionMicros() < 500000) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    env.clock.SleepMicros(500000);
     int fd = OpenSection(SectionParams(0x100, 0x02, 0xFF, DMX_CHECK_CRC | DMX_IMMEDIATE_START));
     int tap = OpenPes(0x200);
     EXPECT_EQ(ReadOne(fd), second);
@@ -183,7 +179,7 @@ TEST(EmulatedDemux, DeliversOnlyWhatBeginsAfterTheFilterStarts) {
 }
 
 TEST(EmulatedDemux, PesTapDeliversThePayloadsInOrderWithoutAdaptationFields) {
-    DemuxEnv env(50);
+    DemuxEnv env;
     std::vector<Bytes> pes = {ts::Pes(0xBD, Body(700, 1), 1000), ts::Pes(0xBE, Bytes(20, 0xFF)),
                               ts::Pes(0xBD, Body(3000, 2))};
     ts::TsBuilder b;
@@ -207,7 +203,7 @@ TEST(EmulatedDemux, PesTapDeliversThePayloadsInOrderWithoutAdaptationFields) {
 }
 
 TEST(EmulatedDemux, SystemTimeClockFollowsThePcrOrElseThePidsOwnPts) {
-    DemuxEnv env(20);
+    DemuxEnv env;
     ts::TsBuilder b;
     b.AddSection(0, ts::Pat(1, {{1, 0x1000}}));
     b.AddSection(0x1000, ts::Pmt(1, 0x101, {{0x06, 0x100, {}}}));
@@ -223,7 +219,7 @@ TEST(EmulatedDemux, SystemTimeClockFollowsThePcrOrElseThePidsOwnPts) {
     EXPECT_NEAR(double(env.replay.DurationMicros()), 2000000.0, 20000.0);
     int fd = OpenPes(0x100);
     int own = OpenPes(0x200);  // in no PMT: its own PTS time base
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    env.clock.SleepMicros(654321);
     int64_t position = env.replay.PositionMicros();
     int64_t stc = Stc(fd);
     EXPECT_NEAR(double(stc), 1000000.0 + double(position) * 0.09, 9000.0);
@@ -236,7 +232,7 @@ TEST(EmulatedDemux, SystemTimeClockFollowsThePcrOrElseThePidsOwnPts) {
 }
 
 TEST(EmulatedDemux, StopOverflowManyDescriptorsAndUnstartedReads) {
-    DemuxEnv env(50);
+    DemuxEnv env;
     ts::TsBuilder b;
     for (int i = 0; i < 10; ++i) b.AddPes(0x100, ts::Pes(0xBD, Body(1000, uint8_t(i)), 1));
     ASSERT_TRUE(env.LoadBytes(b.Data()));
@@ -266,7 +262,7 @@ TEST(EmulatedDemux, StopOverflowManyDescriptorsAndUnstartedReads) {
 }
 
 TEST(EmulatedDemux, ReplayPacesAtTheNominalRateLoopsAndRestarts) {
-    DemuxEnv env(100);
+    DemuxEnv env;
     ts::TsBuilder b;
     b.AddSection(0x100, ts::Section(0x02, 1, Body(10, 1)));
     b.AddNull(499);
@@ -303,7 +299,7 @@ struct Collector : PESFilterUser {
 };
 
 TEST(EmulatedDemux, PesFilterReceivesEveryPacketWholeThroughTheEmulation) {
-    DemuxEnv env(50);
+    DemuxEnv env;
     std::vector<Bytes> pes;
     ts::TsBuilder b;
     for (int i = 0; i < 6; ++i) {
@@ -319,8 +315,7 @@ TEST(EmulatedDemux, PesFilterReceivesEveryPacketWholeThroughTheEmulation) {
         filter.Start(0x150, user, 0, true);
         ASSERT_TRUE(env.replay.WaitFinished(10000));
         // The last packet goes out at the pass after the read that completed it.
-        for (int i = 0; i < 500 && user.Count() < pes.size() - 1; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        EXPECT_TRUE(env.WaitUntil([&] { return user.Count() >= pes.size() - 1; }, 1000));
         filter.Stop();
     }
     testing::internal::GetCapturedStderr();

@@ -31,7 +31,7 @@ struct RecordingUser : PESFilterUser {
         ++inReceive;
         packets.emplace_back(p.data, p.data + p.size);
         stamps.push_back(p.pts);
-        if (sleepMs) std::this_thread::sleep_for(std::chrono::milliseconds(sleepMs));
+        if (sleepMs) platform::Sleep(unsigned(sleepMs) * 1000);
         ++finished;
         size_t i = packets.size() - 1;
         return i < results.size() ? results[i] : 0;
@@ -87,9 +87,9 @@ protected:
     }
 
     TempRoot root;
-    SimClock clock{100.0 / testbuild::kSlowdown};
+    SimClock clock;
     SimBackend backend{root.Path(), clock};
-    ScriptedDemux demux;
+    ScriptedDemux demux{clock};
     RecordingUser user;
     PESFilter filter;
 };
@@ -358,7 +358,11 @@ TEST_F(PESFilterTest, StopNeverEndsTheThreadInsideReceive) {
     StartFilter();
     demux.Push(ts::Pes(0xBD, Payload(10, 1), 1));
     demux.Push({0x00});
-    while (user.inReceive.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // The reader sleeps inside Receive with cancellation held off: the
+    // stop comes in the middle of it.
+    const std::function<bool()> inside = [this] { return user.inReceive.load() != 0; };
+    ASSERT_TRUE(clock.Wait(inside, clock.NowMicros() + 5000000, "Receive"));
+    EXPECT_EQ(user.finished.load(), 0);
     filter.Stop();
     EXPECT_EQ(user.finished.load(), 1);
     EXPECT_FALSE(filter.Running());

@@ -46,7 +46,7 @@ Bytes ThreeProgrammeStream() {
 }
 
 TEST(PMTLoader, ReadsEveryMatchingProgrammeAndRecordsItsSubtitles) {
-    DemuxEnv env(20);
+    DemuxEnv env;
     ASSERT_TRUE(env.LoadBytes(ThreeProgrammeStream()));
     env.replay.SetLoop(true);  // the tables repeat, as on air
     PMTLoader loader;
@@ -122,7 +122,7 @@ TEST(PMTLoader, FailuresReturnTheirCodesAndCloseTheDevice) {
         EXPECT_NE(testing::internal::GetCapturedStderr().find("TEKO: Error open(DMX)\n"), std::string::npos);
     }
     {
-        DemuxEnv env(500);  // no PAT at all: the 5 s time-out
+        DemuxEnv env;  // no PAT at all: the 5 s time-out
         ts::TsBuilder b;
         b.AddNull(10);
         ASSERT_TRUE(env.LoadBytes(b.Data()));
@@ -133,7 +133,7 @@ TEST(PMTLoader, FailuresReturnTheirCodesAndCloseTheDevice) {
         EXPECT_EQ(env.demux.OpenCount(), 0);
     }
     {
-        DemuxEnv env(100);  // a PAT with no programme entry
+        DemuxEnv env;  // a PAT with no programme entry
         ts::TsBuilder b;
         b.AddSection(0, ts::Pat(1, {})).AddNull(5);
         ASSERT_TRUE(env.LoadBytes(b.Data()));
@@ -142,7 +142,7 @@ TEST(PMTLoader, FailuresReturnTheirCodesAndCloseTheDevice) {
         EXPECT_EQ(env.demux.OpenCount(), 0);
     }
     {
-        DemuxEnv env(500);  // a matching programme whose PMT never comes
+        DemuxEnv env;  // a matching programme whose PMT never comes
         ts::TsBuilder b;
         b.AddSection(0, ts::Pat(1, {{5, 0x500}})).AddNull(5);
         ASSERT_TRUE(env.LoadBytes(b.Data()));

@@ -76,7 +76,7 @@ TEST(SamplesLoader, ListsExactlyTheSubtitleEntriesOfEveryCaptureWithAPat) {
     if (!Exists(Path("tsduck-test-012.ts"))) GTEST_SKIP() << "samples not found in " << TEKO_SAMPLES_DIR;
     for (const Capture& capture : Captures()) {
         SCOPED_TRACE(capture.file);
-        DemuxEnv env(10);
+        DemuxEnv env;
         ASSERT_TRUE(env.LoadFile(Path(capture.file)));
         env.replay.SetLoop(true);  // tables repeat on air; a capture may hold one
         for (const Service& s : capture.services) {
@@ -103,7 +103,7 @@ TEST(SamplesLoader, ListsExactlyTheSubtitleEntriesOfEveryCaptureWithAPat) {
 TEST(SamplesLoader, FailsCleanlyWithinItsTimeOutsOnCorruptOrTableLessCaptures) {
     if (!Exists(Path("tsduck-test-143-fuzzed.ts"))) GTEST_SKIP() << "samples not found in " << TEKO_SAMPLES_DIR;
     {
-        DemuxEnv env(50);
+        DemuxEnv env;
         ASSERT_TRUE(env.LoadFile(Path("tsduck-test-143-fuzzed.ts")));
         env.replay.SetLoop(true);
         PMTLoader loader;
@@ -121,7 +121,7 @@ TEST(SamplesLoader, FailsCleanlyWithinItsTimeOutsOnCorruptOrTableLessCaptures) {
         EXPECT_EQ(env.demux.OpenCount(), 0);
     }
     for (const char* file : {"subtitleedit-sample_TS_with_teletext.ts", "subtitleedit-sample_TS_with_graphics.ts"}) {
-        DemuxEnv env(100);
+        DemuxEnv env;
         ASSERT_TRUE(env.LoadFile(Path(file)));
         PMTLoader loader;
         testing::internal::CaptureStderr();

@@ -14,17 +14,20 @@
 #include <linux/dvb/dmx.h>
 #include <unistd.h>
 
+#include <poll.h>
+
 #include <atomic>
-#include <chrono>
 #include <cstring>
+#include <functional>
 #include <mutex>
-#include <thread>
 #include <vector>
 
+#include "SimClock.h"
 #include "SimDevice.h"
 
 class ScriptedDemux : public SimDevice {
 public:
+    explicit ScriptedDemux(SimClock& clock) : clock_(clock) {}
     std::atomic<int64_t> stc{0};
     std::atomic<int64_t> jump{0};
     std::atomic<bool> stcOk{true};
@@ -72,9 +75,15 @@ public:
         return 0;
     }
     ssize_t Read(int fd, void* buf, size_t count) override {
+        clock_.Yield();
         ++reads;
         if (int e = readError.load()) return errno = e, -1;
         if (readZero) return 0;
+        const std::function<bool()> readable = [fd] {
+            pollfd p{fd, POLLIN, 0};
+            return ::poll(&p, 1, 0) != 0;
+        };
+        clock_.Wait(readable, SimClock::kNever, "a scripted read");
         return ::read(fd, buf, count);
     }
     // Microseconds the steady clock ran: every move of `stc` (modulo the
@@ -90,17 +99,20 @@ public:
         return steadyTicks_ * 1000 / 90;
     }
     // One read's worth of bytes (at most 188 are read at a time).
+    // A full socket waits for the reader, as a writer would block.
     void Push(const std::vector<uint8_t>& bytes) {
-        if (::write(writer_, bytes.data(), bytes.size()) < 0) return;
+        const int fd = writer_;
+        const std::function<bool()> writable = [fd] {
+            pollfd p{fd, POLLOUT, 0};
+            return ::poll(&p, 1, 0) != 0;
+        };
+        while (::send(fd, bytes.data(), bytes.size(), MSG_DONTWAIT) < 0 && errno == EAGAIN)
+            clock_.Wait(writable, SimClock::kNever, "room in the scripted socket");
     }
     // Waits until the reader has entered `count` reads in all.
     bool WaitReads(int count, int timeoutMs = 5000) {
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (reads.load() < count) {
-            if (std::chrono::steady_clock::now() > end) return false;
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-        }
-        return true;
+        const std::function<bool()> done = [this, count] { return reads.load() >= count; };
+        return clock_.Wait(done, clock_.NowMicros() + int64_t(timeoutMs) * 1000, "the reader's reads");
     }
     // Pushes the bytes and waits until the reader thread has handled them.
     bool Feed(const std::vector<uint8_t>& bytes) {
@@ -110,6 +122,7 @@ public:
     }
 
 private:
+    SimClock& clock_;
     std::mutex steadyMutex_;
     int64_t steadyLast_ = 0;
     int64_t steadyTicks_ = 0;

@@ -194,10 +194,9 @@ ReplayRun Replay(const DvbSample& sample, int bpp, bool compare) {
     FrameBufferConfig config;
     config.bitsPerPixel = bpp;
     EmulatedFrameBuffer fb(config);
-    DemuxEnv env(50.0);
+    DemuxEnv env;
     EXPECT_TRUE(env.LoadBytes(ts));
     env.replay.SetLoop(true);  // later data releases the last packets of a pass
-    env.demux.SetBufferSize(8 << 20);  // the comparison may fall behind the replay
     env.backend.Attach(paths::kFrameBuffer, &fb);
     env.root.Copy(paths::kDefaultFont, kFont);
 
@@ -215,8 +214,7 @@ ReplayRun Replay(const DvbSample& sample, int bpp, bool compare) {
         client.display = &device;
         client.Start();
         filter.Start(pid, client, 0, true);
-        for (int k = 0; k < 3000 && client.Received() < run.expected; ++k)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_TRUE(env.WaitUntil([&] { return client.Received() >= run.expected; }, 1500000));
         filter.Stop();
         client.Stop();
         run.result = client.result;

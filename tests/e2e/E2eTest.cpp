@@ -29,10 +29,8 @@ std::string WriteConfig(const std::string& dir, const std::string& language, con
 
 std::vector<std::string> RunArgs(const std::string& ts, const std::string& out, const std::string& config,
                                  int service, int bpp) {
-    char speed[32];
-    snprintf(speed, sizeof speed, "%g", kSpeed);
-    return {"--ts", ts, "--out", out, "--config", config, "--service", std::to_string(service),
-            "--bpp", std::to_string(bpp), "--speed", speed, "--raw", "--quiet"};
+    return {"--ts", ts,    "--out", out, "--config", config, "--service", std::to_string(service),
+            "--bpp", std::to_string(bpp), "--raw", "--quiet"};
 }
 
 }  // namespace e2e

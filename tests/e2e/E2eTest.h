@@ -8,26 +8,16 @@
 #include <vector>
 
 #include "SimRun.h"
-#include "support/TestBuild.h"
 #include "Streams.h"
 
 namespace e2e {
 
-// Fast enough to keep the suite short, slow enough that the daemon's reader
-// keeps the pace of the stream even on a loaded machine running two test
-// programs at once (a sanitizer build runs several times slower). Stream
-// time is real time times the speed, so every millisecond the machine makes
-// the reader wait shows here multiplied.
-// Under an emulator (a cross build) it is slower by the emulation's cost.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr double kSpeed = 10.0 / testbuild::kSlowdown;
-#else
-constexpr double kSpeed = 20.0 / testbuild::kSlowdown;
-#endif
-// A subtitle appears when its last packet arrives, give or take one read or
-// poll: the reader releases a completed packet at its next pass. This is the
-// stream time allowed for that and for the daemon's own work.
-constexpr int64_t kAppearMs = 500;
+// The simulator runs in simulated time: the daemon's work costs no stream
+// time, so a packet is handled at the stream time it arrives, whatever the
+// machine's load, and the reader releases a packet without PTS, or with a
+// PTS, at the pass that completed it. So a subtitle is on the screen at the
+// stream time its last packet arrives, to the millisecond.
+constexpr int64_t kAppearMs = 0;
 // The main loop polls every half second.
 constexpr int64_t kPollMs = 500;
 // From the service's first PMT to the first packet decoded: the first poll,

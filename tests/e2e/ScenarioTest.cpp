@@ -89,9 +89,7 @@ TEST(CommandLine, DamagedRecordingPlaysAndSaysWhatWasSkipped) {
     const std::string damaged = tmp.Path() + "/damaged.ts";
     WriteText(damaged, bytes);
     const std::string out = tmp.Path() + "/out";
-    const SimResult r = RunSim({"--ts", damaged, "--out", out, "--service", "1", "--duration", "2", "--quiet",
-                                "--speed", std::to_string(kSpeed)},
-                               out);
+    const SimResult r = RunSim({"--ts", damaged, "--out", out, "--service", "1", "--duration", "2", "--quiet"}, out);
     EXPECT_EQ(r.status, 0) << r.err;
     const std::string line = "bytes outside transport stream packets skipped";
     EXPECT_NE(r.err.find(line), std::string::npos) << r.err;

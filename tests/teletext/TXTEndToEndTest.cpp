@@ -40,7 +40,7 @@ Outcome Replay(const std::vector<uint8_t>& ts, int pid, int page, const char* la
     EmulatedFrameBuffer fb(config);
     // Eight times real time: fast, yet slow enough for a sanitizer build's
     // reader to keep up with the demultiplexer's 8 KiB buffer.
-    DemuxEnv env(8.0);
+    DemuxEnv env;
     EXPECT_TRUE(env.LoadBytes(ts));
     env.replay.SetLoop(true);
     env.backend.Attach(paths::kFrameBuffer, &fb);
@@ -73,7 +73,7 @@ Outcome Replay(const std::vector<uint8_t>& ts, int pid, int page, const char* la
         txt.Start(page);
         filter.Start(pid, txt, 0, false);
         // The second pass's data releases the last packets of the first.
-        for (int k = 0; k < 2000 && env.replay.Loops() < 2; ++k) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_TRUE(env.WaitUntil([&] { return env.replay.Loops() >= 2; }, 600000));
         filter.Stop();
         txt.Stop();
         out.blits = fb.Blits();
