@@ -125,13 +125,14 @@ const char* SimOptions::Usage() {
            "(stream time of each such blit in ms, blit, changed rows, PNG, Teletext lines,\n"
            "size of log.txt at the blit),\n"
            "index.html.\n"
-           "Exit status: 0 after a run or a list; 2 when the options, the stream or the\n"
-           "choice cannot give anything: no PAT (use --list, --pid), a service or PID\n"
-           "that is not there or carries no subtitles, a --teletext page or --page-id\n"
-           "that is not on air, or a service whose subtitles match none of the languages\n"
-           "and the type chosen (a warning instead, and the run goes on, with --zap or\n"
-           "--channels, which may still find some). The line on standard error says what\n"
-           "the capture carries.\n";
+           "\n"
+           "Exit status: 0 after a run or a list; 2 when the options or the stream cannot\n"
+           "give anything: no PAT without --pid (use --list, then --pid), a service or PID\n"
+           "that is not there, a PID without subtitle PES, a --teletext page or --page-id\n"
+           "not on air; one line on standard error says what the capture carries. A\n"
+           "service whose subtitles match none of the languages and the type, or that has\n"
+           "none, gets a warning line of what it carries, and the run goes on (the log\n"
+           "shows the daemon's choice; a --zap or the --channels list may find some).\n";
 }
 
 bool SimOptions::Parse(int argc, char** argv, std::string& error) {

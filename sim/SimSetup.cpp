@@ -184,9 +184,9 @@ int Simulator::CheckChoice(const TsInfo& info, const TsService& service, std::st
         error = "service " + std::to_string(service.serviceId) + " has no subtitles in " + languages[0] + " or " +
             languages[1] + " of SubtileType " + std::to_string(type) + "; it carries " + choice::Carried(service) +
             ": try" + choice::SuggestedChoice(service) + ", or another --service (--list shows them)";
-    // A zap or the user's channel list may still find subtitles.
-    if (options_.zaps.empty() && options_.channels.empty()) return 2;
-    fprintf(stderr, "tekod-sim: %s\n", error.c_str());
+    // The daemon still runs (its log tells what it chose, a zap or the
+    // channel list may still find subtitles): a warning, not a refusal.
+    fprintf(stderr, "tekod-sim: warning: %s\n", error.c_str());
     error.clear();
     return 0;
 }

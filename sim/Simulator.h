@@ -31,8 +31,8 @@ private:
     std::string NoPat(const TsInfo& info) const;
     // --language and --type into the root's copy of the configuration.
     bool WriteChoice(std::string& error) const;
-    // 0, a warning printed and 0, or 2 with `error`, when the configured
-    // choice finds no subtitles on `service` of `info`.
+    // Prints a warning when the configured choice finds no subtitles on
+    // `service` of `info`; returns 0.
     int CheckChoice(const TsInfo& info, const TsService& service, std::string& error) const;
     std::string ConfigInUse() const;
 
