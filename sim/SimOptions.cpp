@@ -258,7 +258,10 @@ bool SimOptions::Parse(int argc, char** argv, std::string& error) {
         error = "--page-id is for DVB subtitles, not with --teletext";
         return false;
     }
-    if (list && !ts.empty()) return true;
+    if (list) {
+        if (ts.empty()) error = "--list needs --ts STREAM.ts";
+        return !ts.empty();
+    }
     if (ts.empty() || out.empty()) {
         error = "--ts STREAM.ts and --out DIR are required (see --help)";
         return false;

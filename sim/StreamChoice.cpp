@@ -95,7 +95,8 @@ void PrintStream(const TsInfo& info, const TsStream& s, FILE* out) {
 // The first stream with subtitles, as the line of an example command.
 std::string Example(const TsInfo& info, const std::string& ts) {
     const std::string head = "tekod-sim --ts " + ts + " --out sim-out";
-    if (!info.HasPat()) {
+    // Without a PAT, or without a PMT that names subtitles: a PID by its PES.
+    auto byPes = [&]() -> std::string {
         for (const PesPid& p : info.PesPids()) {
             if (!p.teletext && !p.pageIds.empty()) return head + " --pid " + std::to_string(p.pid) + " --dvb";
             const std::set<int>& pages = p.subtitlePages.empty() ? p.pages : p.subtitlePages;
@@ -103,7 +104,8 @@ std::string Example(const TsInfo& info, const std::string& ts) {
                 return head + " --pid " + std::to_string(p.pid) + " --teletext " + PageText(*pages.begin());
         }
         return "";
-    }
+    };
+    if (!info.HasPat() || !info.FirstWithSubtitles()) return byPes();
     // A service whose subtitle PID has PES in the capture comes first.
     const TsService* service = nullptr;
     for (const TsService& s : info.Services()) {
@@ -114,7 +116,7 @@ std::string Example(const TsInfo& info, const std::string& ts) {
                 return head + " --service " + std::to_string(s.serviceId) + SuggestedChoice(s, &info);
             }
     }
-    return service ? head + " --service " + std::to_string(service->serviceId) + SuggestedChoice(*service) : "";
+    return head + " --service " + std::to_string(service->serviceId) + SuggestedChoice(*service);
 }
 
 }  // namespace
@@ -207,6 +209,18 @@ void PrintList(const TsInfo& info, const std::string& ts, FILE* out) {
             ++shown;
         }
         if (service.pmtSeen && shown == 0) fprintf(out, "  no subtitle or Teletext stream\n");
+    }
+    // PES of subtitles that no PMT read names (a PMT missing or damaged):
+    // --pid still plays them.
+    bool header = false;
+    for (const PesPid& p : info.PesPids()) {
+        bool named = !info.HasPat();
+        for (const TsService& service : info.Services())
+            for (const TsStream& s : service.streams) named = named || s.pid == p.pid;
+        if (named) continue;
+        if (!header) fprintf(out, "PIDs with subtitle PES that no PMT names (play one with --pid):\n");
+        header = true;
+        fprintf(out, "  %s  %s\n", Pid(p.pid).c_str(), PesText(p).c_str());
     }
     const std::string example = Example(info, ts);
     fprintf(out, "%s\n", example.empty() ? "nothing in this capture to play subtitles from"
