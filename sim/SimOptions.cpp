@@ -19,6 +19,38 @@ bool ToInt(const std::string& text, int& out) {
     return true;
 }
 
+// A PID or page id: decimal, or hexadecimal with 0x.
+bool ToNumber(const std::string& text, int max, int& out) {
+    char* end = nullptr;
+    long v = strtol(text.c_str(), &end, 0);
+    if (text.empty() || !end || *end != '\0' || v < 0 || v > max) return false;
+    out = int(v);
+    return true;
+}
+
+// A Teletext page as on screen, "100" to "899", into 0x100 to 0x899.
+bool ToPage(const std::string& text, int& out) {
+    if (text.size() != 3 || text[0] < '1' || text[0] > '8') return false;
+    for (char c : text)
+        if (c < '0' || c > '9') return false;
+    out = int(strtol(text.c_str(), nullptr, 16));
+    return true;
+}
+
+// "LANG" or "LANG,SECOND", three letters each.
+bool ToLanguages(const std::string& text, std::string& first, std::string& second) {
+    const size_t comma = text.find(',');
+    first = text.substr(0, comma);
+    second = comma == std::string::npos ? "" : text.substr(comma + 1);
+    auto code = [](const std::string& c) {
+        if (c.size() != 3) return false;
+        for (char ch : c)
+            if (ch < 'a' || ch > 'z') return false;
+        return true;
+    };
+    return code(first) && (comma == std::string::npos || code(second));
+}
+
 // "A:B" into its two halves.
 bool SplitPair(const std::string& text, std::string& a, std::string& b) {
     size_t colon = text.find(':');
@@ -32,6 +64,7 @@ bool SplitPair(const std::string& text, std::string& a, std::string& b) {
 
 const char* SimOptions::Usage() {
     return "Usage: tekod-sim --ts STREAM.ts --out DIR [options]\n"
+           "       tekod-sim --ts STREAM.ts --list\n"
            "Runs the unchanged TEKO daemon on a recorded transport stream, with an emulated\n"
            "demultiplexer and framebuffer, and writes what a box would have shown.\n"
            "\n"
@@ -46,6 +79,28 @@ const char* SimOptions::Usage() {
            "  --disable FROM:TO    the disable flag exists between those stream times\n"
            "                       (seconds; repeatable)\n"
            "  --reload SECONDS     a reload request at that stream time (repeatable)\n"
+           "  --list               print the services (with their SDT names) and subtitle\n"
+           "                       streams of the capture: PID, DVB or Teletext, language,\n"
+           "                       type, DVB page ids or Teletext page; without PAT/PMT the\n"
+           "                       PIDs whose PES carry subtitle data and the DVB page ids\n"
+           "                       or Teletext pages seen in them. Ends with an example\n"
+           "                       command; runs nothing and needs no --out\n"
+           "Choice of subtitles (written into the copied configuration):\n"
+           "  --language L[,S]     \"Language\" L and \"SecondaryLanguage\" S, three-letter\n"
+           "                       codes as the daemon takes them (fre, ger, not fra, deu)\n"
+           "  --type 2|5           \"SubtileType\": 2 subtitles, 5 for the hard of hearing\n"
+           "Captures without PAT/PMT (the replay gains a PAT, a PMT naming the PID and a\n"
+           "PCR from the PES time stamps; only that PID is played, from DIR/wrapped.ts):\n"
+           "  --pid PID            the subtitle PID to play (decimal or 0x hex); alone, it\n"
+           "                       plays what its PES carry (the first DVB page id, or the\n"
+           "                       first Teletext subtitle page)\n"
+           "  --dvb                ... as DVB subtitles\n"
+           "  --teletext PAGE      ... as Teletext subtitles on PAGE as on screen (888)\n"
+           "  --page-id N          DVB composition page of the PMT (default: the page id\n"
+           "                       of the PID's first page composition segment)\n"
+           "  The made-up PMT carries the --language (else the configured \"Language\"),\n"
+           "  the --type (else 2; as subtitling type 0x10 or 0x20 for DVB) and --service\n"
+           "  as its service id (else 1).\n"
            "Files (copied into the root's etc/):\n"
            "  --config FILE        configuration (default: the shipped data/TEKO.conf)\n"
            "  --channels FILE      channel list (default: the shipped example)\n"
@@ -74,7 +129,15 @@ const char* SimOptions::Usage() {
            "screen after each blit that changed it, NNNNNN the blit's number), timeline.tsv\n"
            "(stream time of each such blit in ms, blit, changed rows, PNG, Teletext lines,\n"
            "size of log.txt at the blit),\n"
-           "index.html.\n";
+           "index.html.\n"
+           "\n"
+           "Exit status: 0 after a run or a list; 2 when the options or the stream cannot\n"
+           "give anything: no PAT without --pid (use --list, then --pid), a service or PID\n"
+           "that is not there, a PID without subtitle PES, a --teletext page or --page-id\n"
+           "not on air; one line on standard error says what the capture carries. A\n"
+           "service whose subtitles match none of the languages and the type, or that has\n"
+           "none, gets a warning line of what it carries, and the run goes on (the log\n"
+           "shows the daemon's choice; a --zap or the --channels list may find some).\n";
 }
 
 bool SimOptions::Parse(int argc, char** argv, std::string& error) {
@@ -99,6 +162,37 @@ bool SimOptions::Parse(int argc, char** argv, std::string& error) {
             quiet = true;
         } else if (arg == "--raw") {
             raw = true;
+        } else if (arg == "--list") {
+            list = true;
+        } else if (arg == "--dvb") {
+            dvb = true;
+        } else if (arg == "--language") {
+            if (!value(v)) return false;
+            if (!ToLanguages(v, language, secondLanguage)) {
+                error = "--language takes LANG or LANG,SECOND (three lower-case letters), not '" + v + "'";
+                return false;
+            }
+        } else if (arg == "--type") {
+            if (!value(v)) return false;
+            if (v != "2" && v != "5") {
+                error = "--type takes 2 (subtitles) or 5 (for the hard of hearing), not '" + v + "'";
+                return false;
+            }
+            type = v[0] - '0';
+        } else if (arg == "--pid" || arg == "--page-id") {
+            int n = 0;
+            if (!value(v)) return false;
+            if (!ToNumber(v, arg == "--pid" ? 0x1FFE : 0xFFFF, n)) {
+                error = arg + " takes a number (decimal or 0x hex), not '" + v + "'";
+                return false;
+            }
+            (arg == "--pid" ? pid : pageId) = n;
+        } else if (arg == "--teletext") {
+            if (!value(v)) return false;
+            if (!ToPage(v, teletextPage)) {
+                error = "--teletext takes a page as on screen, 100 to 899, not '" + v + "'";
+                return false;
+            }
         } else if (arg == "--ts") {
             if (!value(ts)) return false;
         } else if (arg == "--out") {
@@ -157,6 +251,22 @@ bool SimOptions::Parse(int argc, char** argv, std::string& error) {
         }
     }
     if (help) return true;
+    if (pid < 0 && (dvb || teletextPage >= 0 || pageId >= 0)) {
+        error = "--dvb, --teletext and --page-id go with --pid";
+        return false;
+    }
+    if (dvb && teletextPage >= 0) {
+        error = "--dvb and --teletext exclude each other";
+        return false;
+    }
+    if (pageId >= 0 && teletextPage >= 0) {
+        error = "--page-id is for DVB subtitles, not with --teletext";
+        return false;
+    }
+    if (list) {
+        if (ts.empty()) error = "--list needs --ts STREAM.ts";
+        return !ts.empty();
+    }
     if (ts.empty() || out.empty()) {
         error = "--ts STREAM.ts and --out DIR are required (see --help)";
         return false;

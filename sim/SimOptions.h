@@ -30,6 +30,15 @@ struct SimOptions {
     bool quiet = false;
     bool raw = false;  // also write each changed screen's raw memory
     bool help = false;
+    bool list = false;  // print the capture's services and subtitle streams, run nothing
+    // What the configuration file would say ("" / 0: as it says).
+    std::string language, secondLanguage;
+    int type = 0;  // "SubtileType": 2 or 5
+    // A capture without PAT/PMT: the PID to play, and what it carries.
+    int pid = -1;
+    bool dvb = false;
+    int teletextPage = -1;  // as on screen, 0x100 to 0x899 (888 is 0x888)
+    int pageId = -1;        // DVB composition page of the made-up PMT
 
     // Parses argv; false with a one-line `error` when the words are off.
     bool Parse(int argc, char** argv, std::string& error);

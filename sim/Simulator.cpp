@@ -157,12 +157,17 @@ int Simulator::Prepare(std::string& error) {
         return 2;
     }
     if (!info.Load(options_.ts, error)) return 2;
+    played_ = options_.ts;
+    if (options_.pid >= 0 ? !WrapPid(info, error) : !info.HasPat()) {
+        if (error.empty()) error = NoPat(info);
+        return 2;
+    }
     const TsService* service =
         options_.service >= 0 ? info.Find(options_.service) : info.FirstWithSubtitles();
     if (!service) {
         error = options_.service >= 0
                     ? "service " + std::to_string(options_.service) + " is not in " + options_.ts
-                    : "no service of " + options_.ts + " carries subtitles (name one with --service)";
+                    : "no service of " + options_.ts + " carries subtitles (name one with --service; --list shows them)";
         return 2;
     }
     for (const SimOptions::Zap& zap : options_.zaps) {
@@ -174,16 +179,17 @@ int Simulator::Prepare(std::string& error) {
     service_ = service->serviceId;
     root_ = options_.root.empty() ? options_.out + "/root" : options_.root;
     MakeDirs(options_.out + "/screens");
-    return SetUpRoot(error) ? 0 : 2;
+    if (!SetUpRoot(error) || !WriteChoice(error)) return 2;
+    return CheckChoice(info, *service, error);
 }
 
 int Simulator::Run() {
     TsInfo info;
     std::string error;
-    info.Load(options_.ts, error);
+    info.Load(played_, error);
     SimClock clock(options_.speed);
     TsReplay replay(clock);
-    if (!replay.Load(options_.ts, &error)) {
+    if (!replay.Load(played_, &error)) {
         fprintf(stderr, "tekod-sim: %s\n", error.c_str());
         return 2;
     }

@@ -15,6 +15,69 @@ bool IsAudio(int type) {
     return type == 0x03 || type == 0x04 || type == 0x0F || type == 0x11 || type == 0x81;
 }
 
+// A language code as printable text (a damaged capture sends anything).
+std::string Language(ByteReader& r) {
+    std::string code;
+    for (int i = 0; i < 3; ++i) {
+        const uint8_t c = r.U8();
+        code += c > 0x20 && c < 0x7F ? char(c) : '?';
+    }
+    return code;
+}
+
+// EN 300 468 §6.2.41: 8-byte entries.
+void ReadSubtitling(ByteReader& body, std::vector<SubtitleEntry>& out) {
+    while (body.Remaining() >= 8) {
+        SubtitleEntry e;
+        e.language = Language(body);
+        e.type = body.U8();
+        e.compositionPage = body.U16();
+        e.ancillaryPage = body.U16();
+        out.push_back(e);
+    }
+}
+
+// EN 300 468 §6.2.43: 5-byte entries, type in the top 5 bits, then the
+// magazine (0 standing for 8, EN 300 706 §3.1) and the BCD page number.
+void ReadTeletext(ByteReader& body, TsStream& stream) {
+    while (body.Remaining() >= 5) {
+        SubtitleEntry e;
+        e.language = Language(body);
+        const uint8_t typeAndMagazine = body.U8();
+        e.type = typeAndMagazine >> 3;
+        const int magazine = typeAndMagazine & 0x07;
+        e.page = (magazine == 0 ? 8 : magazine) << 8 | body.U8();
+        if (e.type == ids::kTeletextTypeSubtitle || e.type == ids::kTeletextTypeHearingImpaired)
+            stream.subtitlePages = true;
+        stream.entries.push_back(e);
+    }
+}
+
+// EN 300 468 Annex A: the text of a name as UTF-8. A table selector is
+// dropped, control codes too; bytes of a single-byte table are read as
+// Latin-1, which names the letters of most West European names right.
+std::string DvbText(ByteReader r) {
+    bool utf8 = false;
+    if (r.Remaining() > 0 && r.PeekAt(0) < ids::kTextTableFirst) {
+        const uint8_t table = r.U8();
+        utf8 = table == ids::kTextTableUtf8;
+        if (table == ids::kTextTableThreeBytes) r.Skip(2);
+        if (table == ids::kTextTableEncodingType) r.Skip(1);
+    }
+    std::string text;
+    while (r.Ok() && r.Remaining() > 0) {
+        const uint8_t c = r.U8();
+        if (c < 0x20 || (c >= 0x7F && c < 0xA0 && !utf8)) continue;
+        if (c < 0x80 || utf8) {
+            text += char(c);
+        } else {
+            text += char(0xC0 | (c >> 6));
+            text += char(0x80 | (c & 0x3F));
+        }
+    }
+    return text;
+}
+
 }  // namespace
 
 int TsService::VideoPid() const {
@@ -53,6 +116,12 @@ const TsService* TsInfo::FirstWithSubtitles() const {
     return nullptr;
 }
 
+const PesPid* TsInfo::FindPes(int pid) const {
+    for (const PesPid& p : pesPids_)
+        if (p.pid == pid) return &p;
+    return nullptr;
+}
+
 bool TsInfo::Load(const std::string& path, std::string& error) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -60,7 +129,12 @@ bool TsInfo::Load(const std::string& path, std::string& error) {
         return false;
     }
     const std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return LoadBytes(data, path, error);
+}
+
+bool TsInfo::LoadBytes(const std::vector<uint8_t>& data, const std::string& path, std::string& error) {
     std::map<int, SectionAssembler> assemblers;
+    PesScan pes;
     // Packets that the next one follows without a gap (or that end the
     // file): most are, in a transport stream with some bytes lost or doubled.
     size_t inStep = 0;
@@ -73,14 +147,21 @@ bool TsInfo::Load(const std::string& path, std::string& error) {
         if (pos == data.size() || data[pos] == ids::kTsSyncByte) ++inStep;
         TsPacketInfo info;
         ParseTsPacket(&data[next], info);
-        bool wanted = info.pid == ids::kPidPAT;
+        bool wanted = info.pid == ids::kPidPAT || info.pid == ids::kPidSDT;
         for (const TsService& s : services_) wanted = wanted || s.pmtPid == info.pid;
-        if (!wanted) continue;
+        if (!wanted) {
+            pes.Feed(info);
+            continue;
+        }
         assemblers[info.pid].Feed(info, [this, &info](const uint8_t* section, size_t size) {
             if (size >= 7 && SectionCrc32(section, size) == 0)
                 OnSection(info.pid, std::vector<uint8_t>(section, section + size));
         });
     }
+    pes.Finish();
+    pesPids_ = pes.Pids();
+    for (TsService& s : services_)
+        if (names_.count(s.serviceId)) s.name = names_[s.serviceId];
     if (packets_ == 0 || inStep * 2 < packets_) {
         error = path + " is not an MPEG transport stream (188-byte packets with sync byte 0x47)";
         return false;
@@ -89,6 +170,10 @@ bool TsInfo::Load(const std::string& path, std::string& error) {
 }
 
 void TsInfo::OnSection(int pid, const std::vector<uint8_t>& section) {
+    if (pid == ids::kPidSDT) {
+        if (section[0] == ids::kTableSDTActual) ParseSdt(section);
+        return;
+    }
     if (pid == ids::kPidPAT && section[0] == ids::kTablePAT) {
         if (!patSeen_) ParsePat(section);
         return;
@@ -131,19 +216,36 @@ void TsInfo::ParsePmt(TsService& service, const std::vector<uint8_t>& section) {
         while (descriptors.Remaining() >= 2) {
             uint8_t tag = descriptors.U8();
             ByteReader body = descriptors.Sub(descriptors.U8());
-            if (tag == ids::kDescSubtitling) stream.dvbSubtitles = true;
+            if (tag == ids::kDescSubtitling) {
+                stream.dvbSubtitles = true;
+                ReadSubtitling(body, stream.entries);
+            }
             if (tag == ids::kDescTeletext || tag == ids::kDescVBITeletext) {
                 stream.teletext = true;
-                // EN 300 468 §6.2.43: 5-byte entries, type in the top 5 bits.
-                while (body.Remaining() >= 5) {
-                    body.Skip(3);
-                    int type = body.U8() >> 3;
-                    body.U8();
-                    if (type == ids::kTeletextTypeSubtitle || type == ids::kTeletextTypeHearingImpaired)
-                        stream.subtitlePages = true;
-                }
+                ReadTeletext(body, stream);
             }
         }
         service.streams.push_back(stream);
+    }
+}
+
+// EN 300 468 §5.2.3: after the header, per service its id, the EIT flags
+// and a descriptor loop; the service descriptor (§6.2.33) holds the name.
+void TsInfo::ParseSdt(const std::vector<uint8_t>& section) {
+    ByteReader r(section.data(), section.size() - 4);
+    r.Skip(11);
+    while (r.Ok() && r.Remaining() >= 5) {
+        const int serviceId = r.U16();
+        r.Skip(1);
+        ByteReader descriptors = r.Sub(r.U16() & 0xFFF);
+        while (descriptors.Remaining() >= 2) {
+            const uint8_t tag = descriptors.U8();
+            ByteReader body = descriptors.Sub(descriptors.U8());
+            if (tag != ids::kDescService) continue;
+            body.Skip(1);             // service_type
+            body.Skip(body.U8());     // provider name
+            ByteReader name = body.Sub(body.U8());
+            if (body.Ok() && !names_.count(serviceId)) names_[serviceId] = DvbText(name);
+        }
     }
 }

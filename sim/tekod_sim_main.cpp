@@ -16,6 +16,7 @@ int main(int argc, char** argv) {
         fputs(SimOptions::Usage(), stdout);
         return 0;
     }
+    if (options.list) return Simulator::List(options);
     Simulator simulator(options);
     if (simulator.Prepare(error) != 0) {
         fprintf(stderr, "tekod-sim: %s\n", error.c_str());

@@ -26,7 +26,7 @@ public:
     int GetAllPIDs(int serviceId, int pmtPid);
     int FindDVBSubtitle(std::string language, int& pid);
     int FindTXTSubtitle(std::string language, int type, int& pid, int& page);
-    int GetLanguage(std::string code, std::string& out);
+    static int GetLanguage(std::string code, std::string& out);
     // `descriptor` points at the tag byte; the 2 + descriptor_length bytes
     // from there must have been received (the PMT walk checks it).
     int ParseDVBDescriptor(const unsigned char* descriptor, int pid, int serviceId);

@@ -11,6 +11,10 @@ namespace ids {
 constexpr uint8_t kTablePAT = 0x00;
 constexpr uint8_t kTablePMT = 0x02;
 constexpr int kPidPAT = 0x0000;
+// EN 300 468 §5.1.3 and §5.2.3: the SDT's PID and its table for the
+// actual transport stream.
+constexpr int kPidSDT = 0x0011;
+constexpr uint8_t kTableSDTActual = 0x42;
 constexpr int kPidNull = 0x1FFF;
 constexpr uint8_t kTsSyncByte = 0x47;
 constexpr int kTsPacketSize = 188;
@@ -27,6 +31,7 @@ constexpr uint8_t kStreamTypeMpeg2Video = 0x02;
 // ISO/IEC 13818-1 §2.6 and EN 300 468 §6.2: descriptor tags.
 constexpr uint8_t kDescISO639Language = 0x0A;
 constexpr uint8_t kDescVBITeletext = 0x46;
+constexpr uint8_t kDescService = 0x48;
 constexpr uint8_t kDescTeletext = 0x56;
 constexpr uint8_t kDescSubtitling = 0x59;
 
@@ -34,6 +39,20 @@ constexpr uint8_t kDescSubtitling = 0x59;
 constexpr int kTeletextTypeInitialPage = 1;
 constexpr int kTeletextTypeSubtitle = 2;
 constexpr int kTeletextTypeHearingImpaired = 5;
+
+// EN 300 468 Table 26: subtitling_type ranges, normal and for the hard of
+// hearing.
+constexpr int kSubtitlingTypeNormalFirst = 0x10;
+constexpr int kSubtitlingTypeNormalLast = 0x16;
+constexpr int kSubtitlingTypeHardOfHearingFirst = 0x20;
+constexpr int kSubtitlingTypeHardOfHearingLast = 0x26;
+
+// EN 300 468 Annex A.2: a first byte below 0x20 selects the character
+// table; 0x15 is UTF-8, and bytes 0x80 to 0x9F are control codes.
+constexpr uint8_t kTextTableUtf8 = 0x15;
+constexpr uint8_t kTextTableThreeBytes = 0x10;
+constexpr uint8_t kTextTableEncodingType = 0x1F;
+constexpr uint8_t kTextTableFirst = 0x20;
 
 // EN 300 743 §7.2: PES data identifier and segment types.
 constexpr uint8_t kDvbSubDataIdentifier = 0x20;

@@ -40,7 +40,8 @@ TEST(CommandLine, HelpListsEveryOption) {
     EXPECT_EQ(help.status, 0);
     for (const char* option : {"--ts", "--out", "--service", "--zap", "--playback", "--aspect", "--disable",
                                "--reload", "--config", "--channels", "--translation", "--font", "--root", "--bpp",
-                               "--stride", "--speed", "--loop", "--duration", "--raw", "--quiet", "--help"})
+                               "--stride", "--speed", "--loop", "--duration", "--raw", "--quiet", "--help", "--list",
+                               "--language", "--type", "--pid", "--dvb", "--teletext", "--page-id"})
         EXPECT_NE(help.out.find(std::string("  ") + option + " "), std::string::npos) << option;
     const SimResult unknown = RunSim({"--no-such-option"}, "");
     EXPECT_EQ(unknown.status, 2);
@@ -132,7 +133,8 @@ TEST(Scenarios, DvbTimeOutClearsAtTheFirstDataOnThePidAfterItFallsDue) {
     printf("[ e2e ] time-out: drawn at %lld ms, cleared at %lld ms when looping\n", (long long)looped.sim.changes[0].ms,
            (long long)looped.sim.changes[clear].ms);
     EXPECT_GE(looped.sim.changes[clear].ms, 2200);
-    EXPECT_LE(looped.sim.changes[clear].ms, 2200 + kAppearMs);
+    // At the padding's last packet, a few packets after its first.
+    EXPECT_LE(looped.sim.changes[clear].ms, 2200 + 10 + kAppearMs);
 }
 
 // ---- Disable flag ------------------------------------------------------

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "PsiWrap.h"
 #include "SimClock.h"
 #include "TsInfo.h"
 #include "TsReplay.h"
@@ -106,16 +107,17 @@ bool Prepare(const StreamCase& c, const std::string& dir, Played& played, std::s
     std::vector<uint8_t> ts = dvbsub::ReadBytes(source);
     played.path = source;
     if (c.sourcePid != -1) {
-        ts::WrapOptions options;
-        options.pid = c.pid;
-        options.pcrPid = c.pid + 1;
-        options.serviceId = c.service;
-        options.psiInterval = 9000;  // tables every 100 ms, as on air
+        // tekod-sim's own wrapping, as its --pid plays such captures.
+        psiwrap::Layout layout;
+        layout.pid = c.pid;
+        layout.pcrPid = c.pid + 1;
+        layout.serviceId = c.service;
+        layout.psiInterval = 9000;  // tables every 100 ms, as on air
         if (c.kind == Kind::kDvb)
-            options.descriptors = ts::SubtitlingDescriptor({{c.language, 0x10, c.page, c.page}});
+            layout.descriptors = ts::SubtitlingDescriptor({{c.language, 0x10, c.page, c.page}});
         else
-            options.descriptors = ts::TeletextDescriptor(c.teletext);
-        ts = ts::WrapPes(c.sourcePid == -2 ? ts : dvbsub::PayloadStream(ts, c.sourcePid), options);
+            layout.descriptors = ts::TeletextDescriptor(c.teletext);
+        ts = psiwrap::WrapPes(c.sourcePid == -2 ? ts : psiwrap::PayloadStream(ts, c.sourcePid), layout);
         played.path = dir + "/" + c.name + ".ts";
     }
     if (c.copies > 0) {
