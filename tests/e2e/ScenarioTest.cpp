@@ -63,6 +63,7 @@ TEST(CommandLine, BadStreamOrServiceStopsBeforeAnythingStarts) {
         {"--ts", unreadable},
         {"--ts", demo, "--service", "77"},
         {"--ts", demo, "--zap", "3:77"},
+        {"--ts", demo, "--loop"},  // unpaced, a loop needs an end
     };
     for (const auto& words : cases) {
         const std::string out = tmp.Path() + "/out";
@@ -76,6 +77,33 @@ TEST(CommandLine, BadStreamOrServiceStopsBeforeAnythingStarts) {
         struct stat st;
         EXPECT_NE(stat((out + "/log.txt").c_str(), &st), 0) << "the daemon started for " << words[1];
     }
+}
+
+// Simulated time: the same stream and options give the same log, timeline
+// and screens, unpaced or paced (a busy machine only makes the pace slower),
+// and an empty configuration is a file to try like any other.
+TEST(CommandLine, RunsAreTheSameByteForByteWhateverThePace) {
+    TempDir tmp;
+    const std::string demo = TEKO_SOURCE_DIR "/data/samples/demo.ts";
+    auto run = [&](const std::string& name, std::vector<std::string> extra) {
+        const std::string out = tmp.Path() + "/" + name;
+        std::vector<std::string> args = {"--ts", demo, "--out", out, "--config", TEKO_SOURCE_DIR "/data/samples/demo.conf",
+                                         "--service", "1", "--zap", "33:2", "--quiet"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        const SimResult r = RunSim(args, out);
+        EXPECT_EQ(r.status, 0) << r.err;
+        return r;
+    };
+    const SimResult fast = run("fast", {});
+    const SimResult paced = run("paced", {"--speed", "500"});
+    ASSERT_GT(fast.changes.size(), 40u);
+    EXPECT_EQ(fast.log, paced.log);
+    EXPECT_EQ(ReadText(fast.dir + "/timeline.tsv"), ReadText(paced.dir + "/timeline.tsv"));
+    for (const Change& c : fast.changes)
+        EXPECT_EQ(ReadText(fast.dir + "/screens/" + c.png), ReadText(paced.dir + "/screens/" + c.png)) << c.png;
+    WriteText(tmp.Path() + "/empty.conf", "");
+    const SimResult empty = run("empty", {"--config", tmp.Path() + "/empty.conf", "--duration", "2"});
+    EXPECT_NE(empty.log.find("TEKO: Application created."), std::string::npos);
 }
 
 // A recording with bytes lost and doubled still plays: the service scan
