@@ -25,8 +25,7 @@
 #                 Teletext service with PSI, DVB colours, a German Teletext
 #                 page). Left to `all`: the application, configuration and
 #                 fuzz-replay programs (no byte-order-dependent code of
-#                 their own) and the other 28 replays (all replays run in
-#                 stream time, about ten minutes under the emulator).
+#                 their own) and the other 28 replays, to keep CI short.
 #           none  build only;
 #           setup only install (and download) the target's libraries.
 # Tests may take TEKO_EMULATION_SLOWDOWN times longer than natively before
