@@ -44,6 +44,7 @@ sources() {
     teletext) echo src/teletext ;;
     psi) echo src/demux/PMTLoader.cpp src/demux/ByteReader.h ;;
     pes_splitter) echo src/demux/PESFilter.cpp src/demux/PESFilterTiming.cpp ;;
+    tsinfo) echo sim/TsInfo.cpp sim/PesScan.cpp sim/SectionAssembler.cpp ;;
     *) echo src ;;
     esac
 }
