@@ -173,17 +173,21 @@ int Simulator::CheckChoice(const TsInfo& info, const TsService& service, std::st
                                                 ConfigValue(config, "SecondaryLanguage", kDefaultSecondLanguage)};
     int type = kDefaultType;
     std::istringstream(ConfigValue(config, "SubtileType", std::to_string(kDefaultType))) >> type;
-    if (!service.pmtSeen || choice::Matches(service, languages, type)) return 0;
+    if (!service.pmtSeen || choice::Matches(service, languages, type, &info)) return 0;
+    const std::string wanted = languages[0] == languages[1] ? languages[0] : languages[0] + " or " + languages[1];
     std::string others;
     for (const TsService& s : info.Services())
         if (s.HasSubtitles()) others += " " + std::to_string(s.serviceId);
     if (!service.HasSubtitles())
         error = "service " + std::to_string(service.serviceId) + " carries no subtitles; " +
                 (others.empty() ? "no service of " + options_.ts + " does" : "these do:" + others + " (see --list)");
+    else if (choice::Matches(service, languages, type))
+        error = "service " + std::to_string(service.serviceId) + " announces subtitles in " + wanted +
+                " that are not on air in the capture; it carries " + choice::Carried(service) + ": try" +
+                choice::SuggestedChoice(service, &info) + " (--list tells which are on air)";
     else
-        error = "service " + std::to_string(service.serviceId) + " has no subtitles in " + languages[0] + " or " +
-            languages[1] + " of SubtileType " + std::to_string(type) + "; it carries " + choice::Carried(service) +
-            ": try" + choice::SuggestedChoice(service) + ", or another --service (--list shows them)";
+        error = "service " + std::to_string(service.serviceId) + " has no subtitles in " + wanted + " of SubtileType " + std::to_string(type) + "; it carries " + choice::Carried(service) +
+            ": try" + choice::SuggestedChoice(service, &info) + ", or another --service (--list shows them)";
     // The daemon still runs (its log tells what it chose, a zap or the
     // channel list may still find subtitles): a warning, not a refusal.
     fprintf(stderr, "tekod-sim: warning: %s\n", error.c_str());

@@ -19,6 +19,7 @@
 #include "ScreenWriter.h"
 #include "SimBackend.h"
 #include "SimClock.h"
+#include "StreamChoice.h"
 #include "TsInfo.h"
 #include "TsReplay.h"
 #include "app/gTEKOApp.h"
@@ -163,7 +164,7 @@ int Simulator::Prepare(std::string& error) {
         return 2;
     }
     const TsService* service =
-        options_.service >= 0 ? info.Find(options_.service) : info.FirstWithSubtitles();
+        options_.service >= 0 ? info.Find(options_.service) : choice::FirstOnAir(info);
     if (!service) {
         error = options_.service >= 0
                     ? "service " + std::to_string(options_.service) + " is not in " + options_.ts

@@ -44,6 +44,14 @@ std::string TeletextType(int type) {
 
 }  // namespace
 
+bool OnAir(const TsInfo& info, const TsStream& s, const SubtitleEntry& e) {
+    const PesPid* p = info.FindPes(s.pid);
+    if (!p) return false;
+    if (s.dvbSubtitles)
+        return !p->teletext && std::find(p->pageIds.begin(), p->pageIds.end(), e.compositionPage) != p->pageIds.end();
+    return p->teletext && p->pages.count(e.page) != 0;
+}
+
 std::string Pages(const std::set<int>& pages, size_t most) {
     if (pages.empty()) return "none";
     std::string text;
@@ -88,7 +96,10 @@ void PrintStream(const TsInfo& info, const TsStream& s, FILE* out) {
         std::string where = s.dvbSubtitles ? DvbType(e.type) + "  composition page " + std::to_string(e.compositionPage) +
                                                  ", ancillary page " + std::to_string(e.ancillaryPage)
                                            : TeletextType(e.type) + "  page " + PageText(e.page);
-        fprintf(out, "  %s  %s  %s  %s%s\n", Pid(s.pid).c_str(), kind, e.language.c_str(), where.c_str(), onAir);
+        const char* absent = pes && !OnAir(info, s, e) ? (s.dvbSubtitles ? "  (page id not in the capture)"
+                                                                         : "  (page not on air in the capture)")
+                                                     : onAir;
+        fprintf(out, "  %s  %s  %s  %s%s\n", Pid(s.pid).c_str(), kind, e.language.c_str(), where.c_str(), absent);
     }
 }
 
@@ -106,17 +117,8 @@ std::string Example(const TsInfo& info, const std::string& ts) {
         return "";
     };
     if (!info.HasPat() || !info.FirstWithSubtitles()) return byPes();
-    // A service whose subtitle PID has PES in the capture comes first.
-    const TsService* service = nullptr;
-    for (const TsService& s : info.Services()) {
-        if (!s.HasSubtitles()) continue;
-        if (!service) service = &s;
-        for (const TsStream& stream : s.streams)
-            if ((stream.dvbSubtitles || stream.subtitlePages) && info.FindPes(stream.pid)) {
-                return head + " --service " + std::to_string(s.serviceId) + SuggestedChoice(s, &info);
-            }
-    }
-    return head + " --service " + std::to_string(service->serviceId) + SuggestedChoice(*service);
+    const TsService* service = FirstOnAir(info);
+    return head + " --service " + std::to_string(service->serviceId) + SuggestedChoice(*service, &info);
 }
 
 }  // namespace
@@ -135,11 +137,12 @@ std::string PageText(int page) {
     return text;
 }
 
-bool Matches(const TsService& service, const std::vector<std::string>& languages, int subtileType) {
+bool Matches(const TsService& service, const std::vector<std::string>& languages, int subtileType,
+             const TsInfo* info) {
     for (const std::string& language : languages) {
         for (const TsStream& s : service.streams) {
             for (const SubtitleEntry& e : s.entries) {
-                if (DaemonLanguage(e.language) != language) continue;
+                if (DaemonLanguage(e.language) != language || (info && !OnAir(*info, s, e))) continue;
                 // The daemon takes a DVB stream of the language of either kind.
                 if (s.dvbSubtitles || (s.teletext && e.type == subtileType)) return true;
             }
@@ -172,16 +175,24 @@ std::string CarriedPes(const TsInfo& info) {
     return text.empty() ? "no PID carries subtitle PES" : text;
 }
 
+const TsService* FirstOnAir(const TsInfo& info) {
+    for (const TsService& s : info.Services())
+        for (const TsStream& stream : s.streams)
+            for (const SubtitleEntry& e : stream.entries)
+                if ((stream.dvbSubtitles || (stream.teletext && IsSubtitlePage(e))) && OnAir(info, stream, e)) return &s;
+    return info.FirstWithSubtitles();
+}
+
 std::string SuggestedChoice(const TsService& service, const TsInfo* info) {
     // Normal subtitles before those for the hard of hearing, and with
-    // `info`, a PID with PES in the capture before one without.
+    // `info`, a page on air in the capture before one that is not.
     const TsStream* best = nullptr;
     const SubtitleEntry* bestEntry = nullptr;
     int bestRank = 4;
     for (const TsStream& s : service.streams) {
         for (const SubtitleEntry& e : s.entries) {
             if (!s.dvbSubtitles && !(s.teletext && IsSubtitlePage(e))) continue;
-            const int rank = (info && !info->FindPes(s.pid) ? 2 : 0) + (HardOfHearing(s, e) ? 1 : 0);
+            const int rank = (info && !OnAir(*info, s, e) ? 2 : 0) + (HardOfHearing(s, e) ? 1 : 0);
             if (rank < bestRank) best = &s, bestEntry = &e, bestRank = rank;
         }
     }

@@ -21,7 +21,15 @@ std::string PageText(int page);
 std::string Pages(const std::set<int>& pages, size_t most = 16);
 // True when the daemon would start subtitles on `service` with these
 // languages (primary, secondary) and "SubtileType" (the channel list aside).
-bool Matches(const TsService& service, const std::vector<std::string>& languages, int subtileType);
+// With `info`, only subtitles on air in the capture count.
+bool Matches(const TsService& service, const std::vector<std::string>& languages, int subtileType,
+             const TsInfo* info = nullptr);
+// Whether the capture carries what the entry announces: a DVB page
+// composition of its composition page, or a Teletext header of its page.
+bool OnAir(const TsInfo& info, const TsStream& stream, const SubtitleEntry& entry);
+// The first service with subtitles on air, else the first with subtitles
+// announced, or null.
+const TsService* FirstOnAir(const TsInfo& info);
 // "DVB fre (type 0x10), Teletext ita page 777 (type 2)", or "no subtitles".
 std::string Carried(const TsService& service);
 // For a capture without PAT: "PID 41 DVB page ids 2; ..." or "no PID does".
