@@ -420,3 +420,10 @@ ssize_t EmulatedDemux::Read(int fd, void* buf, size_t count) {
         clock_.Wait(readable, deadline ? deadline : SimClock::kNever, "data on the demultiplexer");
     }
 }
+
+int EmulatedDemux::Poll(int fd, int64_t timeoutMicros) {
+    const std::function<bool()> readable = [this, fd] { return Readable(fd); };
+    if (readable()) return 1;
+    if (timeoutMicros <= 0) return 0;
+    return clock_.Wait(readable, clock_.NowMicros() + timeoutMicros, "data on the demultiplexer") ? 1 : 0;
+}

@@ -51,6 +51,8 @@ public:
     int Close(int fd) override;
     int Ioctl(int fd, unsigned long request, void* arg) override;
     ssize_t Read(int fd, void* buf, size_t count) override;
+    // As poll() on a filter: the wait is the SimClock's.
+    int Poll(int fd, int64_t timeoutMicros) override;
 
     // Buffer size of filters set from now on.
     void SetBufferSize(size_t bytes);

@@ -85,6 +85,11 @@ ssize_t SimBackend::Read(int fd, void* buf, size_t count) {
     return RootedBackend::Read(fd, buf, count);
 }
 
+int SimBackend::Poll(int fd, int64_t timeoutMicros) {
+    if (SimDevice* device = DeviceOf(fd)) return device->Poll(fd, timeoutMicros);
+    return RootedBackend::Poll(fd, timeoutMicros);
+}
+
 void* SimBackend::Mmap(size_t length, int prot, int flags, int fd, off_t offset) {
     SimDevice* device = DeviceOf(fd);
     if (!device) return RootedBackend::Mmap(length, prot, flags, fd, offset);

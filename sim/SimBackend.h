@@ -38,6 +38,7 @@ public:
     int Close(int fd) override;
     int Ioctl(int fd, unsigned long request, void* arg) override;
     ssize_t Read(int fd, void* buf, size_t count) override;
+    int Poll(int fd, int64_t timeoutMicros) override;
     void* Mmap(size_t length, int prot, int flags, int fd, off_t offset) override;
     int Munmap(void* addr, size_t length) override;
     bool PollSleep(unsigned microseconds) override;

@@ -3,11 +3,13 @@
 // a box); the backend routes the calls on that descriptor back here.
 #pragma once
 
+#include <poll.h>
 #include <sys/mman.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <cstddef>
+#include <cstdint>
 
 class SimDevice {
 public:
@@ -18,6 +20,11 @@ public:
     virtual int Close(int fd) = 0;
     virtual int Ioctl(int fd, unsigned long request, void* arg) = 0;
     virtual ssize_t Read(int fd, void* buf, size_t count) { return ::read(fd, buf, count); }
+    virtual int Poll(int fd, int64_t timeoutMicros) {
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, int(timeoutMicros > 0 ? (timeoutMicros + 999) / 1000 : 0));
+        return ready < 0 ? -1 : ready > 0 ? 1 : 0;
+    }
     virtual void* Mmap(size_t length, int prot, int flags, int fd, off_t offset) {
         return MAP_FAILED;
     }

@@ -177,14 +177,22 @@ int64_t TsReplay::Stc(int pid) const {
     // on across passes instead of jumping back at each one, so a time-out
     // set in one pass falls due in the next.
     const int64_t passes = int64_t(loops_) * duration_ * 90 / 1000;
-    int64_t position = PositionLocked(clock_.NowMicros());
+    return Wrap33(StcLocked(pid, PositionLocked(clock_.NowMicros())) + passes);
+}
+
+int64_t TsReplay::StcAt(int pid, int64_t position) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return StcLocked(pid, position);
+}
+
+int64_t TsReplay::StcLocked(int pid, int64_t position) const {
     const std::vector<Sample>* samples = ClockSamples(pid);
-    if (!samples || samples->empty()) return Wrap33(position * 90 / 1000 + passes);
+    if (!samples || samples->empty()) return Wrap33(position * 90 / 1000);
     // The last sample delivered by now, or the first one ahead of it.
     auto later = std::upper_bound(samples->begin(), samples->end(), position,
                                   [this](int64_t p, const Sample& s) { return p < times_[s.index]; });
     const Sample& s = later == samples->begin() ? *later : *(later - 1);
-    return Wrap33(s.value + (position - times_[s.index]) * 90 / 1000 + passes);
+    return Wrap33(s.value + (position - times_[s.index]) * 90 / 1000);
 }
 
 void TsReplay::SetSink(Sink* sink) {

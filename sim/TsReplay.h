@@ -78,6 +78,8 @@ public:
     int64_t DurationMicros() const { return duration_; }
 
     int64_t Stc(int pid) const;
+    // The same at stream time `position` of the first pass.
+    int64_t StcAt(int pid, int64_t position) const;
 
     Pacing GetPacing() const { return pacing_; }
     int PacingPid() const { return pacingPid_; }
@@ -100,6 +102,7 @@ private:
     void BuildTimeline(const std::vector<Sample>& anchors);
     const std::vector<Sample>* ClockSamples(int pid) const;
     int64_t PositionLocked(int64_t now) const;
+    int64_t StcLocked(int pid, int64_t position) const;
     int64_t NextDue() override;
     void RunDue(int64_t now) override;
     void Roll();

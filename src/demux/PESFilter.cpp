@@ -106,6 +106,7 @@ int PESFilter::Start(int pid, const PESFilterUser& user, int recDelay, bool dvbM
         fd = -1;
         return 0;
     }
+    ptsOffClock = false;
     thread = 0;
     pthread_t created;
     if (platform::StartThread(&created, pesFilterThread, this) != 0) {
@@ -184,6 +185,16 @@ void PESFilter::run() {
                 debugTime("SYNC@", stc);
                 user->Sync(stc);
             }
+        }
+
+        // A packet or a call-back falls due without data arriving: the read
+        // waits no longer than until then.
+        const int64_t wake = nextWakeMicros(stc, clockRead);
+        if (wake >= 0) {
+            pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, &previous);
+            const int ready = platform::Poll(fd, wake);
+            pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previous);
+            if (ready == 0) continue;
         }
 
         pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, &previous);

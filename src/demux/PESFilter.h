@@ -72,6 +72,9 @@ private:
     void followClock(int64_t stc, int64_t before, int64_t after);
     void rebase(int64_t jump);
     bool isDue(int64_t stamp, int64_t stc, int64_t span) const;
+    int64_t stampOf(const unsigned char* data, int size);
+    int64_t holdSpan() const;
+    int64_t nextWakeMicros(int64_t stc, bool clockRead) const;
     void dropOldest();
     void deletePacket(PESPacket* packet);
 
@@ -90,6 +93,8 @@ private:
     // behind than that has jumped (wrap, discontinuity) and the call-back
     // falls due at once.
     int64_t syncSpan = 0;
+    // Logged once a run: this stream's PTS do not follow its clock.
+    bool ptsOffClock = false;
     size_t queuedBytes = 0;
     unsigned long dropped = 0;
 

@@ -22,6 +22,13 @@ constexpr int64_t kHalfPeriod = int64_t(1) << 32;
 // A playback delay beyond this many seconds is cut to it (a day is far
 // more than a recording ever needs and stays within half a clock period).
 constexpr int kMaxRecDelay = 86400;
+// A PTS further than this from the clock, either way, does not follow it
+// (a stream re-stamped upstream, a PCR of another time base): its packet is
+// presented on arrival.
+constexpr int64_t kPtsFollowsClockTicks = 10 * kTicksPerSecond;
+// The longest single wait for something due, so that a clock that jumps
+// meanwhile is seen soon.
+constexpr int64_t kMaxWakeMicros = 1000000;
 }  // namespace
 
 int PESFilter::getSync(int64_t& stc) {
@@ -139,22 +146,66 @@ bool PESFilter::isDue(int64_t stamp, int64_t stc, int64_t span) const {
     return -signedDiff > span;
 }
 
+int64_t PESFilter::holdSpan() const {
+    const int delay = recDelay > kMaxRecDelay ? kMaxRecDelay : (recDelay < 0 ? 0 : recDelay);
+    return kPtsFollowsClockTicks + int64_t(delay) * kTicksPerSecond;
+}
+
+// The system time clock at which a packet is presented: its PTS (ISO/IEC
+// 13818-1 §2.4.3.7: the presentation time), or without one the clock now;
+// plus the playback delay while a recording plays. 0 means at once: a PTS
+// that does not follow the clock or comes while the clock cannot be read
+// (without a PTS, an unreadable clock reads 0).
+int64_t PESFilter::stampOf(const unsigned char* data, int size) {
+    int64_t pts = 0;
+    const bool hasPts = extractPTS(pts, data, size) == 0;
+    int64_t stc = 0;
+    const bool clockRead = getSync(stc) == 1;
+    const int delay = recDelay > kMaxRecDelay ? kMaxRecDelay : (recDelay < 0 ? 0 : recDelay);
+    if (hasPts) {
+        if (!clockRead) return 0;
+        const int64_t lead = SignedDifference(pts - stc);
+        if (lead > kPtsFollowsClockTicks || lead < -kPtsFollowsClockTicks) {
+            if (!ptsOffClock)
+                eDebug("PTS %+lld ms from the system time clock: this stream's packets are presented on arrival\n",
+                       (long long)(lead / kTicksPerMs));
+            ptsOffClock = true;
+            return 0;
+        }
+        return Moved(pts, int64_t(delay) * kTicksPerSecond);
+    }
+    int64_t stamp = stc;
+    if (delay != 0) {
+        stamp += int64_t(delay) * kTicksPerSecond;
+        eDebug("TEKO: Added RecDelay!\n");
+        debugTime("PTS     ", stamp);
+        debugTime("STC     ", stc);
+    }
+    return stamp;
+}
+
+// Microseconds until the queue's first packet or the pending call-back
+// falls due (0: now), or -1 when nothing waits for the clock.
+int64_t PESFilter::nextWakeMicros(int64_t stc, bool clockRead) const {
+    if (!queue.empty() && queue.front()->pts == 0) return 0;
+    if (!clockRead) return -1;
+    int64_t ticks = -1;
+    auto consider = [&](int64_t stamp) {
+        const int64_t ahead = SignedDifference(stamp - stc);
+        const int64_t wait = ahead > 0 ? ahead : 0;
+        if (ticks < 0 || wait < ticks) ticks = wait;
+    };
+    if (!queue.empty()) consider(queue.front()->pts);
+    if (syncAt != 0) consider(syncAt);
+    if (ticks < 0) return -1;
+    // Rounded up, so that the clock has reached the stamp at the wake.
+    const int64_t micros = (ticks * 1000 + kTicksPerMs - 1) / kTicksPerMs;
+    return micros < kMaxWakeMicros ? micros : kMaxWakeMicros;
+}
+
 void PESFilter::processPacket(const unsigned char* data, int size) {
     if (size <= 0 || size > kMaxPacketSize) return;
-    int64_t pts = 0;
-    int64_t stamp = 0;
-    if (extractPTS(pts, data, size) != 0) {
-        int64_t stc = 0;
-        getSync(stc);
-        stamp = stc;
-        if (recDelay != 0) {
-            int delay = recDelay > kMaxRecDelay ? kMaxRecDelay : (recDelay < 0 ? 0 : recDelay);
-            stamp += int64_t(delay) * kTicksPerSecond;
-            eDebug("TEKO: Added RecDelay!\n");
-            debugTime("PTS     ", stamp);
-            debugTime("STC     ", stc);
-        }
-    }
+    const int64_t stamp = stampOf(data, size);
     while (!queue.empty() &&
            (queue.size() >= kMaxQueuedPackets || queuedBytes + size_t(size) > kMaxQueuedBytes))
         dropOldest();
@@ -167,8 +218,9 @@ void PESFilter::processPacket(const unsigned char* data, int size) {
     queuedBytes += size_t(size);
 }
 
-// Packets are held only when the clock cannot be read or a playback delay
-// is set; the bound keeps a broken clock from eating the box's memory.
+// Packets are held until their time, at most some seconds ahead; the bound
+// keeps a broken clock, or a stream sent far ahead, from eating the box's
+// memory.
 void PESFilter::dropOldest() {
     PESPacket* packet = queue.front();
     queue.pop_front();
@@ -191,8 +243,7 @@ void PESFilter::releaseDue(int64_t stc, bool clockRead) {
     if (packet->pts != 0) {
         // While the clock cannot be read, a stamped packet stays held.
         if (!clockRead) return;
-        int64_t span = int64_t(recDelay > kMaxRecDelay ? kMaxRecDelay : recDelay) * kTicksPerSecond;
-        if (!isDue(packet->pts, stc, span)) return;
+        if (!isDue(packet->pts, stc, holdSpan())) return;
     }
     queue.pop_front();
     if (user) {

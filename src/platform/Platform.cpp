@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -18,6 +19,14 @@ int Backend::Open(const char* path, int flags) { return ::open(path, flags); }
 int Backend::Close(int fd) { return ::close(fd); }
 int Backend::Ioctl(int fd, unsigned long request, void* arg) { return ::ioctl(fd, request, arg); }
 ssize_t Backend::Read(int fd, void* buf, size_t count) { return ::read(fd, buf, count); }
+
+int Backend::Poll(int fd, int64_t timeoutMicros) {
+    pollfd p{fd, POLLIN, 0};
+    // Rounded up: a wait for something due must not end before it is.
+    const int64_t ms = timeoutMicros <= 0 ? 0 : (timeoutMicros + 999) / 1000;
+    const int ready = ::poll(&p, 1, int(ms > INT32_MAX ? INT32_MAX : ms));
+    return ready < 0 ? -1 : ready > 0 ? 1 : 0;
+}
 
 void* Backend::Mmap(size_t length, int prot, int flags, int fd, off_t offset) {
     return ::mmap(nullptr, length, prot, flags, fd, offset);

@@ -32,6 +32,9 @@ public:
     virtual int Close(int fd);
     virtual int Ioctl(int fd, unsigned long request, void* arg);
     virtual ssize_t Read(int fd, void* buf, size_t count);
+    // Waits up to `timeoutMicros` for `fd` to be readable (data, an error or
+    // the end): 1 when it is, 0 at the time-out, -1 with errno on failure.
+    virtual int Poll(int fd, int64_t timeoutMicros);
     virtual void* Mmap(size_t length, int prot, int flags, int fd, off_t offset);
     virtual int Munmap(void* addr, size_t length);
 
@@ -71,6 +74,7 @@ inline int Open(const char* path, int flags) { return Current().Open(path, flags
 inline int Close(int fd) { return Current().Close(fd); }
 inline int Ioctl(int fd, unsigned long request, void* arg) { return Current().Ioctl(fd, request, arg); }
 inline ssize_t Read(int fd, void* buf, size_t count) { return Current().Read(fd, buf, count); }
+inline int Poll(int fd, int64_t timeoutMicros) { return Current().Poll(fd, timeoutMicros); }
 inline void* Mmap(size_t length, int prot, int flags, int fd, off_t offset) {
     return Current().Mmap(length, prot, flags, fd, offset);
 }

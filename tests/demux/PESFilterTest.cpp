@@ -64,6 +64,9 @@ Bytes Payload(size_t size, uint8_t seed) {
 class PESFilterTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        // A second into the clock: the small PTS of the tests' packets are
+        // then due already.
+        demux.stc = 90000;
         backend.Attach(paths::kDemux, &demux);
         backend.SetMonotonic([this] { return demux.SteadyMicros(); });
         platform::Install(&backend);
@@ -169,6 +172,32 @@ TEST_F(PESFilterTest, ReleaseRuleWithoutDelayAndWithDelay) {
     EXPECT_NE(log.find("TEKO: PTS     : 00000000001360f0 0:00:00:14:10000\n"), std::string::npos);
     EXPECT_NE(log.find("TEKO: PTS     : f0 60 13 0 0 0 0 0 \n"), std::string::npos);
     EXPECT_NE(log.find("TEKO: STC     : 00000000000f4240 0:00:00:11:10000\n"), std::string::npos);
+}
+
+// A packet is presented when the clock reaches its PTS, without data
+// having to arrive then; a PTS that does not follow the clock (over 10 s
+// from it) is presented on arrival, logged once for the stream.
+TEST_F(PESFilterTest, PacketsWithAPtsWaitForTheirTimeUnlessThePtsIsOffTheClock) {
+    StartFilter();
+    ASSERT_TRUE(demux.Feed(ts::Pes(0xBD, Payload(10, 1), 90000 + 45000)));
+    demux.stc = 90000 + 44999;
+    ASSERT_TRUE(demux.WaitReads(demux.reads + 2));  // passes woken by the clock alone
+    EXPECT_TRUE(user.packets.empty());
+    demux.stc = 90000 + 45000;
+    ASSERT_TRUE(demux.WaitReads(demux.reads + 1));  // the pass after the wake, in its read
+    ASSERT_EQ(user.stamps.size(), 1u);
+    EXPECT_EQ(user.stamps[0], 90000 + 45000);
+
+    testing::internal::CaptureStderr();
+    for (int64_t off : {int64_t(90000) * 11, -int64_t(90000) * 11}) {
+        ASSERT_TRUE(demux.Feed(ts::Pes(0xBD, Payload(10, 2), (135000 + off) & ((int64_t(1) << 33) - 1))));
+        ASSERT_TRUE(demux.Feed({0x00}));
+    }
+    const std::string log = testing::internal::GetCapturedStderr();
+    ASSERT_EQ(user.stamps.size(), 3u);
+    EXPECT_EQ(user.stamps[1], 0);  // on arrival
+    EXPECT_EQ(user.stamps[2], 0);
+    EXPECT_EQ(log.find("PTS"), log.rfind("PTS")) << "logged more than once:\n" << log;
 }
 
 TEST_F(PESFilterTest, SyncFallsDueOnceAndAZeroResultCancelsIt) {

@@ -83,8 +83,19 @@ public:
             pollfd p{fd, POLLIN, 0};
             return ::poll(&p, 1, 0) != 0;
         };
-        clock_.Wait(readable, SimClock::kNever, "a scripted read");
+        if (!readable()) clock_.Wait(readable, SimClock::kNever, "a scripted read");
         return ::read(fd, buf, count);
+    }
+    // A wait for data that ends a pass as a read does, so it is counted
+    // with the reads.
+    int Poll(int fd, int64_t timeoutMicros) override {
+        ++reads;
+        const std::function<bool()> readable = [this, fd] {
+            pollfd p{fd, POLLIN, 0};
+            return readError.load() != 0 || readZero.load() || ::poll(&p, 1, 0) != 0;
+        };
+        if (readable()) return 1;
+        return clock_.Wait(readable, clock_.NowMicros() + timeoutMicros, "a scripted poll") ? 1 : 0;
     }
     // Microseconds the steady clock ran: every move of `stc` (modulo the
     // 33-bit period, the shorter way) counted as that much steady time.

@@ -14,10 +14,11 @@ namespace e2e {
 
 // The simulator runs in simulated time: the daemon's work costs no stream
 // time, so a packet is handled at the stream time it arrives, whatever the
-// machine's load, and the reader releases a packet without PTS, or with a
-// PTS, at the pass that completed it. So a subtitle is on the screen at the
-// stream time its last packet arrives, to the millisecond.
-constexpr int64_t kAppearMs = 0;
+// machine's load. A packet is presented when the stream's clock reaches its
+// PTS, or on arrival (no PTS, or one already past or off the clock): the
+// reader wakes for it without data having to arrive, and a subtitle is on
+// the screen at that time, to the millisecond (a box has 40 ms).
+constexpr int64_t kAppearMs = 1;
 // The main loop polls every half second.
 constexpr int64_t kPollMs = 500;
 // From the service's first PMT to the first packet decoded: the first poll,

@@ -7,6 +7,7 @@
 #include "SimClock.h"
 #include "TsInfo.h"
 #include "TsReplay.h"
+#include "demux/PESFilter.h"
 #include "support/DvbSubSamples.h"
 
 namespace e2e {
@@ -95,6 +96,15 @@ std::vector<Pes> PesOf(const std::vector<uint8_t>& ts, int pid, int64_t* duratio
         }
     }
     if (!current.bytes.empty() && !wanted) finish();  // unbounded: ends with the capture
+    for (Pes& pes : out) {
+        pes.dueUs = pes.lastUs;
+        int64_t pts = 0;
+        if (PESFilter::extractPTS(pts, pes.bytes.data(), int(pes.bytes.size())) != 0) continue;
+        const int64_t period = int64_t(1) << 33;
+        int64_t lead = ((pts - replay.StcAt(pid, pes.lastUs)) % period + period) % period;
+        if (lead > period / 2) lead -= period;
+        if (lead > 0 && lead <= 10 * 90000) pes.dueUs += lead * 1000 / 90;
+    }
     return out;
 }
 

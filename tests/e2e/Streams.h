@@ -47,6 +47,9 @@ struct Pes {
     size_t firstPacket = 0;
     int64_t firstUs = 0;  // arrival of its first and last TS packets
     int64_t lastUs = 0;
+    // When the daemon presents it: when the stream's clock reaches its PTS,
+    // or on arrival (no PTS, a PTS already past or over 10 s off the clock).
+    int64_t dueUs = 0;
 };
 
 struct Played {
