@@ -1,30 +1,41 @@
 // Decodes every packet of each DVB subtitle sample with this decoder and
-// with FFmpeg's avcodec_decode_subtitle2, five times each, and prints both
-// rates (median of the five) and their ratio per sample, standard and high
-// definition apart. This decoder composes and scales its pages onto a
-// 32-bit display that takes the blits without storing them (FFmpeg makes
-// its bitmaps and shows nothing); drawing into the emulated framebuffer
-// through the framebuffer device is measured on its own. The decoder's
-// log goes to /dev/null, as it costs what it costs on a box.
+// with FFmpeg's avcodec_decode_subtitle2 and prints both rates and their
+// ratio per sample, standard and high definition apart. The sides take
+// turns, one repetition each per round, so that load from elsewhere on a
+// shared machine falls on both instead of moving the ratio. This decoder
+// composes and scales its pages onto a 32-bit display that takes the blits
+// without storing them (FFmpeg makes its bitmaps and shows nothing);
+// drawing into the emulated framebuffer through the framebuffer device is
+// measured too, without a ratio. The decoder's log goes to /dev/null, as it
+// costs what it costs on a box.
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/log.h>
 }
 
 #include <benchmark/benchmark.h>
+
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
-#include <map>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "EmulatedScreen.h"
+#include "Interleaved.h"
 #include "display/IDisplayDevice.h"
 #include "dvbsub/subtitle.h"
 #include "support/DvbSubSamples.h"
 
 namespace {
+
+// Rounds unless the command line asks otherwise: odd, so that a median is
+// a measured rate.
+constexpr int kRepetitions = 11;
+// CPU time of one repetition: short enough for the sides to take turns
+// often, long enough that a scheduler tick is a small part of it.
+constexpr double kRepetitionSeconds = 0.1;
+
 
 using Packet = std::vector<uint8_t>;
 
@@ -61,17 +72,6 @@ std::vector<Sample>& Samples() {
     return samples;
 }
 
-// Process CPU time: both decoders run on this one thread, and the machine
-// may be busy with other work.
-double CpuSeconds() {
-    timespec t;
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) + t.tv_nsec * 1e-9;
-}
-
-// Display sets per CPU second of each repetition, by benchmark name.
-std::map<std::string, std::vector<double>> rates;
-
 // A 32-bit screen with nothing on it that takes every blit and keeps none.
 class SinkDisplay : public IDisplayDevice {
 public:
@@ -97,110 +97,162 @@ public:
     int GetBPP() override { return 32; }
 };
 
+// One pass of this decoder over a sample: a fresh decoder, as after a
+// channel change, given every packet; composing onto `device` if there is one.
+void OursPass(const Sample& s, IDisplayDevice* device) {
+    subtitle_ctx ctx;
+    ctx.device = device;
+    ctx.screenEnabled = 1;
+    for (const Packet& p : s.packets) subtitle_process_pes(&ctx, p.data(), int(p.size()));
+    subtitle_clear_screen(&ctx);
+    subtitle_reset(&ctx);
+}
 
-void RunOurs(benchmark::State& state, const Sample& s, IDisplayDevice* device, const std::string& key) {
-    const double start = CpuSeconds();
-    long passes = 0;
-    for (auto _ : state) {
-        // A fresh decoder, as after a channel change.
-        subtitle_ctx ctx;
-        ctx.device = device;
-        ctx.screenEnabled = 1;
-        for (const Packet& p : s.packets) subtitle_process_pes(&ctx, p.data(), int(p.size()));
-        subtitle_clear_screen(&ctx);
-        subtitle_reset(&ctx);
-        ++passes;
+// FFmpeg's DVB subtitle decoder on padded copies of a sample's segments
+// (from the first sync byte), made once so that a pass only decodes.
+class FFmpegDecoder {
+public:
+    explicit FFmpegDecoder(const Sample& s)
+        : codec_(avcodec_find_decoder(AV_CODEC_ID_DVB_SUBTITLE)), packet_(av_packet_alloc()) {
+        for (const Packet& p : s.packets) {
+            const size_t start = std::min(p.size() > 9 ? 9 + p[8] + 2 : p.size(), p.size());
+            if (start < p.size()) input_.push_back(PaddedCopy(p.data() + start, p.size() - start));
+        }
     }
-    rates[key].push_back(double(passes * s.displaySets) / (CpuSeconds() - start));
-    state.SetItemsProcessed(passes * s.displaySets);
-}
-
-void BM_Ours(benchmark::State& state, const Sample* s) {
-    SinkDisplay sink;
-    RunOurs(state, *s, &sink, "ours/" + s->name);
-}
-
-// Decoding alone: no display, nothing composed.
-void BM_OursDecode(benchmark::State& state, const Sample* s) { RunOurs(state, *s, nullptr, "ours_decode/" + s->name); }
-
-void BM_OursEmulatedFramebuffer(benchmark::State& state, const Sample* s) {
-    static bench::EmulatedScreen* screen = new bench::EmulatedScreen;
-    if (!screen->Ok()) return state.SkipWithError("no emulated framebuffer");
-    RunOurs(state, *s, &screen->device, "ours_emulated_fb/" + s->name);
-}
-
-void BM_FFmpeg(benchmark::State& state, const Sample* s) {
-    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_DVB_SUBTITLE);
-    if (!codec) return state.SkipWithError("no DVB subtitle decoder in libavcodec");
-    // Padded copies of the segments (from the first sync byte), made once.
-    std::vector<Packet> input;
-    for (const Packet& p : s->packets) {
-        const size_t start = p.size() > 9 ? 9 + p[8] + 2 : p.size();
-        Packet d(p.begin() + long(std::min(start, p.size())), p.end());
-        const size_t size = d.size();
-        d.resize(size + AV_INPUT_BUFFER_PADDING_SIZE, 0);
-        d.resize(size);
-        input.push_back(std::move(d));
+    ~FFmpegDecoder() { av_packet_free(&packet_); }
+    FFmpegDecoder(const FFmpegDecoder&) = delete;
+    FFmpegDecoder& operator=(const FFmpegDecoder&) = delete;
+    // A decoder that would not open would make its passes look fast.
+    bool Ok() const {
+        if (!codec_ || !packet_) return false;
+        AVCodecContext* ctx = avcodec_alloc_context3(codec_);
+        const bool opened = ctx && avcodec_open2(ctx, codec_, nullptr) >= 0;
+        avcodec_free_context(&ctx);
+        return opened;
     }
-    AVPacket* packet = av_packet_alloc();
-    const double start = CpuSeconds();
-    long passes = 0;
-    for (auto _ : state) {
-        AVCodecContext* ctx = avcodec_alloc_context3(codec);
-        avcodec_open2(ctx, codec, nullptr);
-        for (const Packet& d : input) {
-            if (d.empty()) continue;
-            packet->data = const_cast<uint8_t*>(d.data());
-            packet->size = int(d.size());
+
+    // A fresh context, as for this decoder, given every packet.
+    void Pass() {
+        AVCodecContext* ctx = avcodec_alloc_context3(codec_);
+        avcodec_open2(ctx, codec_, nullptr);
+        for (const Packet& d : input_) {
+            packet_->data = const_cast<uint8_t*>(d.data());
+            packet_->size = int(d.size());
             AVSubtitle sub;
             int got = 0;
-            if (avcodec_decode_subtitle2(ctx, &sub, &got, packet) >= 0 && got) avsubtitle_free(&sub);
+            if (avcodec_decode_subtitle2(ctx, &sub, &got, packet_) >= 0 && got) avsubtitle_free(&sub);
         }
         avcodec_free_context(&ctx);
-        ++passes;
     }
-    rates["ffmpeg/" + s->name].push_back(double(passes * s->displaySets) / (CpuSeconds() - start));
-    av_packet_free(&packet);
-    state.SetItemsProcessed(passes * s->displaySets);
+
+private:
+    // The bytes past the end that FFmpeg's bit reader may touch stay zero
+    // in the vector's storage.
+    static Packet PaddedCopy(const uint8_t* data, size_t size) {
+        Packet d;
+        d.reserve(size + AV_INPUT_BUFFER_PADDING_SIZE);
+        d.insert(d.end(), data, data + size);
+        d.resize(size + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+        d.resize(size);
+        return d;
+    }
+    const AVCodec* codec_;
+    AVPacket* packet_;
+    std::vector<Packet> input_;
+};
+
+struct Options {
+    int repetitions = kRepetitions;
+    double seconds = kRepetitionSeconds;
+    std::string filter;  // only the samples whose name holds this
+};
+
+// The value of `--key=value` in `arg`, or false if `arg` is another option.
+bool OptionValue(const std::string& arg, const std::string& key, std::string& value) {
+    const std::string prefix = "--" + key + "=";
+    if (arg.compare(0, prefix.size(), prefix) != 0) return false;
+    value = arg.substr(prefix.size());
+    return true;
 }
 
-double Median(std::vector<double> v) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
+bool ParseOptions(int argc, char** argv, Options& o) {
+    for (int i = 1; i < argc; ++i) {
+        std::string value;
+        if (OptionValue(argv[i], "repetitions", value)) {
+            o.repetitions = std::atoi(value.c_str());
+        } else if (OptionValue(argv[i], "seconds", value)) {
+            o.seconds = std::atof(value.c_str());
+        } else if (!OptionValue(argv[i], "filter", o.filter)) {
+            return false;
+        }
+    }
+    return o.repetitions > 0 && o.seconds > 0;
+}
+
+// The emulated framebuffer's device, made once for every sample, or null.
+IDisplayDevice* EmulatedFramebuffer() {
+    static bench::EmulatedScreen* screen = new bench::EmulatedScreen;
+    return screen->Ok() ? &screen->device : nullptr;
+}
+
+void PrintHeader() {
+    std::printf("%-16s %-4s %5s %9s %9s %5s %11s %9s %5s %11s %7s\n", "sample", "kind", "sets", "FFmpeg", "decode",
+                "ratio", "min-max", "+compose", "ratio", "min-max", "+fb");
+}
+
+void PrintRow(const Sample& s, const bench::Side& theirs, const bench::Side& decode, const bench::Side& compose,
+              const bench::Side* fb) {
+    auto sets = [&](const bench::Side& side) { return bench::Median(side.rates) * double(s.displaySets); };
+    const bench::Ratio d = bench::CompareRates(decode, theirs), c = bench::CompareRates(compose, theirs);
+    std::printf("%-16s %-4s %5ld %9.0f %9.0f %5.2f %5.2f-%-5.2f %9.0f %5.2f %5.2f-%-5.2f %7.0f\n", s.name.c_str(),
+                s.hd ? "HD" : "SD", s.displaySets, sets(theirs), sets(decode), d.ofMedians, d.min, d.max,
+                sets(compose), c.ofMedians, c.min, c.max, fb ? sets(*fb) : 0.0);
+    std::fflush(stdout);
+}
+
+// Every side calibrated, then the rounds. FFmpeg is listed between the two
+// sides it is compared with, so that it runs next to each in every round.
+void MeasureSample(const Sample& s, const Options& o) {
+    FFmpegDecoder ffmpeg(s);
+    if (!ffmpeg.Ok()) {
+        std::printf("%-16s FFmpeg's DVB subtitle decoder does not open\n", s.name.c_str());
+        return;
+    }
+    SinkDisplay sink;
+    IDisplayDevice* screen = EmulatedFramebuffer();
+    bench::Side decode{[&] { OursPass(s, nullptr); }};
+    bench::Side theirs{[&] { ffmpeg.Pass(); }};
+    bench::Side compose{[&] { OursPass(s, &sink); }};
+    bench::Side fb{[&] { OursPass(s, screen); }};
+    std::vector<bench::Side*> sides{&decode, &theirs, &compose};
+    if (screen) sides.push_back(&fb);
+    for (bench::Side* side : sides) bench::Calibrate(*side, o.seconds);
+    bench::RunInterleaved(sides, o.repetitions);
+    PrintRow(s, theirs, decode, compose, screen ? &fb : nullptr);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    Options options;
+    if (!ParseOptions(argc, argv, options)) {
+        std::printf("usage: %s [--repetitions=N] [--seconds=CPU-SECONDS] [--filter=SAMPLE]\n", argv[0]);
+        return 2;
+    }
     av_log_set_level(AV_LOG_QUIET);
     if (!std::freopen("/dev/null", "w", stderr)) return 1;
     if (Samples().empty()) {
         std::printf("The DVB samples are not in %s\n", TEKO_SAMPLES_DIR);
         return 0;
     }
-    for (const Sample& s : Samples()) {
-        for (auto* b : {benchmark::RegisterBenchmark(("ours/" + s.name).c_str(), BM_Ours, &s),
-                        benchmark::RegisterBenchmark(("ours_decode/" + s.name).c_str(), BM_OursDecode, &s),
-                        benchmark::RegisterBenchmark(("ffmpeg/" + s.name).c_str(), BM_FFmpeg, &s),
-                        benchmark::RegisterBenchmark(("ours_emulated_fb/" + s.name).c_str(), BM_OursEmulatedFramebuffer,
-                                                     &s)})
-            b->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true)->MinTime(0.2);
-    }
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    std::printf("\n%-16s %-4s %5s %13s %13s %6s %13s %6s %13s\n", "sample", "kind", "sets", "FFmpeg sets/s",
-                "decode", "ratio", "+ compose", "ratio", "+ fb");
-    for (const Sample& s : Samples()) {
-        const double ours = Median(rates["ours/" + s.name]), theirs = Median(rates["ffmpeg/" + s.name]);
-        const double fb = Median(rates["ours_emulated_fb/" + s.name]);
-        const double decode = Median(rates["ours_decode/" + s.name]);
-        if (theirs <= 0 || decode <= 0) continue;
-        std::printf("%-16s %-4s %5ld %13.0f %13.0f %6.2f %13.0f %6.2f %13.0f\n", s.name.c_str(), s.hd ? "HD" : "SD",
-                    s.displaySets, theirs, decode, decode / theirs, ours, ours / theirs, fb);
-    }
-    std::printf("(display sets per CPU second, median of five runs each: FFmpeg's avcodec_decode_subtitle2; this\n"
-                " decoder alone; decoding and composing onto a 32-bit display that keeps nothing, scaling included;\n"
-                " and drawing through the framebuffer device into the emulated framebuffer. Ratios against FFmpeg.)\n");
+    PrintHeader();
+    for (const Sample& s : Samples())
+        if (s.name.find(options.filter) != std::string::npos) MeasureSample(s, options);
+    std::printf("(display sets per CPU second, median of %d repetitions of about %.2f s of CPU each: FFmpeg's\n"
+                " avcodec_decode_subtitle2; this decoder alone; decoding and composing onto a 32-bit display that\n"
+                " keeps nothing, scaling included; and drawing through the framebuffer device into the emulated\n"
+                " framebuffer (0: none). The sides take turns, one repetition each per round. Ratios against\n"
+                " FFmpeg: of the medians, and the lowest and highest of the rounds' own ratios.)\n",
+                options.repetitions, options.seconds);
     return 0;
 }
