@@ -1,6 +1,7 @@
 #include "PsiWrap.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "SectionAssembler.h"
 #include "demux/ByteReader.h"
@@ -24,9 +25,14 @@ void PutLanguage(Bytes& out, const std::string& language) {
 // ISO/IEC 13818-1 §2.4.4.3 and §2.4.4.8: the long section form with its CRC.
 Bytes Section(uint8_t tableId, int extension, const Bytes& body) {
     const size_t length = 5 + body.size() + 4;
-    Bytes s{tableId, uint8_t(0xB0 | (length >> 8)), uint8_t(length), uint8_t(extension >> 8), uint8_t(extension),
-            0xC1, 0x00, 0x00};
-    s.insert(s.end(), body.begin(), body.end());
+    // Reserved and appended, not inserted after an initialiser list: GCC 12
+    // at -O3 takes the latter for an out-of-bounds copy.
+    Bytes s;
+    s.reserve(3 + length);
+    for (uint8_t b : {tableId, uint8_t(0xB0 | (length >> 8)), uint8_t(length), uint8_t(extension >> 8),
+                      uint8_t(extension), uint8_t(0xC1), uint8_t(0x00), uint8_t(0x00)})
+        s.push_back(b);
+    for (uint8_t b : body) s.push_back(b);
     const uint32_t crc = SectionCrc32(s.data(), s.size());
     for (int shift = 24; shift >= 0; shift -= 8) s.push_back(uint8_t(crc >> shift));
     return s;
@@ -39,9 +45,13 @@ Bytes Pat(const Layout& o) {
 
 Bytes Pmt(const Layout& o) {
     const size_t info = o.descriptors.size();
-    Bytes body{uint8_t(0xE0 | (o.pcrPid >> 8)), uint8_t(o.pcrPid), 0xF0, 0x00, ids::kStreamTypePrivatePES,
-               uint8_t(0xE0 | (o.pid >> 8)), uint8_t(o.pid), uint8_t(0xF0 | (info >> 8)), uint8_t(info)};
-    body.insert(body.end(), o.descriptors.begin(), o.descriptors.end());
+    Bytes body;
+    body.reserve(9 + info);
+    for (uint8_t b : {uint8_t(0xE0 | (o.pcrPid >> 8)), uint8_t(o.pcrPid), uint8_t(0xF0), uint8_t(0x00),
+                      ids::kStreamTypePrivatePES, uint8_t(0xE0 | (o.pid >> 8)), uint8_t(o.pid),
+                      uint8_t(0xF0 | (info >> 8)), uint8_t(info)})
+        body.push_back(b);
+    for (uint8_t b : o.descriptors) body.push_back(b);
     return Section(ids::kTablePMT, o.serviceId, body);
 }
 
@@ -87,15 +97,15 @@ void Packetizer::Packet(int pid, bool unitStart, const uint8_t* payload, size_t 
         }
         pos += afLength;
     }
-    if (size > 0) std::copy(payload, payload + size, p.begin() + long(pos));
+    if (payload && size > 0) std::memcpy(p.data() + pos, payload, size);
     data_.insert(data_.end(), p.begin(), p.end());
 }
 
 // A section of one packet or more, pointer_field 0, 0xFF after its end.
 void Packetizer::Section(int pid, const Bytes& section) {
-    Bytes stream{0x00};
-    stream.insert(stream.end(), section.begin(), section.end());
-    stream.resize((stream.size() + kPayload - 1) / kPayload * kPayload, 0xFF);
+    Bytes stream((section.size() + 1 + kPayload - 1) / kPayload * kPayload, 0xFF);
+    stream[0] = 0x00;
+    std::copy(section.begin(), section.end(), stream.begin() + 1);
     for (size_t pos = 0; pos < stream.size(); pos += kPayload) Packet(pid, pos == 0, &stream[pos], kPayload, -1);
 }
 
