@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -38,6 +39,7 @@ FrameBufferDevice::~FrameBufferDevice() {
 int FrameBufferDevice::Create(std::string path) {
     // A second Create would otherwise leak the mapping and the descriptor.
     if (created) Destroy();
+    noBlit = false;
     fd = platform::Open(paths::kFrameBuffer, O_RDWR);
     if (fd < 0) {
         eDebug("Could not open frame buffer\n");
@@ -328,9 +330,16 @@ void FrameBufferDevice::BlitARGB(const uint32_t* data, int width, int height, in
 int FrameBufferDevice::Lock() { return mutex.Lock(); }
 
 int FrameBufferDevice::UnLock() {
-    if (created) {
+    if (created && !noBlit) {
         for (int attempt = 0; attempt < kBlitAttempts; ++attempt) {
             if (platform::Ioctl(fd, ids::kFBIO_BLIT, nullptr) >= 0) break;
+            // A driver that does not know the request: its mapped memory is
+            // the screen, and asking again only fills the log.
+            if (errno == ENOTTY || errno == EOPNOTSUPP) {
+                noBlit = true;
+                eDebug("The framebuffer has no FBIO_BLIT: drawings show as they are made\n");
+                break;
+            }
             eDebug("Error FBIO_BLIT not availble.\n");
         }
     }

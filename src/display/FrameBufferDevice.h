@@ -148,6 +148,7 @@ private:
     bool hasKerning = false;
     bool italic = false;
     bool created = false;
+    bool noBlit = false;  // the driver has no FBIO_BLIT (found at the first unlock)
     // A relock on the same thread or an unlock by a thread that does not
     // hold it is an error result instead of a hang or undefined behaviour.
     platform::Mutex mutex;
