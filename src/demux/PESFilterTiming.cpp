@@ -90,7 +90,7 @@ void PESFilter::rebase(int64_t jump) {
     }
     if (syncAt != 0) syncAt = Moved(syncAt, jump);
     ++clockJumps;
-    eDebug("System time clock jumped %+lld ms: %zu held packets and %d pending call-back moved with it\n",
+    eWarning("System time clock jumped %+lld ms: %zu held packets and %d pending call-back moved with it\n",
            (long long)(jump / kTicksPerMs), held, syncAt != 0 ? 1 : 0);
 }
 
@@ -119,10 +119,10 @@ void PESFilter::debugTime(const char* label, int64_t& value) {
     int hours = int((seconds / 3600) % 24);
     int minutes = int((seconds / 60) % 60);
     int secs = int(seconds % 60);
-    eDebug("%s: %016llx %d:%02d:%02d:%02d:%05d\n", label, (unsigned long long)value, days, hours,
+    eTrace("%s: %016llx %d:%02d:%02d:%02d:%05d\n", label, (unsigned long long)value, days, hours,
            minutes, secs, ticks);
     uint64_t v = uint64_t(value);
-    eDebug("%s: %x %x %x %x %x %x %x %x \n", label, unsigned(v & 0xFF), unsigned((v >> 8) & 0xFF),
+    eTrace("%s: %x %x %x %x %x %x %x %x \n", label, unsigned(v & 0xFF), unsigned((v >> 8) & 0xFF),
            unsigned((v >> 16) & 0xFF), unsigned((v >> 24) & 0xFF), unsigned((v >> 32) & 0xFF),
            unsigned((v >> 40) & 0xFF), unsigned((v >> 48) & 0xFF), unsigned((v >> 56) & 0xFF));
 }
@@ -150,7 +150,7 @@ void PESFilter::processPacket(const unsigned char* data, int size) {
         if (recDelay != 0) {
             int delay = recDelay > kMaxRecDelay ? kMaxRecDelay : (recDelay < 0 ? 0 : recDelay);
             stamp += int64_t(delay) * kTicksPerSecond;
-            eDebug("TEKO: Added RecDelay!\n");
+            eTrace("TEKO: Added RecDelay!\n");
             debugTime("PTS     ", stamp);
             debugTime("STC     ", stc);
         }
@@ -174,7 +174,7 @@ void PESFilter::dropOldest() {
     queue.pop_front();
     ++dropped;
     if (dropped == 1 || dropped % 100 == 0)
-        eDebug("PES queue full (%zu packets, %zu bytes): dropped a packet of %d bytes stamped %lld, %lu dropped so far\n",
+        eWarning("PES queue full (%zu packets, %zu bytes): dropped a packet of %d bytes stamped %lld, %lu dropped so far\n",
                queue.size() + 1, queuedBytes, packet->size, (long long)packet->pts, dropped);
     deletePacket(packet);
 }
@@ -212,7 +212,7 @@ void PESFilter::releaseDue(int64_t stc, bool clockRead) {
             syncSpan = 0;
         }
     } else {
-        eDebug("  No user attached for Receive()???\n");
+        eWarning("  No user attached for Receive()???\n");
     }
     deletePacket(packet);
 }
