@@ -23,6 +23,7 @@
 #include "TsInfo.h"
 #include "TsReplay.h"
 #include "app/gTEKOApp.h"
+#include "platform/Log.h"
 #include "platform/Paths.h"
 
 #ifndef TEKO_DATA_DIR
@@ -224,6 +225,7 @@ int Simulator::Run() {
         fprintf(stderr, "tekod-sim: cannot write %s/log.txt\n", options_.out.c_str());
         return 2;
     }
+    platform::SetLogLevel(options_.logLevel);
     size_t lines = 0;
     // The Teletext lines drawn since the last blit, as the viewer reads them
     // (the client reports each line before the blit that shows it).
