@@ -196,6 +196,7 @@ void PESFilter::releaseDue(int64_t stc, bool clockRead) {
     }
     queue.pop_front();
     if (user) {
+        if (packetHanded) packetHanded(*packet);
         int ms = user->Receive(*packet);
         if (ms != 0) {
             int64_t ticks = int64_t(ms) * kTicksPerMs;
