@@ -259,8 +259,8 @@ void CheckTeletext(const StreamCase& c, SimRunOf& run, int bpp) {
         return ttxref::ZvbiPages(packets, c.page);
     };
     EXPECT_EQ(int(pagesFrom(0).size()), c.subtitles) << "pages libzvbi finds in the whole stream";
-    // The reader's first packet is not logged: it is the first one from
-    // which libzvbi finds the pages drawn, at most kStartMs after the PMT.
+    // The reader's first packet is taken to be the first one from which
+    // libzvbi finds the pages drawn, at most kStartMs after the PMT.
     const size_t estimate = run.firstPes;
     std::vector<ttxref::Page> theirs = pagesFrom(estimate);
     for (size_t k = estimate + 1; k < run.played.pes.size() &&
