@@ -39,14 +39,24 @@ Report::Report(std::string outDir) : outDir_(std::move(outDir)) {}
 
 Report::~Report() {
     if (timeline_) fclose(timeline_);
+    if (pes_) fclose(pes_);
 }
 
 bool Report::Open() {
     timeline_ = fopen((outDir_ + "/timeline.tsv").c_str(), "w");
-    if (!timeline_) return false;
-    fputs("stream_ms\tblit\tfirst_row\tlast_row\tpng\ttext\tlog_bytes\n", timeline_);
+    pes_ = fopen((outDir_ + "/pes.tsv").c_str(), "w");
+    if (!timeline_ || !pes_) return false;
+    fputs("stream_ms\tblit\tfirst_row\tlast_row\tpng\ttext\tlog_bytes\tpes\ttext_rows\n", timeline_);
     fflush(timeline_);
+    fputs("stream_ms\tstream_id\tbytes\n", pes_);
+    fflush(pes_);
     return true;
+}
+
+void Report::AddPes(const HandedPes& pes) {
+    if (!pes_) return;
+    fprintf(pes_, "%lld\t%02x\t%d\n", (long long)pes.streamMs, pes.streamId, pes.bytes);
+    fflush(pes_);
 }
 
 void Report::Add(const ScreenChange& change) {
@@ -54,8 +64,11 @@ void Report::Add(const ScreenChange& change) {
     if (!timeline_) return;
     std::string text;
     for (size_t i = 0; i < change.lines.size(); ++i) text += (i ? " | " : "") + TsvField(change.lines[i]);
-    fprintf(timeline_, "%lld\t%d\t%d\t%d\t%s\t%s\t%lld\n", (long long)change.streamMs, change.blit, change.firstRow,
-            change.lastRow, change.png.c_str(), text.c_str(), (long long)change.logBytes);
+    std::string rows;
+    for (size_t i = 0; i < change.rows.size(); ++i) rows += (i ? "," : "") + std::to_string(change.rows[i]);
+    fprintf(timeline_, "%lld\t%d\t%d\t%d\t%s\t%s\t%lld\t%lld\t%s\n", (long long)change.streamMs, change.blit,
+            change.firstRow, change.lastRow, change.png.c_str(), text.c_str(), (long long)change.logBytes,
+            (long long)change.pesHanded, rows.c_str());
     fflush(timeline_);
 }
 

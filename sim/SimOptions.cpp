@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -49,6 +50,21 @@ bool ToLanguages(const std::string& text, std::string& first, std::string& secon
         return true;
     };
     return code(first) && (comma == std::string::npos || code(second));
+}
+
+// "warning", "info" or "debug", as --help names them.
+bool ToLogLevel(const std::string& text, platform::LogLevel& out) {
+    static const std::pair<const char*, platform::LogLevel> kNames[] = {
+        {"warning", platform::LogLevel::kWarning},
+        {"info", platform::LogLevel::kInfo},
+        {"debug", platform::LogLevel::kDebug},
+    };
+    for (const auto& name : kNames) {
+        if (text != name.first) continue;
+        out = name.second;
+        return true;
+    }
+    return false;
 }
 
 // "A:B" into its two halves.
@@ -123,12 +139,18 @@ const char* SimOptions::Usage() {
            "                       screen memory at that blit, 720x576 pixels row by row,\n"
            "                       4 bytes (0xAARRGGBB, little-endian) or 1 byte (palette\n"
            "                       index) a pixel, for pixel comparisons\n"
+           "  --log-level LEVEL    what reaches log.txt: debug (default: everything,\n"
+           "                       the decoders' trace of each packet, segment and row\n"
+           "                       included), info (what a box's log holds: the daemon's\n"
+           "                       events, warnings and errors) or warning\n"
            "  --quiet              no progress lines\n"
            "  --help               this text\n"
            "Output in DIR: log.txt (the daemon's log), screens/NNNNNN.png (the 720x576\n"
            "screen after each blit that changed it, NNNNNN the blit's number), timeline.tsv\n"
            "(stream time of each such blit in ms, blit, changed rows, PNG, Teletext lines,\n"
-           "size of log.txt at the blit),\n"
+           "size of log.txt at the blit, PES packets handed to the decoder before the\n"
+           "blit, Teletext row of each line), pes.tsv (stream time in ms, stream id in\n"
+           "hex and size of each PES packet the daemon's filter handed to its decoder),\n"
            "index.html.\n"
            "\n"
            "Exit status: 0 after a run or a list; 2 when the options or the stream cannot\n"
@@ -191,6 +213,12 @@ bool SimOptions::Parse(int argc, char** argv, std::string& error) {
             if (!value(v)) return false;
             if (!ToPage(v, teletextPage)) {
                 error = "--teletext takes a page as on screen, 100 to 899, not '" + v + "'";
+                return false;
+            }
+        } else if (arg == "--log-level") {
+            if (!value(v)) return false;
+            if (!ToLogLevel(v, logLevel)) {
+                error = "--log-level takes debug, info or warning, not '" + v + "'";
                 return false;
             }
         } else if (arg == "--ts") {

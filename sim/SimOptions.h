@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Log.h"
+
 struct SimOptions {
     std::string ts;
     std::string out;
@@ -29,6 +31,8 @@ struct SimOptions {
     double duration = 0;  // stream seconds; 0: until the stream ends
     bool quiet = false;
     bool raw = false;  // also write each changed screen's raw memory
+    // The daemon's log level; a box runs at info.
+    platform::LogLevel logLevel = platform::LogLevel::kDebug;
     bool help = false;
     bool list = false;  // print the capture's services and subtitle streams, run nothing
     // What the configuration file would say ("" / 0: as it says).

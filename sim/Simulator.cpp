@@ -23,6 +23,7 @@
 #include "TsInfo.h"
 #include "TsReplay.h"
 #include "app/gTEKOApp.h"
+#include "platform/Log.h"
 #include "platform/Paths.h"
 
 #ifndef TEKO_DATA_DIR
@@ -209,7 +210,7 @@ int Simulator::Run() {
                          framebuffer.LineLength(), framebuffer.MemoryBytes());
     Report report(options_.out);
     if (!report.Open()) {
-        fprintf(stderr, "tekod-sim: cannot write %s/timeline.tsv\n", options_.out.c_str());
+        fprintf(stderr, "tekod-sim: cannot write %s/timeline.tsv and pes.tsv\n", options_.out.c_str());
         return 2;
     }
 
@@ -224,25 +225,33 @@ int Simulator::Run() {
         fprintf(stderr, "tekod-sim: cannot write %s/log.txt\n", options_.out.c_str());
         return 2;
     }
+    platform::SetLogLevel(options_.logLevel);
     size_t lines = 0;
-    // The Teletext lines drawn since the last blit, as the viewer reads them
-    // (the client reports each line before the blit that shows it).
+    // The Teletext lines drawn since the last blit, as the viewer reads them,
+    // with their rows (the client reports each line before the blit that
+    // shows it), and the PES packets handed to the decoder so far.
     std::mutex drawnMutex;
     std::vector<std::string> pendingLines;
+    std::vector<int> pendingRows;
+    int64_t pesHanded = 0;
     // Runs inside the daemon's FBIO_BLIT, so the screen memory holds still.
     framebuffer.SetBlitObserver([&](const EmulatedFrameBuffer::BlitEvent& event) {
         const int64_t at = streamMicros();
         log.Fresh();
         std::vector<std::string> drawn;
+        std::vector<int> rows;
+        int64_t handed = 0;
         {
             std::lock_guard<std::mutex> guard(drawnMutex);
             drawn.swap(pendingLines);
+            rows.swap(pendingRows);
+            handed = pesHanded;
         }
         if (event.firstRow < 0) return;
         screens.Add(event.number, framebuffer.Memory(), event.firstRow, event.lastRow);
         lines += drawn.size();
         report.Add({at / 1000, event.number, event.firstRow, event.lastRow, ScreenWriter::PngName(event.number), drawn,
-                    log.Offset()});
+                    log.Offset(), handed, rows});
     });
 
     // The front end writes its files at the daemon's paths under the root,
@@ -295,10 +304,16 @@ int Simulator::Run() {
 
     {
         gTEKOApp app;
-        app.txtSubtitle.lineDrawn = [&](int, const std::string& text) {
+        app.txtSubtitle.lineDrawn = [&](int rowIndex, const std::string& text) {
             std::string shown = app.translator.ToUnicode(text);
             std::lock_guard<std::mutex> guard(drawnMutex);
             pendingLines.push_back(shown);
+            pendingRows.push_back(rowIndex + 1);  // the row index counts from row 1
+        };
+        app.pesFilter.packetHanded = [&](const PESPacket& packet) {
+            report.AddPes({streamMicros() / 1000, packet.size > 3 ? packet.data[3] : -1, packet.size});
+            std::lock_guard<std::mutex> guard(drawnMutex);
+            ++pesHanded;
         };
         app.run();
     }

@@ -76,7 +76,7 @@ void gTEKOApp::Poll(LoopState& state) {
 // change of service: the viewer would see no subtitles for good.
 void gTEKOApp::RetryFailedDevices(LoopState& state) {
     if (decoding && !pesFilter.Running()) {
-        eDebug("Subtitle decoding did not start; selecting again.\n");
+        eWarning("Subtitle decoding did not start; selecting again.\n");
         StopAll();
         state.rescanCountdown = 1;
     }
@@ -86,7 +86,7 @@ void gTEKOApp::RetryFailedDevices(LoopState& state) {
     }
     if (--state.displayRetryCountdown > 0) return;
     state.displayRetryCountdown = kRescanPolls;
-    eDebug("No display; trying to create it again.\n");
+    eWarning("No display; trying to create it again.\n");
     // No client may draw while the display is rebuilt; decoding starts
     // again with the selection of this poll.
     if (decoding) state.rescanCountdown = 1;

@@ -31,7 +31,7 @@ void gTEKOApp::Select(LoopState& state) {
     state.lastScanResult = pmtLoader.GetAllPIDs(serviceId, pmtPid);
     if (state.lastScanResult <= 0) {
         // The status line stays as it is; the next poll selects again.
-        eDebug("Failed to GetAllPIDs()...try again.\n");
+        eWarning("Failed to GetAllPIDs()...try again.\n");
         state.rescanCountdown = 20;
         return;
     }

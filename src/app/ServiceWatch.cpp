@@ -47,10 +47,10 @@ bool CanOpen(const char* fixedPath) {
 // A failed line of the hand-off file: why, when it was not simply short.
 void LogFailedLine(const platform::TextFile& file, const char* failure) {
     if (file.Error() != 0)
-        eDebug("Could not read %s: %s\n", paths::kHandOff, strerror(file.Error()));
+        eWarning("Could not read %s: %s\n", paths::kHandOff, strerror(file.Error()));
     else if (file.HitBound())
-        eDebug("%s is larger than %zu bytes: the rest is not read\n", paths::kHandOff, kMaxHandOffBytes);
-    eDebug("%s", failure);
+        eWarning("%s is larger than %zu bytes: the rest is not read\n", paths::kHandOff, kMaxHandOffBytes);
+    eWarning("%s", failure);
 }
 
 }  // namespace
@@ -72,7 +72,7 @@ int gTEKOApp::HasServiceChanged() {
     if (!file.IsOpen()) {
         // A missing file is the plugin's normal absence; any other reason
         // (permissions, a broken disk) is worth its own line.
-        if (file.Error() != ENOENT) eDebug("Could not open %s: %s\n", paths::kHandOff, strerror(file.Error()));
+        if (file.Error() != ENOENT) eWarning("Could not open %s: %s\n", paths::kHandOff, strerror(file.Error()));
         eDebug("Could not find TEKO.tmp...is Python plugin running?\n");
         ResetServiceState();
         return 0;
@@ -135,7 +135,7 @@ int gTEKOApp::HasServiceChanged() {
     }
     if (pmt != pmtPid) changed = true;
     pmtPid = pmt;
-    if (pmt == -1) eDebug("Strange...no PMT??? Hrm...\n");
+    if (pmt == -1) eWarning("Strange...no PMT??? Hrm...\n");
 
     if (CanOpen(paths::kReloadFlag)) {
         // One request: the flag goes before the configuration is read.

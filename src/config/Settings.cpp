@@ -70,12 +70,12 @@ int Settings::LoadFromFile(std::string path) {
         // A file that cannot be read (a folder, a failing disk) keeps what
         // was read of it before the failure, over the earlier values.
         if (in.Error() != 0)
-            eDebug("Could not read %s: %s\n", path.c_str(), strerror(in.Error()));
+            eWarning("Could not read %s: %s\n", path.c_str(), strerror(in.Error()));
         else
             result = 1;
     } else if (in.Error() != ENOENT) {
         // A missing file is the normal case of a box without one.
-        eDebug("Could not open %s: %s\n", path.c_str(), strerror(in.Error()));
+        eWarning("Could not open %s: %s\n", path.c_str(), strerror(in.Error()));
     }
     Dump();
     return result;
@@ -99,7 +99,7 @@ int Settings::GetValue(std::string key, int& out) {
 int Settings::GetValueHex(std::string key, int& out) {
     auto it = values.find(key);
     if (it == values.end()) {
-        eDebug("CONFIG: Failed to getValueHex()\n");
+        eWarning("CONFIG: Failed to getValueHex()\n");
         return -1;
     }
     // As "%x" reads it: the low 32 bits of the unsigned number, so

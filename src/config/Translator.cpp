@@ -60,7 +60,7 @@ void Translator::handleLine(std::string key, std::string value, std::string coun
     case 2:
         break;  // only the first table that lists the country counts
     default:
-        eDebug("Translator statemachine error...\n");
+        eWarning("Translator statemachine error...\n");
         break;
     }
 }

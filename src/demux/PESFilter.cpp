@@ -90,7 +90,7 @@ int PESFilter::Start(int pid, const PESFilterUser& user, int recDelay, bool dvbM
     fd = platform::Open(paths::kDemux, O_RDWR);
     if (fd < 0) {
         fd = -1;
-        eDebug("Failed open(DMX)\n");
+        eWarning("Failed open(DMX)\n");
         return 0;
     }
     dmx_pes_filter_params params;
@@ -101,7 +101,7 @@ int PESFilter::Start(int pid, const PESFilterUser& user, int recDelay, bool dvbM
     params.pes_type = DMX_PES_OTHER;
     params.flags = DMX_IMMEDIATE_START;
     if (platform::Ioctl(fd, DMX_SET_PES_FILTER, &params) < 0) {
-        eDebug("Failed ioctl(DMX_SET_PES_FILTER)\n");
+        eWarning("Failed ioctl(DMX_SET_PES_FILTER)\n");
         platform::Close(fd);
         fd = -1;
         return 0;
@@ -110,7 +110,7 @@ int PESFilter::Start(int pid, const PESFilterUser& user, int recDelay, bool dvbM
     thread = 0;
     pthread_t created;
     if (platform::StartThread(&created, pesFilterThread, this) != 0) {
-        eDebug("Failed pthread_create()\n");
+        eWarning("Failed pthread_create()\n");
         return 0;
     }
     thread = created;
@@ -121,11 +121,11 @@ int PESFilter::Stop() {
     eDebug("Stoping PESFilter thread.\n");
     if (thread != 0) {
         if (platform::CancelThread(thread) != 0) {
-            eDebug("Failed pthread_cancel()\n");
+            eWarning("Failed pthread_cancel()\n");
             return 0;
         }
         if (platform::JoinThread(thread) != 0) {
-            eDebug("Failed pthread_join()\n");
+            eWarning("Failed pthread_join()\n");
             return 0;
         }
         thread = 0;
@@ -214,7 +214,7 @@ void PESFilter::run() {
             // splitter hunts for the next start code. The buffer is empty
             // now; reading at once keeps it from overflowing again, and only
             // a storm of failures backs off below.
-            eDebug("PES filter buffer overflow: data lost, waiting for the next packet\n");
+            eWarning("PES filter buffer overflow: data lost, waiting for the next packet\n");
             ResetSplitter();
             if (!failedBefore) {
                 failedBefore = true;
@@ -223,9 +223,9 @@ void PESFilter::run() {
         }
         failedBefore = true;
         if (n == 0)
-            eDebug("Nothing to read...[read(demuxFD, packet, 188);]: %d\n", 0);
+            eWarning("Nothing to read...[read(demuxFD, packet, 188);]: %d\n", 0);
         else
-            eDebug("Warning, ERROR from PESFilter[read(demuxFD, packet, 188);]: %d\n", int(n));
+            eWarning("Warning, ERROR from PESFilter[read(demuxFD, packet, 188);]: %d\n", int(n));
         pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, &previous);
         platform::Sleep(kBackOffMicros);
         pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previous);

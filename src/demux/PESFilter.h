@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 
 #include "demux/PESFilterUser.h"
 #include "demux/PESPacket.h"
@@ -54,6 +55,10 @@ public:
     unsigned long ClockJumps() const { return clockJumps; }
     int64_t SyncAt() const { return syncAt; }
     bool Running() const { return thread != 0; }
+    // The simulator's and the tests' view of the decoder's input: called on
+    // the reader thread with each packet just before the user receives it.
+    // Unset on a box, where it costs one test per packet.
+    std::function<void(const PESPacket& packet)> packetHanded;
 
     // The largest packet the splitter assembles: PES_packet_length 65535
     // plus the 6 bytes of start code, stream id and length.

@@ -97,7 +97,7 @@ void PESFilter::rebase(int64_t jump) {
     }
     if (syncAt != 0) syncAt = Moved(syncAt, jump);
     ++clockJumps;
-    eDebug("System time clock jumped %+lld ms: %zu held packets and %d pending call-back moved with it\n",
+    eWarning("System time clock jumped %+lld ms: %zu held packets and %d pending call-back moved with it\n",
            (long long)(jump / kTicksPerMs), held, syncAt != 0 ? 1 : 0);
 }
 
@@ -126,10 +126,10 @@ void PESFilter::debugTime(const char* label, int64_t& value) {
     int hours = int((seconds / 3600) % 24);
     int minutes = int((seconds / 60) % 60);
     int secs = int(seconds % 60);
-    eDebug("%s: %016llx %d:%02d:%02d:%02d:%05d\n", label, (unsigned long long)value, days, hours,
+    eTrace("%s: %016llx %d:%02d:%02d:%02d:%05d\n", label, (unsigned long long)value, days, hours,
            minutes, secs, ticks);
     uint64_t v = uint64_t(value);
-    eDebug("%s: %x %x %x %x %x %x %x %x \n", label, unsigned(v & 0xFF), unsigned((v >> 8) & 0xFF),
+    eTrace("%s: %x %x %x %x %x %x %x %x \n", label, unsigned(v & 0xFF), unsigned((v >> 8) & 0xFF),
            unsigned((v >> 16) & 0xFF), unsigned((v >> 24) & 0xFF), unsigned((v >> 32) & 0xFF),
            unsigned((v >> 40) & 0xFF), unsigned((v >> 48) & 0xFF), unsigned((v >> 56) & 0xFF));
 }
@@ -177,7 +177,7 @@ int64_t PESFilter::stampOf(const unsigned char* data, int size) {
     int64_t stamp = stc;
     if (delay != 0) {
         stamp += int64_t(delay) * kTicksPerSecond;
-        eDebug("TEKO: Added RecDelay!\n");
+        eTrace("TEKO: Added RecDelay!\n");
         debugTime("PTS     ", stamp);
         debugTime("STC     ", stc);
     }
@@ -226,7 +226,7 @@ void PESFilter::dropOldest() {
     queue.pop_front();
     ++dropped;
     if (dropped == 1 || dropped % 100 == 0)
-        eDebug("PES queue full (%zu packets, %zu bytes): dropped a packet of %d bytes stamped %lld, %lu dropped so far\n",
+        eWarning("PES queue full (%zu packets, %zu bytes): dropped a packet of %d bytes stamped %lld, %lu dropped so far\n",
                queue.size() + 1, queuedBytes, packet->size, (long long)packet->pts, dropped);
     deletePacket(packet);
 }
@@ -247,6 +247,7 @@ void PESFilter::releaseDue(int64_t stc, bool clockRead) {
     }
     queue.pop_front();
     if (user) {
+        if (packetHanded) packetHanded(*packet);
         int ms = user->Receive(*packet);
         if (ms != 0) {
             int64_t ticks = int64_t(ms) * kTicksPerMs;
@@ -263,7 +264,7 @@ void PESFilter::releaseDue(int64_t stc, bool clockRead) {
             syncSpan = 0;
         }
     } else {
-        eDebug("  No user attached for Receive()???\n");
+        eWarning("  No user attached for Receive()???\n");
     }
     deletePacket(packet);
 }

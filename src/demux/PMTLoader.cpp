@@ -61,18 +61,18 @@ int PMTLoader::GetAllPIDs(int serviceId, int pmtPid) {
     eDebug("Using DemuxDevice: %s\n", paths::kDemux);
     int fd = platform::Open(paths::kDemux, O_RDWR);
     if (fd < 0) {
-        eDebug("Error open(DMX)\n");
+        eWarning("Error open(DMX)\n");
         return 0;
     }
     if (SetSectionFilter(fd, ids::kPidPAT, ids::kTablePAT) < 0) {
-        eDebug("Error ioctl(DMX_SET_FILTER PAT)\n");
+        eWarning("Error ioctl(DMX_SET_FILTER PAT)\n");
         StopAndClose(fd);
         return 0;
     }
     unsigned char pat[kSectionBufferSize];
     ssize_t patSize = platform::Read(fd, pat, sizeof pat);
     if (patSize <= 0) {
-        eDebug("Error read(PAT)\n");
+        eWarning("Error read(PAT)\n");
         StopAndClose(fd);
         return -1;
     }
@@ -85,12 +85,12 @@ int PMTLoader::GetAllPIDs(int serviceId, int pmtPid) {
     unsigned char pmt[kSectionBufferSize];
     for (const auto& match : matches) {
         if (SetSectionFilter(fd, match.second, ids::kTablePMT) < 0) {
-            eDebug("Error ioctl(DMX_SET_FILTER PMT)\n");
+            eWarning("Error ioctl(DMX_SET_FILTER PMT)\n");
             continue;
         }
         ssize_t pmtSize = platform::Read(fd, pmt, sizeof pmt);
         if (pmtSize <= 0) {
-            eDebug("Error read(PMT)\n");
+            eWarning("Error read(PMT)\n");
             platform::Ioctl(fd, DMX_STOP, nullptr);
             continue;
         }

@@ -42,17 +42,17 @@ int FrameBufferDevice::Create(std::string path) {
     noBlit = false;
     fd = platform::Open(paths::kFrameBuffer, O_RDWR);
     if (fd < 0) {
-        eDebug("Could not open frame buffer\n");
+        eWarning("Could not open frame buffer\n");
         return -1;
     }
     if (platform::Ioctl(fd, FBIOGET_VSCREENINFO, &varInfo) < 0) {
-        eDebug("Could not execute FBIOGET_VSCREENINFO\n");
+        eWarning("Could not execute FBIOGET_VSCREENINFO\n");
         platform::Close(fd);
         fd = -1;
         return -1;
     }
     if (platform::Ioctl(fd, FBIOGET_FSCREENINFO, &fixInfo) < 0) {
-        eDebug("Could not execute FBIOGET_FSCREENINFO\n");
+        eWarning("Could not execute FBIOGET_FSCREENINFO\n");
         platform::Close(fd);
         fd = -1;
         return -1;
@@ -60,7 +60,7 @@ int FrameBufferDevice::Create(std::string path) {
     eDebug("Found %dk video memory\n", static_cast<int>(fixInfo.smem_len / 1024));
     void* mapped = platform::Mmap(fixInfo.smem_len, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (mapped == MAP_FAILED || mapped == nullptr) {
-        eDebug("Could not mmap(screen memory)\n");
+        eWarning("Could not mmap(screen memory)\n");
         platform::Close(fd);
         fd = -1;
         return -1;
@@ -188,13 +188,13 @@ int FrameBufferDevice::AllocateBackBuffer(int lines, int colour) {
     // never needed and could exhaust a box's memory.
     ReleaseBackBuffer();
     if (lines <= 0 || lines > kScreenHeight || fixInfo.line_length == 0) {
-        eDebug("Could not allocate Back buffer...\n");
+        eWarning("Could not allocate Back buffer...\n");
         return 0;
     }
     backBuffer = static_cast<unsigned char*>(
         std::malloc(static_cast<size_t>(lines) * fixInfo.line_length));
     if (!backBuffer) {
-        eDebug("Could not allocate Back buffer...\n");
+        eWarning("Could not allocate Back buffer...\n");
         return 0;
     }
     backBufferLines = lines;
@@ -216,7 +216,7 @@ void FrameBufferDevice::ReleaseBackBuffer() {
 
 int FrameBufferDevice::FreeBackBuffer() {
     if (!backBuffer) {
-        eDebug("Could not free empty Back buffer...\n");
+        eWarning("Could not free empty Back buffer...\n");
         return 0;
     }
     SelectBackBuffer(false);
@@ -226,7 +226,7 @@ int FrameBufferDevice::FreeBackBuffer() {
 
 int FrameBufferDevice::BlitBackBuffer(int line) {
     if (!backBuffer) {
-        eDebug("Error...no Back buffer.\n");
+        eWarning("Error...no Back buffer.\n");
         return 0;
     }
     // A plain row-for-row copy onto the screen, limited to the screen rows
@@ -256,7 +256,7 @@ int FrameBufferDevice::SelectBackBuffer(bool useBackBuffer) {
 
 int FrameBufferDevice::ReadPixel(int x, int y, unsigned char* out) {
     if (!out) {
-        eDebug("NULL pointer in ReadPixel\n");
+        eWarning("NULL pointer in ReadPixel\n");
         return -1;
     }
     int size = BytesPerPixel();
@@ -291,7 +291,7 @@ Span ClipTo(int columns, int lines, int width, int height, int x, int y) {
 }  // namespace
 
 void FrameBufferDevice::BlitBitmap(unsigned char* data, int width, int height, int x, int y) {
-    eDebug("      BlitBitmap: w=%d, h=%d, xpos=%d, ypos=%d\n", width, height, x, y);
+    eTrace("      BlitBitmap: w=%d, h=%d, xpos=%d, ypos=%d\n", width, height, x, y);
     Surface s = TargetSurface(false);
     if (!s.base || !data || width <= 0 || height <= 0) return;
     const Span c = ClipTo(s.columns, s.lines, width, height, x, y);
@@ -311,9 +311,9 @@ void FrameBufferDevice::BlitBitmap(unsigned char* data, int width, int height, i
 }
 
 void FrameBufferDevice::BlitARGB(const uint32_t* data, int width, int height, int x, int y) {
-    eDebug("      BlitARGB: w=%d, h=%d, xpos=%d, ypos=%d\n", width, height, x, y);
+    eTrace("      BlitARGB: w=%d, h=%d, xpos=%d, ypos=%d\n", width, height, x, y);
     if (bpp != 32) {
-        eDebug("BlitARGB needs a 32-bit screen, this one has %d bits.\n", bpp);
+        eWarning("BlitARGB needs a 32-bit screen, this one has %d bits.\n", bpp);
         return;
     }
     Surface s = TargetSurface(false);
@@ -340,7 +340,7 @@ int FrameBufferDevice::UnLock() {
                 eDebug("The framebuffer has no FBIO_BLIT: drawings show as they are made\n");
                 break;
             }
-            eDebug("Error FBIO_BLIT not availble.\n");
+            eWarning("Error FBIO_BLIT not availble.\n");
         }
     }
     return mutex.Unlock();

@@ -44,7 +44,7 @@ FT_Error FrameBufferDevice::FTC_Face_Requester(FTC_FaceID faceId, FT_Library lib
     if (!fontData.empty())
         error = FT_New_Memory_Face(lib, fontData.data(), FT_Long(fontData.size()), 0, aface);
     if (error) {
-        eDebug("FT_New_Face failed: %s, for font: %s\n", strerror(error), path);
+        eWarning("FT_New_Face failed: %s, for font: %s\n", strerror(error), path);
         return error;
     }
     FT_Select_Charmap(*aface, FT_ENCODING_UNICODE);
@@ -67,21 +67,21 @@ int FrameBufferDevice::SetUpFreeType() {
     FT_Error error = FT_New_Library(&freeTypeMemory, &library);
     if (!error) FT_Add_Default_Modules(library);
     if (error) {
-        eDebug("FT_Init_FreeType failed with Errorcode 0x%.2X", static_cast<unsigned>(error));
+        eWarning("FT_Init_FreeType failed with Errorcode 0x%.2X", static_cast<unsigned>(error));
         library = nullptr;
         return -1;
     }
     error = FTC_Manager_New(library, kMaxFaces, kMaxSizes, kMaxCacheBytes, FB_FaceRequester, this,
                             &cacheManager);
     if (error) {
-        eDebug("FTC_Manager_New failed with Errorcode 0x%.2X\n", static_cast<unsigned>(error));
+        eWarning("FTC_Manager_New failed with Errorcode 0x%.2X\n", static_cast<unsigned>(error));
         cacheManager = nullptr;
         TearDownFreeType();
         return -1;
     }
     error = FTC_SBitCache_New(cacheManager, &sbitCache);
     if (error) {
-        eDebug("FTC_SBitCache_New failed with Errorcode 0x%.2X\n", static_cast<unsigned>(error));
+        eWarning("FTC_SBitCache_New failed with Errorcode 0x%.2X\n", static_cast<unsigned>(error));
         TearDownFreeType();
         return -1;
     }
@@ -91,12 +91,12 @@ int FrameBufferDevice::SetUpFreeType() {
     const int readError = platform::ReadWholeFile(fontPath.c_str(), fontData, kMaxFontBytes);
     // A missing font is told by the lookup's own lines below.
     if (readError != 0 && readError != ENOENT)
-        eDebug("Could not read font %s: %s\n", fontPath.c_str(), strerror(readError));
+        eWarning("Could not read font %s: %s\n", fontPath.c_str(), strerror(readError));
     error = FTC_Manager_LookupFace(cacheManager, faceId, &face);
     if (error) {
-        eDebug("FTC_Manager_Lookup_Face failed with Errorcode 0x%.2X\n",
+        eWarning("FTC_Manager_Lookup_Face failed with Errorcode 0x%.2X\n",
                static_cast<unsigned>(error));
-        eDebug("Probably because font was not found:%s\n", fontPath.c_str());
+        eWarning("Probably because font was not found:%s\n", fontPath.c_str());
         TearDownFreeType();
         return -1;
     }
@@ -151,7 +151,7 @@ bool FrameBufferDevice::LookUpGlyphLogged(unsigned long character, FT_UInt index
     if (LookUpGlyph(index, error)) return true;
     std::string shown;
     utf8::Append(shown, character);
-    eDebug("TFB: <FTC_SBitCache_Lookup for Char \"%s\" failed with Errorcode 0x%.2X>\n", shown.c_str(),
+    eWarning("TFB: <FTC_SBitCache_Lookup for Char \"%s\" failed with Errorcode 0x%.2X>\n", shown.c_str(),
            static_cast<unsigned>(error));
     return false;
 }

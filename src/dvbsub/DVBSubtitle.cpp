@@ -39,15 +39,15 @@ int DVBSubtitle::Stop() {
 }
 
 int DVBSubtitle::Receive(const PESPacket& packet) {
-    eDebug("--------- RECEIVE PES START ---------\n");
+    eTrace("--------- RECEIVE PES START ---------\n");
     decoder.nextPageTimeout = 0;
     subtitle_process_pes(&decoder, packet.data, packet.size);
-    eDebug("---------  RECEIVE PES END  ---------\n");
+    eTrace("---------  RECEIVE PES END  ---------\n");
     return decoder.nextPageTimeout * 1000;
 }
 
 int DVBSubtitle::Sync(int64_t& stc) {
-    eDebug("Force CLEAR SCREEN.\n");
+    eTrace("Force CLEAR SCREEN.\n");
     subtitle_clear_screen(&decoder);
     return 0;
 }

@@ -131,7 +131,7 @@ void subtitle_process_clut(subtitle_page* page, const unsigned char* data, int l
     if (!clut) {
         clut = new (std::nothrow) subtitle_clut(*subtitle_default_clut());
         if (!clut) {
-            eDebug("ERROR: Out of memory for CLUT %d.\n", clutId);
+            eWarning("ERROR: Out of memory for CLUT %d.\n", clutId);
             return;
         }
         clut->next = nullptr;

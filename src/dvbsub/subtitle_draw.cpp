@@ -100,7 +100,7 @@ unsigned char* image(subtitle_ctx* ctx, const subtitle_region* region, size_t by
     if (bytes <= ctx->imageBytes) return ctx->image;
     unsigned char* grown = new (std::nothrow) unsigned char[bytes];
     if (!grown) {
-        eDebug("ERROR: Could not allocate the screen image of region %d.\n", region->regionId);
+        eWarning("ERROR: Could not allocate the screen image of region %d.\n", region->regionId);
         return nullptr;
     }
     delete[] ctx->image;
@@ -228,22 +228,22 @@ void subtitle_process_display_definition(subtitle_ctx* ctx, const unsigned char*
     const bool window = flags & 0x08;
     if (window) hmin = body.U16(), hmax = body.U16(), vmin = body.U16(), vmax = body.U16();
     if (!body.Ok()) {
-        eDebug("ERROR: Display definition cut short (%d bytes).\n", length);
+        eWarning("ERROR: Display definition cut short (%d bytes).\n", length);
         return;
     }
     if (width > kSubtitleMaxDisplayWidth || height > kSubtitleMaxDisplayHeight) {
-        eDebug("ERROR: Display of %dx%d refused (at most %dx%d).\n", width, height, kSubtitleMaxDisplayWidth,
+        eWarning("ERROR: Display of %dx%d refused (at most %dx%d).\n", width, height, kSubtitleMaxDisplayWidth,
                kSubtitleMaxDisplayHeight);
         return;
     }
     if (window && (hmin > hmax || hmax >= width || vmin > vmax || vmax >= height)) {
-        eDebug("ERROR: Display window %d-%d, %d-%d lies outside the %dx%d display, ignored.\n", hmin, hmax, vmin,
+        eWarning("ERROR: Display window %d-%d, %d-%d lies outside the %dx%d display, ignored.\n", hmin, hmax, vmin,
                vmax, width, height);
         hmin = vmin = 0;
     }
     subtitle_display& d = ctx->display;
     if (d.version != version || d.width != width || d.height != height || d.windowX != hmin || d.windowY != vmin)
-        eDebug("Display %dx%d, window at %d,%d.\n", width, height, hmin, vmin);
+        eTrace("Display %dx%d, window at %d,%d.\n", width, height, hmin, vmin);
     d.version = version;
     d.width = width;
     d.height = height;

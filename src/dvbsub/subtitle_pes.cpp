@@ -36,7 +36,7 @@ bool adopt_other_page(subtitle_ctx* ctx, int type, int pageId) {
 void show_broken_display_set(subtitle_ctx* ctx) {
     const int whole = kSeenPage | kSeenRegion | kSeenClut | kSeenObject;
     if ((ctx->segmentsSeen & whole) != whole || (ctx->segmentsSeen & kSeenEnd)) return;
-    eDebug("ERROR: Display set broken off, shown as received.\n");
+    eWarning("ERROR: Display set broken off, shown as received.\n");
     subtitle_clear_screen(ctx);
     if (ctx->screenEnabled) subtitle_redraw_all(ctx);
 }
@@ -64,13 +64,13 @@ void subtitle_process_pes(subtitle_ctx* ctx, const unsigned char* data, int leng
     ByteReader pes(data, length > 0 ? size_t(length) : 0);
     const int s0 = pes.PeekAt(0), s1 = pes.PeekAt(1), s2 = pes.PeekAt(2);
     if (length < 3 || s0 != 0x00 || s1 != 0x00 || s2 != 0x01) {
-        eDebug("%s: invalid startcode %02x %02x %02x\n", "subtitle_process_pes", s0, s1, s2);
+        eWarning("%s: invalid startcode %02x %02x %02x\n", "subtitle_process_pes", s0, s1, s2);
         return;
     }
     pes.Skip(3);
     const int streamId = pes.U8();
     if (streamId != ids::kStreamPrivate1) {
-        eDebug("%s: invalid stream_id %02x\n", "subtitle_process_pes", streamId);
+        eWarning("%s: invalid stream_id %02x\n", "subtitle_process_pes", streamId);
         return;
     }
     pes.Skip(4);  // PES_packet_length and the two flag bytes
@@ -78,16 +78,16 @@ void subtitle_process_pes(subtitle_ctx* ctx, const unsigned char* data, int leng
     // The bytes after data_identifier and subtitle_stream_id.
     const int remaining = length - headerLength - 11;
     if (!pes.Ok() || !pes.Skip(size_t(headerLength)) || pes.AtEnd()) {
-        eDebug("ERROR: No data left (%d)\n", remaining);
+        eWarning("ERROR: No data left (%d)\n", remaining);
         return;
     }
     const int dataIdentifier = pes.U8();
     if (dataIdentifier != ids::kDvbSubDataIdentifier) {
-        eDebug("ERROR: Data identifier is 0x%02x, but not 0x20\n", dataIdentifier);
+        eWarning("ERROR: Data identifier is 0x%02x, but not 0x20\n", dataIdentifier);
         return;
     }
     if (remaining <= 0) {
-        eDebug("ERROR: No data left (%d)\n", remaining);
+        eWarning("ERROR: No data left (%d)\n", remaining);
         return;
     }
     pes.U8();  // subtitle_stream_id
@@ -99,7 +99,7 @@ void subtitle_process_pes(subtitle_ctx* ctx, const unsigned char* data, int leng
         if (pes.AtEnd()) return;
     }
     if (pes.PeekAt(0) == ids::kDvbSubEndOfPES) return;
-    eDebug("ERROR: Strange data at the end\n");
+    eWarning("ERROR: Strange data at the end\n");
     show_broken_display_set(ctx);
 }
 

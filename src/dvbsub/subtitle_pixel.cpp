@@ -220,7 +220,7 @@ int string_length(const bitstream& bs, int length) {
 }
 
 int overrun(int length) {
-    eDebug("ERROR: Pixel data runs past its field.\n");
+    eWarning("ERROR: Pixel data runs past its field.\n");
     return length;
 }
 
@@ -247,7 +247,7 @@ int drop_field(subtitle_ctx* ctx, subtitle_page* page, int objectId, int line, i
                int length) {
     subtitle_process_line(ctx, page, objectId, line, column);
     const int deepest = ctx->line.depths >= 2 ? 4 : 2;
-    eDebug("ERROR: %d-bit pixel string in a %d-bit region: rest of the field dropped.\n", 1 << from, deepest);
+    eWarning("ERROR: %d-bit pixel string in a %d-bit region: rest of the field dropped.\n", 1 << from, deepest);
     return length;
 }
 
@@ -313,7 +313,7 @@ int subtitle_process_pixel_data(subtitle_ctx* ctx, subtitle_page* page, int obje
     default:
         // A byte damaged on the way: skipped, so that one bad byte does not
         // cost the whole display set (said once a field).
-        if (!l.invalidLogged) eDebug("subtitle_process_pixel_data: invalid data_type %02x\n", data[0]);
+        if (!l.invalidLogged) eWarning("subtitle_process_pixel_data: invalid data_type %02x\n", data[0]);
         l.invalidLogged = true;
         return 1;
     }

@@ -31,10 +31,10 @@ bool draw_regions(subtitle_ctx* ctx, subtitle_page* page) {
     const subtitle_region_ref* first = page->regionRefs;
     for (const subtitle_region_ref* ref = first; ref; ref = ref->next) {
         if (ref != first && ref->regionId == first->regionId) break;
-        eDebug("    Draw Region: %d\n", ref->regionId);
+        eTrace("    Draw Region: %d\n", ref->regionId);
         subtitle_region* region = find_region(page, ref->regionId);
         if (!region) {
-            eDebug("ERROR: Region not found.\n");
+            eWarning("ERROR: Region not found.\n");
             continue;
         }
         // Found counts as drawn, also when the region lies off the screen.
@@ -88,37 +88,37 @@ int subtitle_ok_to_draw(subtitle_ctx* ctx) {
 }
 
 void subtitle_redraw(subtitle_ctx* ctx, int pageId) {
-    eDebug("  Redraw Page: %d\n", pageId);
+    eTrace("  Redraw Page: %d\n", pageId);
     subtitle_page* page = subtitle_find_page(ctx, pageId);
     if (!page) return;
     bool drawn = false;
     if (page->regionRefs && page->regionRefs->regionId != 0xFFFF) drawn = draw_regions(ctx, page);
     if (!drawn) {
-        eDebug("  Nothing drawn...keep next clear time from old setting.\n");
-        eDebug("  nextPageTimeout[%d] = %d\n", pageId, ctx->nextPageTimeout);
+        eTrace("  Nothing drawn...keep next clear time from old setting.\n");
+        eTrace("  nextPageTimeout[%d] = %d\n", pageId, ctx->nextPageTimeout);
         ctx->nextPageTimeout = 0;
-        eDebug("  Nothing drawn...Remove cleartime.\n");
-        eDebug("  nextPageTimeout[%d] = %d\n", pageId, ctx->nextPageTimeout);
+        eTrace("  Nothing drawn...Remove cleartime.\n");
+        eTrace("  nextPageTimeout[%d] = %d\n", pageId, ctx->nextPageTimeout);
         return;
     }
     if (ctx->maxShowTime) {
         const int t = page->timeout < ctx->maxShowTime ? page->timeout : ctx->maxShowTime;
-        eDebug("  nextPageTimeout[%d] = MIN(%d, %d) = %d\n", pageId, ctx->maxShowTime, page->timeout, t);
+        eTrace("  nextPageTimeout[%d] = MIN(%d, %d) = %d\n", pageId, ctx->maxShowTime, page->timeout, t);
         ctx->nextPageTimeout = t;
     } else {
         ctx->nextPageTimeout = page->timeout;
-        eDebug("  nextPageTimeout[%d] = %d\n", pageId, ctx->nextPageTimeout);
+        eTrace("  nextPageTimeout[%d] = %d\n", pageId, ctx->nextPageTimeout);
     }
     if (ctx->nextPageTimeout == 0) {
         // A page that names no time-out still goes away.
         ctx->nextPageTimeout = 6;
-        eDebug("  nextPageTimeout[%d] = [FORCED TO MAX 6 seconds] %d\n", pageId, 6);
+        eTrace("  nextPageTimeout[%d] = [FORCED TO MAX 6 seconds] %d\n", pageId, 6);
     }
 }
 
 void subtitle_redraw_all(subtitle_ctx* ctx) {
     if (!ctx->pages) return;
-    eDebug("CLEAR\n");
+    eTrace("CLEAR\n");
     subtitle_clear_screen(ctx);
     for (subtitle_page* page = ctx->pages; page; page = page->next) subtitle_redraw(ctx, page->pageId);
 }
@@ -126,7 +126,7 @@ void subtitle_redraw_all(subtitle_ctx* ctx) {
 void subtitle_clear_screen(subtitle_ctx* ctx) {
     ctx->bboxRight = kScreenWidth;
     if (ctx->bboxLeft < kScreenWidth && ctx->device && subtitle_ok_to_draw(ctx)) {
-        eDebug("  BBOX clear %d:%d -> %d:%d\n", ctx->bboxLeft, ctx->bboxTop, ctx->bboxRight,
+        eTrace("  BBOX clear %d:%d -> %d:%d\n", ctx->bboxLeft, ctx->bboxTop, ctx->bboxRight,
                ctx->bboxBottom);
         // The box never leaves the screen (see draw_regions), so neither does the fill.
         const int top = ctx->bboxTop < 0 ? 0 : ctx->bboxTop;

@@ -55,12 +55,12 @@ int page_count(const subtitle_ctx* ctx) {
 
 subtitle_page* new_page(subtitle_ctx* ctx, int pageId) {
     if (page_count(ctx) >= kSubtitleMaxPages) {
-        eDebug("ERROR: Too many pages, page %d ignored.\n", pageId);
+        eWarning("ERROR: Too many pages, page %d ignored.\n", pageId);
         return nullptr;
     }
     subtitle_page* page = new (std::nothrow) subtitle_page{pageId, 0, -1, nullptr, nullptr, nullptr, nullptr};
     if (!page) {
-        eDebug("ERROR: Out of memory for page %d.\n", pageId);
+        eWarning("ERROR: Out of memory for page %d.\n", pageId);
         return nullptr;
     }
     subtitle_append(ctx->pages, page);
@@ -70,7 +70,7 @@ subtitle_page* new_page(subtitle_ctx* ctx, int pageId) {
 void process_page_composition(subtitle_ctx* ctx, subtitle_page* page, int pageId, ByteReader body) {
     const int length = int(body.Size());
     if (length < 2) {
-        eDebug("%d != %d\n", 2, length);
+        eWarning("%d != %d\n", 2, length);
         return;
     }
     const int timeout = body.U8();
@@ -113,7 +113,7 @@ void process_page_composition(subtitle_ctx* ctx, subtitle_page* page, int pageId
         if (refs >= kSubtitleMaxRegionRefs) continue;
         subtitle_region_ref* ref = new (std::nothrow) subtitle_region_ref{regionId, x, y, nullptr};
         if (!ref) {
-            eDebug("ERROR: Out of memory for region reference %d.\n", regionId);
+            eWarning("ERROR: Out of memory for region reference %d.\n", regionId);
             continue;
         }
         *tail = ref;
@@ -121,7 +121,7 @@ void process_page_composition(subtitle_ctx* ctx, subtitle_page* page, int pageId
         ++refs;
     }
     if (length == 2 && ctx->screenEnabled) subtitle_redraw_all(ctx);
-    if (count != length) eDebug("%d != %d\n", count, length);
+    if (count != length) eWarning("%d != %d\n", count, length);
 }
 
 subtitle_region* find_region(subtitle_page* page, int regionId) {
@@ -151,13 +151,13 @@ bool allocate_pixels(subtitle_ctx* ctx, subtitle_region* region, int width, int 
     const long bytes = long(width) * height;
     if (width > kSubtitleMaxRegionWidth || height > kSubtitleMaxRegionHeight ||
         ctx->pixelBytes + bytes > kSubtitleMaxPixelBytes) {
-        eDebug("ERROR: Region %d of %dx%d is too large, skipped.\n", region->regionId, width, height);
+        eWarning("ERROR: Region %d of %dx%d is too large, skipped.\n", region->regionId, width, height);
         return false;
     }
     if (bytes > 0) {
         region->pixels = new (std::nothrow) unsigned char[bytes];
         if (!region->pixels) {
-            eDebug("ERROR: Could not allocate %ld bytes for region %d, skipped.\n", bytes,
+            eWarning("ERROR: Could not allocate %ld bytes for region %d, skipped.\n", bytes,
                    region->regionId);
             return false;
         }
@@ -190,22 +190,22 @@ void read_placements(subtitle_region* region, ByteReader& body, int length) {
         subtitle_object* object = new (std::nothrow)
             subtitle_object{objectId, type, (b2 >> 4) & 3, ((b2 & 0x0F) << 8) | xLow, y, fg, bg, nullptr};
         if (!object) {
-            eDebug("ERROR: Out of memory for object %d.\n", objectId);
+            eWarning("ERROR: Out of memory for object %d.\n", objectId);
             continue;
         }
         *tail = object;
         tail = &object->next;
         region->objectCount++;
     }
-    if (tooMany) eDebug("ERROR: Too many objects in region %d.\n", region->regionId);
-    if (count != length) eDebug("ERROR: Not enough data! (%d < %d)\n", length, count);
+    if (tooMany) eWarning("ERROR: Too many objects in region %d.\n", region->regionId);
+    if (count != length) eWarning("ERROR: Not enough data! (%d < %d)\n", length, count);
 }
 
 void process_region_composition(subtitle_ctx* ctx, subtitle_page* page, ByteReader body) {
     if (!page) return;
     const int length = int(body.Size());
     if (length < 10) {
-        eDebug("ERROR: Not enough data! (%d < %d)\n", length, 10);
+        eWarning("ERROR: Not enough data! (%d < %d)\n", length, 10);
         return;
     }
     const int regionId = body.U8();
@@ -228,7 +228,7 @@ void process_region_composition(subtitle_ctx* ctx, subtitle_page* page, ByteRead
         region = new (std::nothrow)
             subtitle_region{regionId, -1, 0, 0, nullptr, 0, nullptr, nullptr, 0, 0};
         if (!region) {
-            eDebug("ERROR: Out of memory for region %d.\n", regionId);
+            eWarning("ERROR: Out of memory for region %d.\n", regionId);
             return;
         }
         subtitle_append(page->regions, region);
@@ -255,7 +255,7 @@ void process_region_composition(subtitle_ctx* ctx, subtitle_page* page, ByteRead
     if (depth == 1) value = (codes >> 2) & 3;
     else if (depth == 2) value = codes >> 4;
     else value = code8;
-    if (!validDepth) eDebug("ERROR: Invalid depth for region.\n");
+    if (!validDepth) eWarning("ERROR: Invalid depth for region.\n");
     // A new array always starts defined: the background code of the
     // region's depth when the flag asks for it, else code 0 (also for an
     // invalid depth).
@@ -289,7 +289,7 @@ int process_object_data(subtitle_ctx* ctx, subtitle_page* page, ByteReader body)
     const int method = (body.U8() >> 2) & 3;
     if (!body.Ok()) return 0;
     if (method == kCodingCharacters) {
-        eDebug("ERROR: object_coding_method 1 (strings?) is not implemented!\n");
+        eWarning("ERROR: object_coding_method 1 (strings?) is not implemented!\n");
         return 0;
     }
     if (method != kCodingPixels) return 0;
@@ -298,7 +298,7 @@ int process_object_data(subtitle_ctx* ctx, subtitle_page* page, ByteReader body)
     if (!body.Ok()) return 0;
     const int room = int(body.Remaining());
     if (top + bottom > room) {
-        eDebug("ERROR: Object data fields (%d + %d) run past the segment (%d).\n", top, bottom, room);
+        eWarning("ERROR: Object data fields (%d + %d) run past the segment (%d).\n", top, bottom, room);
         if (top > room) top = room;
         if (bottom > room - top) bottom = room - top;
     }
@@ -322,18 +322,18 @@ subtitle_page* subtitle_find_page(subtitle_ctx* ctx, int pageId) {
 int subtitle_process_segment(subtitle_ctx* ctx, const unsigned char* segment, int length) {
     ByteReader in(segment, length > 0 ? size_t(length) : 0);
     if (in.U8() != ids::kDvbSubSyncByte) {
-        eDebug("ERROR: Out of sync.\n");
+        eWarning("ERROR: Out of sync.\n");
         return -1;
     }
     const int type = in.U8();
     const int pageId = in.U16();
     const int segmentLength = in.U16();
     if (!in.Ok()) {
-        eDebug("ERROR: Segment header cut short (%d bytes left).\n", length);
+        eWarning("ERROR: Segment header cut short (%d bytes left).\n", length);
         return -1;
     }
     if (size_t(segmentLength) > in.Remaining()) {
-        eDebug("ERROR: Segment of %d bytes runs past the packet (%d left).\n", segmentLength,
+        eWarning("ERROR: Segment of %d bytes runs past the packet (%d left).\n", segmentLength,
                int(in.Remaining()));
         return -1;
     }
@@ -371,7 +371,7 @@ int subtitle_process_segment(subtitle_ctx* ctx, const unsigned char* segment, in
     case ids::kSegStuffing:
         break;
     default:
-        eDebug("ERROR: Unhandled segment type %02x\n", type);
+        eWarning("ERROR: Unhandled segment type %02x\n", type);
         break;
     }
     return segmentLength + 6;

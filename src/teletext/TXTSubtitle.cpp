@@ -70,7 +70,7 @@ int TXTSubtitle::Receive(const PESPacket& pes) {
         uint8_t a = teletext::Hamming84OfTransmitted(raw[0]);
         uint8_t b = teletext::Hamming84OfTransmitted(raw[1]);
         if (a == kHammingError || b == kHammingError) {
-            eDebug("TXT Biterror in Packet\n");
+            eWarning("TXT Biterror in Packet\n");
             continue;
         }
         int m = a & 7;
@@ -103,7 +103,7 @@ void TXTSubtitle::handleHeader(int m, const uint8_t* raw) {
     uint8_t units = teletext::Hamming84OfTransmitted(raw[2]);
     uint8_t tens = teletext::Hamming84OfTransmitted(raw[3]);
     if (units == kHammingError || tens == kHammingError) {
-        eDebug("TXT Biterror in Page\n");
+        eWarning("TXT Biterror in Page\n");
         return;
     }
     int p = (m << 8) | (tens << 4) | units;
@@ -230,14 +230,14 @@ void TXTSubtitle::processSubtitlePage() {
 
 void TXTSubtitle::DumpPage(unsigned char* pageBuffer) {
     for (int r = 0; r < kRows; ++r) {
-        eDebug2("r=%d[", r);
+        eTrace2("r=%d[", r);
         for (int k = 0; k < kColumns; ++k) {
             unsigned char c = pageBuffer[r * kColumns + k];
             if (c < 0x20)
-                eDebug2("_");
+                eTrace2("_");
             else
-                eDebug2("%c", c);
+                eTrace2("%c", c);
         }
-        eDebug2("]\n");
+        eTrace2("]\n");
     }
 }

@@ -54,7 +54,7 @@ int TXTSubtitle::okToDraw() {
         if (index == 0 || index == (textColor & 0xFF) || index == (outlineColor & 0xFF) ||
             index == (backgroundColor & 0xFF))
             continue;
-        eDebug("TEKO: Check collision@(%d, %d): Color at this pixel:%x\n", kProbeColumn, y, index);
+        eTrace("TEKO: Check collision@(%d, %d): Color at this pixel:%x\n", kProbeColumn, y, index);
         return 0;
     }
     return 1;
@@ -67,9 +67,9 @@ int TXTSubtitle::clearSubtitlePage() {
         lastRow = -1;
         return 0;
     }
-    eDebug("CLEAR Subtitle page.\n");
-    eDebug("highestRow=%d\n", highestRow);
-    eDebug("lowestRow=%d\n", lowestRow);
+    eTrace("CLEAR Subtitle page.\n");
+    eTrace("highestRow=%d\n", highestRow);
+    eTrace("lowestRow=%d\n", lowestRow);
     display->Lock();
     if (highestRow < lowestRow)
         display->DrawFilledRect(0, highestRow, kScreenWidth, lowestRow - highestRow, 0);
@@ -98,16 +98,16 @@ int TXTSubtitle::renderSubtitle(std::string text, int i) { return renderSubtitle
 int TXTSubtitle::renderSubtitle(std::string text, int i, const std::string& logged) {
     if (display == nullptr) return 1;
     if (!okToDraw()) {
-        eDebug("Subtitle@%d:%s\n", i + 1, logged.c_str());
-        eDebug("...don't draw this, something on screen.\n");
+        eTrace("Subtitle@%d:%s\n", i + 1, logged.c_str());
+        eTrace("...don't draw this, something on screen.\n");
         return 1;
     }
     if (lastRow == kBottomSlotRow) {
-        eDebug("Forced CLEAR, then draw!\n");
+        eTrace("Forced CLEAR, then draw!\n");
         clearSubtitlePage();
     }
     lastRow = i;
-    eDebug("Subtitle@%d:%s\n", i + 1, logged.c_str());
+    eTrace("Subtitle@%d:%s\n", i + 1, logged.c_str());
 
     int w = 0, h = 0, d = 0;
     display->GetStringSize(fontSize, text, w, h, d);
@@ -122,7 +122,7 @@ int TXTSubtitle::renderSubtitle(std::string text, int i, const std::string& logg
 
     long long boxLines = (long long)textHeight + textDepth;
     if (boxLines <= 0 || boxLines > kScreenHeight) {
-        eDebug("Subtitle line of %lld lines does not fit the screen.\n", boxLines);
+        eWarning("Subtitle line of %lld lines does not fit the screen.\n", boxLines);
         return 1;
     }
     int lines = int(boxLines);
@@ -142,7 +142,7 @@ int TXTSubtitle::renderSubtitle(std::string text, int i, const std::string& logg
         display->DrawFilledRect(Bound(x - textDepth / 2), 0, Bound((long long)w + textDepth), lines,
                                 backgroundColor);
     // The outline copies, all before the text (useBackground 1: box only).
-    eDebug("Subtitle@RenderText.\n");
+    eTrace("Subtitle@RenderText.\n");
     if (useBackground != 1)
         display->DrawOutlinedText(text, Bound(x), Bound(textHeight), Bound(limit), fontSize, textColor, outlineColor,
                                   Bound(outlineSize));

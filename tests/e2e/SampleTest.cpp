@@ -4,6 +4,7 @@
 // decoders (FFmpeg for DVB subtitles, libzvbi for Teletext).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 
@@ -34,47 +35,45 @@ std::string Hex(int v) {
 
 // ---- DVB subtitles -------------------------------------------------------
 
-// The daemon's client logs each packet it receives; the log size of each
-// change tells which packet it drew. The client receives every 0xBD packet
-// from its start to the end of the stream, so the count in the log tells
-// which was its first.
-struct Received {
-    std::vector<size_t> pes;     // index in played.pes of each packet received, in order
-    std::vector<int64_t> at;     // log offset of its "RECEIVE PES START"
-};
-
-Received ReceivedPes(const SimRunOf& run) {
-    Received r;
+// tekod-sim lists each packet the daemon's filter hands to the decoder, and
+// each change says how many had been handed before its blit: that tells
+// which packet it drew. The client receives every 0xBD packet from its
+// start to the end of the stream, so the count tells which was its first.
+// The index in played.pes of each packet handed, in order.
+std::vector<size_t> ReceivedPes(const SimRunOf& run) {
     std::vector<size_t> bd;
     for (size_t k = 0; k < run.played.pes.size(); ++k)
         if (run.played.pes[k].bytes[3] == 0xBD) bd.push_back(k);
-    const std::string mark = "TEKO: --------- RECEIVE PES START ---------\n";
-    for (size_t at = run.sim.log.find(mark); at != std::string::npos; at = run.sim.log.find(mark, at + 1))
-        r.at.push_back(int64_t(at));
-    EXPECT_LE(r.at.size(), bd.size()) << "the client received more packets than the stream carries";
-    const size_t first = bd.size() - std::min(bd.size(), r.at.size());
-    for (size_t n = 0; n < r.at.size() && first + n < bd.size(); ++n) r.pes.push_back(bd[first + n]);
-    r.at.resize(r.pes.size());
-    return r;
+    const std::vector<Handed>& handed = run.sim.handed;
+    EXPECT_LE(handed.size(), bd.size()) << "the client received more packets than the stream carries";
+    const size_t first = bd.size() - std::min(bd.size(), handed.size());
+    std::vector<size_t> received;
+    for (size_t n = 0; n < handed.size() && first + n < bd.size(); ++n) {
+        const Pes& played = run.played.pes[bd[first + n]];
+        EXPECT_EQ(handed[n].streamId, 0xBD) << "packet " << n << " handed";
+        EXPECT_EQ(handed[n].bytes, played.bytes.size()) << "packet " << n << " handed";
+        EXPECT_GE(handed[n].ms, played.lastUs / 1000) << "packet " << n << " handed before it arrived";
+        received.push_back(bd[first + n]);
+    }
+    return received;
 }
 
 bool UsesDefaultColours(const std::vector<Pes>& pes, size_t first, size_t k);
 
 void CheckDvb(const StreamCase& c, SimRunOf& run, int bpp) {
     const auto& pes = run.played.pes;
-    const Received received = ReceivedPes(run);
+    const std::vector<size_t> received = ReceivedPes(run);
     // Decoding stops for the last time when the run ends.
     const int64_t wayOut = int64_t(run.sim.log.rfind("TEKO: Stop PES decoding...\n"));
-    run.firstPes = received.pes.empty() ? pes.size() : received.pes.front();
+    run.firstPes = received.empty() ? pes.size() : received.front();
     // The screen after each packet: the last change it made, else as before.
     std::vector<int> lastOwned(pes.size(), -1);
     for (size_t j = 0; j < run.sim.changes.size(); ++j) {
         const Change& change = run.sim.changes[j];
         if (change.logBytes > wayOut) continue;  // the daemon's way out
-        size_t n = 0;
-        while (n < received.at.size() && received.at[n] < change.logBytes) ++n;
+        const size_t n = std::min(change.pes, received.size());
         ASSERT_GT(n, 0u) << "change at " << change.ms << " ms comes before any subtitle packet";
-        const size_t k = received.pes[n - 1];
+        const size_t k = received[n - 1];
         lastOwned[k] = int(j);
         if (run.ink[j] == 0) continue;  // clears, and time-outs that fall due at later data
         const int64_t late = change.ms - pes[k].dueUs / 1000;
@@ -193,40 +192,34 @@ struct OurPage {
     std::vector<ttxref::Line> lines;
 };
 
-// The pages drawn: the rows from the "Subtitle@row:text" lines of the log,
-// the texts as the viewer reads them from the timeline (the n-th line
-// logged is the n-th line the timeline lists), with the time of the change
-// that drew their first line.
+// The pages drawn, from the timeline: each change lists the lines it drew
+// with their rows, as the viewer reads them. A page ends at a change that
+// draws no line (a clear) or at a line no lower than the page's last.
 std::vector<OurPage> OurPages(const SimRunOf& run) {
-    std::vector<std::pair<int64_t, std::string>> drawn;
+    std::vector<OurPage> pages;
+    bool open = false;
     for (const Change& change : run.sim.changes) {
-        if (change.text.empty()) continue;
+        if (change.text.empty()) {
+            open = false;
+            continue;
+        }
+        std::vector<std::string> texts;
         for (size_t from = 0;;) {
-            size_t bar = change.text.find(" | ", from);
-            drawn.push_back({change.ms, change.text.substr(from, bar == std::string::npos ? bar : bar - from)});
+            const size_t bar = change.text.find(" | ", from);
+            texts.push_back(change.text.substr(from, bar == std::string::npos ? bar : bar - from));
             if (bar == std::string::npos) break;
             from = bar + 3;
         }
-    }
-    std::vector<OurPage> pages;
-    std::istringstream log(run.sim.log);
-    std::string line;
-    const std::string mark = "TEKO: Subtitle@";
-    bool open = false;
-    size_t n = 0;
-    while (std::getline(log, line)) {
-        if (line.compare(0, mark.size(), mark) != 0 || line == "TEKO: Subtitle@RenderText.") {
-            if (line.find("CLEAR") != std::string::npos) open = false;
-            continue;
+        EXPECT_EQ(texts.size(), change.rows.size()) << "change at " << change.ms << " ms";
+        for (size_t i = 0; i < texts.size() && i < change.rows.size(); ++i) {
+            const int row = change.rows[i];
+            if (!open || row <= pages.back().lines.back().row) {
+                pages.push_back(OurPage());
+                pages.back().ms = change.ms;
+                open = true;
+            }
+            pages.back().lines.push_back({row, ttxref::Normalise(texts[i])});
         }
-        const int row = atoi(line.c_str() + mark.size());
-        if (!open || pages.back().lines.empty() || row <= pages.back().lines.back().row) {
-            pages.push_back(OurPage());
-            pages.back().ms = n < drawn.size() ? drawn[n].first : -1;
-            open = true;
-        }
-        pages.back().lines.push_back({row, n < drawn.size() ? ttxref::Normalise(drawn[n].second) : "(not drawn)"});
-        ++n;
     }
     return pages;
 }
@@ -266,8 +259,8 @@ void CheckTeletext(const StreamCase& c, SimRunOf& run, int bpp) {
         return ttxref::ZvbiPages(packets, c.page);
     };
     EXPECT_EQ(int(pagesFrom(0).size()), c.subtitles) << "pages libzvbi finds in the whole stream";
-    // The reader's first packet is not logged: it is the first one from
-    // which libzvbi finds the pages drawn, at most kStartMs after the PMT.
+    // The reader's first packet is taken to be the first one from which
+    // libzvbi finds the pages drawn, at most kStartMs after the PMT.
     const size_t estimate = run.firstPes;
     std::vector<ttxref::Page> theirs = pagesFrom(estimate);
     for (size_t k = estimate + 1; k < run.played.pes.size() &&

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sstream>
 #include <sys/stat.h>
 
 #include "E2eTest.h"
@@ -41,7 +42,7 @@ TEST(CommandLine, HelpListsEveryOption) {
     for (const char* option : {"--ts", "--out", "--service", "--zap", "--playback", "--aspect", "--disable",
                                "--reload", "--config", "--channels", "--translation", "--font", "--root", "--bpp",
                                "--stride", "--speed", "--loop", "--duration", "--raw", "--quiet", "--help", "--list",
-                               "--language", "--type", "--pid", "--dvb", "--teletext", "--page-id"})
+                               "--language", "--type", "--pid", "--dvb", "--teletext", "--page-id", "--log-level"})
         EXPECT_NE(help.out.find(std::string("  ") + option + " "), std::string::npos) << option;
     const SimResult unknown = RunSim({"--no-such-option"}, "");
     EXPECT_EQ(unknown.status, 2);
@@ -104,6 +105,43 @@ TEST(CommandLine, RunsAreTheSameByteForByteWhateverThePace) {
     WriteText(tmp.Path() + "/empty.conf", "");
     const SimResult empty = run("empty", {"--config", tmp.Path() + "/empty.conf", "--duration", "2"});
     EXPECT_NE(empty.log.find("TEKO: Application created."), std::string::npos);
+}
+
+// A box's log (--log-level info) keeps the daemon's events, word for word
+// as the full log has them, and drops the decoders' trace: the demo writes
+// far less, and draws the same screens from the same packets.
+TEST(CommandLine, ABoxLogKeepsTheEventsAndIsFarSmaller) {
+    TempDir tmp;
+    auto run = [&](const std::string& level) {
+        const std::string out = tmp.Path() + "/" + level;
+        const SimResult r = RunSim({"--ts", TEKO_SOURCE_DIR "/data/samples/demo.ts", "--out", out, "--config",
+                                    TEKO_SOURCE_DIR "/data/samples/demo.conf", "--service", "1", "--zap", "33:2",
+                                    "--quiet", "--log-level", level},
+                                   out);
+        EXPECT_EQ(r.status, 0) << r.err;
+        return r;
+    };
+    const SimResult box = run("info");
+    const SimResult full = run("debug");
+    printf("[ e2e ] demo log: %zu bytes at info, %zu at debug\n", box.log.size(), full.log.size());
+    EXPECT_LT(box.log.size() * 3, full.log.size());
+    EXPECT_EQ(ReadText(box.dir + "/pes.tsv"), ReadText(full.dir + "/pes.tsv"));
+    ASSERT_EQ(box.changes.size(), full.changes.size());
+    for (size_t j = 0; j < box.changes.size(); ++j) EXPECT_EQ(box.changes[j].png, full.changes[j].png);
+    // Every line of the box's log is a line of the full log, in order.
+    std::istringstream lines(box.log);
+    size_t at = 0, shown = 0;
+    for (std::string line; std::getline(lines, line); ++shown) {
+        at = full.log.find(line + "\n", at);
+        ASSERT_NE(at, std::string::npos) << "not in the full log, or out of order: " << line;
+    }
+    EXPECT_GT(shown, 0u);
+    for (const char* event : {"Service changed", "Start DVB Subtile: PID=29\n", "Start TXT Subtile: PID=42c, PAGE=889\n"})
+        EXPECT_NE(box.log.find(event), std::string::npos) << event;
+    const SimResult bad = RunSim(
+        {"--ts", TEKO_SOURCE_DIR "/data/samples/demo.ts", "--out", tmp.Path() + "/bad", "--log-level", "loud"}, "");
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("--log-level"), std::string::npos) << bad.err;
 }
 
 // A recording with bytes lost and doubled still plays: the service scan

@@ -42,8 +42,9 @@ void RemoveTree(const std::string& dir) {
 
 namespace {
 
-std::vector<Change> ParseTimeline(const std::string& text) {
-    std::vector<Change> changes;
+// The fields of each line of a TSV file after its header.
+std::vector<std::vector<std::string>> ParseTsv(const std::string& text) {
+    std::vector<std::vector<std::string>> rows;
     std::istringstream lines(text);
     std::string line;
     std::getline(lines, line);  // header
@@ -53,7 +54,22 @@ std::vector<Change> ParseTimeline(const std::string& text) {
         for (size_t tab; (tab = line.find('\t', from)) != std::string::npos; from = tab + 1)
             f.push_back(line.substr(from, tab - from));
         f.push_back(line.substr(from));
-        if (f.size() < 7) continue;
+        rows.push_back(f);
+    }
+    return rows;
+}
+
+std::vector<int> ParseRows(const std::string& text) {
+    std::vector<int> rows;
+    std::istringstream list(text);
+    for (std::string row; std::getline(list, row, ',');) rows.push_back(std::stoi(row));
+    return rows;
+}
+
+std::vector<Change> ParseTimeline(const std::string& text) {
+    std::vector<Change> changes;
+    for (const std::vector<std::string>& f : ParseTsv(text)) {
+        if (f.size() < 9) continue;
         Change c;
         c.ms = std::stoll(f[0]);
         c.blit = std::stoi(f[1]);
@@ -62,9 +78,20 @@ std::vector<Change> ParseTimeline(const std::string& text) {
         c.png = f[4];
         c.text = f[5];
         c.logBytes = std::stoll(f[6]);
+        c.pes = std::stoul(f[7]);
+        c.rows = ParseRows(f[8]);
         changes.push_back(c);
     }
     return changes;
+}
+
+std::vector<Handed> ParseHanded(const std::string& text) {
+    std::vector<Handed> handed;
+    for (const std::vector<std::string>& f : ParseTsv(text)) {
+        if (f.size() < 3) continue;
+        handed.push_back({std::stoll(f[0]), std::stoi(f[1], nullptr, 16), std::stoul(f[2])});
+    }
+    return handed;
 }
 
 }  // namespace
@@ -108,6 +135,7 @@ SimResult RunSim(const std::vector<std::string>& args, const std::string& outDir
     unlink(errPath.c_str());
     if (!outDir.empty()) {
         result.changes = ParseTimeline(ReadText(outDir + "/timeline.tsv"));
+        result.handed = ParseHanded(ReadText(outDir + "/pes.tsv"));
         result.log = ReadText(outDir + "/log.txt");
     }
     return result;

@@ -1,6 +1,6 @@
 // Runs the tekod-sim program as a separate process and reads what it wrote:
-// its exit status and standard streams, DIR/timeline.tsv, DIR/log.txt and
-// the raw screens of --raw.
+// its exit status and standard streams, DIR/timeline.tsv, DIR/pes.tsv,
+// DIR/log.txt and the raw screens of --raw.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +18,15 @@ struct Change {
     std::string png;
     std::string text;  // Teletext lines, " | " between them
     int64_t logBytes = 0;  // size of log.txt at the blit
+    size_t pes = 0;        // PES packets handed to the decoder before the blit
+    std::vector<int> rows;  // Teletext row of each line of `text`
+};
+
+// A PES packet the daemon's filter handed to its decoder.
+struct Handed {
+    int64_t ms = 0;  // stream time
+    int streamId = 0;
+    size_t bytes = 0;
 };
 
 struct SimResult {
@@ -25,6 +34,7 @@ struct SimResult {
     std::string out, err;  // standard output and error
     std::string dir;
     std::vector<Change> changes;
+    std::vector<Handed> handed;
     std::string log;
     bool Ran() const { return status == 0; }
 };
@@ -32,7 +42,7 @@ struct SimResult {
 // The tekod-sim program of this build.
 std::string SimBinary();
 // Runs tekod-sim with `args`; when `outDir` is not empty it is --out and
-// its timeline and log are read afterwards.
+// its timeline, packets and log are read afterwards.
 SimResult RunSim(const std::vector<std::string>& args, const std::string& outDir);
 // The raw screen of a change (--raw), 720 x 576 pixels; empty if absent.
 dvbref::Screen ReadScreen(const std::string& dir, const Change& change, int bitsPerPixel);
