@@ -45,6 +45,7 @@ sources() {
     psi) echo src/demux/PMTLoader.cpp src/demux/ByteReader.h ;;
     pes_splitter) echo src/demux/PESFilter.cpp src/demux/PESFilterTiming.cpp ;;
     tsinfo) echo sim/TsInfo.cpp sim/PesScan.cpp sim/SectionAssembler.cpp ;;
+    palette) echo sim/Palette.cpp ;;
     *) echo src ;;
     esac
 }

@@ -15,13 +15,6 @@
 namespace {
 constexpr uint8_t kCanary = 0xA5;
 
-// The sixteen fixed colours of the 8-bit palette, 0xAARRGGBB.
-constexpr uint32_t kBaseColours[16] = {
-    0x00000000, 0xFFFFFFFF, 0xFF000000, 0xFFFF0000, 0xFF00FF00, 0xFFFFFF00,
-    0xFF0000FF, 0xFFFF00FF, 0xFF00FFFF, 0xFFC0C0C0, 0xFF606060, 0xFF800000,
-    0xFF008000, 0xFF808000, 0xFF000080, 0xFF008080,
-};
-
 size_t RoundUp(size_t n, size_t page) { return (n + page - 1) / page * page; }
 }  // namespace
 
@@ -132,7 +125,8 @@ int EmulatedFrameBuffer::Ioctl(int fd, unsigned long request, void* arg) {
         std::memcpy(arg, &fix, sizeof fix);
         return 0;
     }
-    if (request == ids::kFBIO_BLIT) return Blit();
+    if (request == ids::kFBIO_BLIT && !config_.noBlit) return Blit();
+    if (request == ids::kFBIO_BLIT) ++requests_;
     errno = ENOTTY;
     return -1;
 }
@@ -217,28 +211,46 @@ int EmulatedFrameBuffer::Blit() {
             return -1;
         }
         event.number = ++blits_;
-        size_t stride = size_t(config_.lineLength);
-        size_t visible = std::min<size_t>(stride, size_t(kScreenWidth) * BytesPerPixel());
-        for (int row = 0; view_ && row < VisibleLines(); ++row) {
-            size_t at = row * stride;
-            if (std::memcmp(view_ + at, shadow_.data() + at, visible) == 0) continue;
-            if (event.firstRow < 0) event.firstRow = row;
-            event.lastRow = row;
-        }
-        if (event.firstRow >= 0) {
-            size_t from = event.firstRow * stride;
-            size_t to = std::min(memoryBytes_, (event.lastRow + 1) * stride);
-            std::memcpy(shadow_.data() + from, view_ + from, to - from);
-            if (!pngFolder_.empty()) {
-                char name[32];
-                std::snprintf(name, sizeof name, "/%06d.png", event.number);
-                if (WritePng(pngFolder_ + name)) event.png = pngFolder_ + name;
-            }
-        }
+        TakeChanges(event);
         observer = observer_;
     }
     if (observer) observer(event);
     return 0;
+}
+
+void EmulatedFrameBuffer::Capture() {
+    BlitEvent event{0, -1, -1, std::string()};
+    BlitObserver observer;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        // One comparison of the whole memory first: most looks find nothing.
+        if (!view_ || std::memcmp(view_, shadow_.data(), memoryBytes_) == 0) return;
+        event.number = ++blits_;
+        if (!TakeChanges(event)) return;
+        observer = observer_;
+    }
+    if (observer) observer(event);
+}
+
+bool EmulatedFrameBuffer::TakeChanges(BlitEvent& event) {
+    size_t stride = size_t(config_.lineLength);
+    size_t visible = std::min<size_t>(stride, size_t(kScreenWidth) * BytesPerPixel());
+    for (int row = 0; view_ && row < VisibleLines(); ++row) {
+        size_t at = row * stride;
+        if (std::memcmp(view_ + at, shadow_.data() + at, visible) == 0) continue;
+        if (event.firstRow < 0) event.firstRow = row;
+        event.lastRow = row;
+    }
+    if (event.firstRow < 0) return false;
+    size_t from = event.firstRow * stride;
+    size_t to = std::min(memoryBytes_, (event.lastRow + 1) * stride);
+    std::memcpy(shadow_.data() + from, view_ + from, to - from);
+    if (!pngFolder_.empty()) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/%06d.png", event.number);
+        if (WritePng(pngFolder_ + name)) event.png = pngFolder_ + name;
+    }
+    return true;
 }
 
 uint32_t EmulatedFrameBuffer::Word(int x, int y) const {
@@ -256,11 +268,6 @@ uint8_t EmulatedFrameBuffer::Index(int x, int y) const {
     return at < memoryBytes_ ? view_[at] : 0;
 }
 
-uint32_t EmulatedFrameBuffer::PaletteArgb(uint8_t index) {
-    if (index < 0x10 || index >= 0xF0) return kBaseColours[index & 0x0F];
-    return 0xFF000000u | uint32_t(index) << 16 | uint32_t(index) << 8 | index;
-}
-
 uint32_t EmulatedFrameBuffer::Argb(int x, int y) const {
     return BytesPerPixel() == 4 ? Word(x, y) : PaletteArgb(Index(x, y));
 }
@@ -275,11 +282,11 @@ bool EmulatedFrameBuffer::TailIntact() const {
 
 bool EmulatedFrameBuffer::WritePng(const std::string& path) const {
     return WriteRgbPng(path, kScreenWidth, kScreenHeight,
-                       ComposeRgb(view_, memoryBytes_, config_.bitsPerPixel, config_.lineLength));
+                       ComposeRgb(view_, memoryBytes_, config_.bitsPerPixel, config_.lineLength, config_.palette));
 }
 
 std::vector<uint8_t> EmulatedFrameBuffer::ComposeRgb(const uint8_t* memory, size_t bytes, int bitsPerPixel,
-                                                     int lineLength) {
+                                                     int lineLength, const Palette::Colours& palette) {
     const int bpp = bitsPerPixel == 32 ? 4 : 1;
     std::vector<uint8_t> rgb(size_t(kScreenWidth) * kScreenHeight * 3);
     int columns = lineLength > 0 ? std::min(kScreenWidth, lineLength / bpp) : 0;
@@ -293,7 +300,7 @@ std::vector<uint8_t> EmulatedFrameBuffer::ComposeRgb(const uint8_t* memory, size
                 if (bpp == 4)
                     std::memcpy(&argb, at, 4);
                 else
-                    argb = PaletteArgb(*at);
+                    argb = palette[*at];
             }
             unsigned alpha = argb >> 24;
             uint8_t* out = &rgb[(size_t(y) * kScreenWidth + x) * 3];

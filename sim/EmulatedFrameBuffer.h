@@ -13,14 +13,9 @@
 // PNG screens are always 720 x 576 (the daemon's surface) and composited
 // over a fixed backdrop colour, RGB 0x30 0x50 0x70, that stands for the
 // video: what is transparent on the OSD shows as that blue-grey.
-// 32-bit pixels are read as 0xAARRGGBB words. 8-bit pixels are palette
-// indices shown through this fixed palette (nothing programs a palette):
-//   0x00 and 0xF0: transparent;
-//   0x01-0x0F and 0xF1-0xFF (by index & 0x0F): 1 white, 2 black, 3 red,
-//     4 green, 5 yellow, 6 blue, 7 magenta, 8 cyan, 9 light grey,
-//     10 dark grey, 11 dark red, 12 dark green, 13 olive, 14 dark blue,
-//     15 dark cyan, all opaque;
-//   0x10-0xEF: opaque grey of level equal to the index.
+// 32-bit pixels are read as 0xAARRGGBB words; 8-bit pixels are palette
+// indexes, shown through the configured palette (Palette.h: by default
+// what the daemon's default settings mean).
 #pragma once
 
 #include <linux/fb.h>
@@ -34,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "Palette.h"
 #include "SimDevice.h"
 
 struct FrameBufferConfig {
@@ -45,8 +41,12 @@ struct FrameBufferConfig {
     bool failVScreenInfo = false;
     bool failFScreenInfo = false;
     bool failMmap = false;
-    int failingBlits = 0;   // the next N FBIO_BLIT requests fail; -1: all (no FBIO_BLIT)
+    int failingBlits = 0;   // the next N FBIO_BLIT requests fail (EINVAL); -1: all
+    // A driver without FBIO_BLIT: the request fails with ENOTTY and the
+    // memory is the screen; Capture stands for the viewer's eye.
+    bool noBlit = false;
     std::string pngFolder;  // where changed screens are saved; empty: none
+    Palette::Colours palette = Palette::Default();  // of 8-bit screens
 };
 
 class EmulatedFrameBuffer : public SimDevice {
@@ -84,8 +84,12 @@ public:
     // FBIOGET_VSCREENINFO / FBIOGET_FSCREENINFO fail (EINVAL) while set.
     void SetScreenInfoFailures(bool var, bool fix);
     void SetPngFolder(const std::string& folder);
-    // Called on the blitting thread after each successful FBIO_BLIT.
+    // Called on the blitting thread after each successful FBIO_BLIT, and
+    // after each Capture that found a change.
     void SetBlitObserver(BlitObserver observer);
+    // The screen as a viewer sees it now, where the memory is the screen:
+    // when it changed since the last look, an event as a blit would give.
+    void Capture();
 
     int BlitRequests() const { return requests_; }
     int Blits() const { return blits_; }
@@ -104,7 +108,7 @@ public:
     uint8_t Index(int x, int y) const;  // one-byte screens: palette index
     // The colour a viewer gets, 0xAARRGGBB, on either depth.
     uint32_t Argb(int x, int y) const;
-    static uint32_t PaletteArgb(uint8_t index);
+    uint32_t PaletteArgb(uint8_t index) const { return config_.palette[index]; }
     // True while nothing was written past the end of the memory.
     bool TailIntact() const;
 
@@ -114,12 +118,16 @@ public:
     // viewer sees it: 720 x 576 RGB, 3 bytes a pixel, over the backdrop.
     // Lets a copy taken at a blit be written later, off the daemon's path.
     static std::vector<uint8_t> ComposeRgb(const uint8_t* memory, size_t bytes, int bitsPerPixel,
-                                           int lineLength);
+                                           int lineLength, const Palette::Colours& palette);
+    const Palette::Colours& Colours() const { return config_.palette; }
 
 private:
     int BytesPerPixel() const { return config_.bitsPerPixel == 32 ? 4 : 1; }
     int VisibleLines() const;
     int Blit();
+    // The rows changed since the last blit or capture, copied to the shadow
+    // (mutex_ held); fills `event` and says whether anything changed.
+    bool TakeChanges(BlitEvent& event);
 
     FrameBufferConfig config_;
     size_t memoryBytes_ = 0;

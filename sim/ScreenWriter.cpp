@@ -17,11 +17,13 @@ std::string Numbered(int blit, const char* suffix) {
 }
 }  // namespace
 
-ScreenWriter::ScreenWriter(std::string folder, bool raw, int bitsPerPixel, int lineLength, size_t memoryBytes)
+ScreenWriter::ScreenWriter(std::string folder, bool raw, int bitsPerPixel, int lineLength, size_t memoryBytes,
+                           const Palette::Colours& palette)
     : folder_(std::move(folder)),
       raw_(raw),
       bitsPerPixel_(bitsPerPixel),
       lineLength_(lineLength),
+      palette_(palette),
       screen_(memoryBytes, 0) {
     thread_ = std::thread(&ScreenWriter::Run, this);
 }
@@ -66,7 +68,7 @@ void ScreenWriter::Run() {
         std::copy(rows.bytes.begin(), rows.bytes.end(), screen_.begin() + long(rows.offset));
         lock.unlock();
         const std::vector<uint8_t> rgb =
-            EmulatedFrameBuffer::ComposeRgb(screen_.data(), screen_.size(), bitsPerPixel_, lineLength_);
+            EmulatedFrameBuffer::ComposeRgb(screen_.data(), screen_.size(), bitsPerPixel_, lineLength_, palette_);
         bool ok = WriteRgbPng(folder_ + "/" + PngName(rows.blit), EmulatedFrameBuffer::kScreenWidth,
                               EmulatedFrameBuffer::kScreenHeight, rgb);
         if (raw_) ok = WriteRaw(folder_ + "/" + RawName(rows.blit), screen_) && ok;

@@ -18,10 +18,14 @@
 #include <thread>
 #include <vector>
 
+#include "Palette.h"
+
 class ScreenWriter {
 public:
     // `memoryBytes`: the size of the screen memory, all zero at the start.
-    ScreenWriter(std::string folder, bool raw, int bitsPerPixel, int lineLength, size_t memoryBytes);
+    // `palette`: how 8-bit pixels are shown.
+    ScreenWriter(std::string folder, bool raw, int bitsPerPixel, int lineLength, size_t memoryBytes,
+                 const Palette::Colours& palette);
     ~ScreenWriter();
     ScreenWriter(const ScreenWriter&) = delete;
     ScreenWriter& operator=(const ScreenWriter&) = delete;
@@ -53,6 +57,7 @@ private:
     bool raw_;
     int bitsPerPixel_;
     int lineLength_;
+    Palette::Colours palette_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Rows> queue_;

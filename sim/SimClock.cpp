@@ -114,6 +114,7 @@ void SimClock::Leave() {
 
 bool SimClock::Wait(const std::function<bool()>& ready, int64_t deadline, const char* what) {
     const bool cancellable = CancelEnabled();
+    if (handOverHook_ && Self()) handOverHook_();
     std::unique_lock<std::mutex> lock(mutex_);
     Member* me = Self();
     if (!me) me = Join(nullptr, lock);

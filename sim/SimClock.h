@@ -96,6 +96,11 @@ public:
     std::string Describe() const;
     // Where a stall is reported (default: standard error).
     void SetReportFd(int fd);
+    // Called on the member that is about to wait, before it hands its turn
+    // over: the last moment at which what it did is whole and nothing else
+    // runs (where no blit says when the screen changed, the simulator looks
+    // at it here). Set before the members start.
+    void SetHandOverHook(std::function<void()> hook) { handOverHook_ = std::move(hook); }
 
 private:
     struct Member;
@@ -126,6 +131,7 @@ private:
     int64_t anchorMicros_ = 0;
     bool anchored_ = false;
     int reportFd_ = 2;
+    std::function<void()> handOverHook_;
     std::atomic<uint64_t> progress_{0};
     std::mutex watchMutex_;
     bool quit_ = false;

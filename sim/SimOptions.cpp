@@ -126,6 +126,16 @@ const char* SimOptions::Usage() {
            "Screen and pace:\n"
            "  --bpp 32|8           framebuffer depth (default 32)\n"
            "  --stride BYTES       framebuffer line length (default width x bytes per pixel)\n"
+           "  --palette FILE       8-bit screens: the colours the front end would program,\n"
+           "                       one entry a line, \"INDEX 0xAARRGGBB\" (INDEX 0-255, '#'\n"
+           "                       comments), over the default: 0 transparent, 24 black,\n"
+           "                       31 white (the daemon's default palette settings),\n"
+           "                       0xF0-0xFF the DVB default 4-bit CLUT (what the DVB\n"
+           "                       decoder writes), 1-15 sixteen named colours, the rest\n"
+           "                       a grey ramp (level = index)\n"
+           "  --no-blit            a driver without FBIO_BLIT (the request fails with\n"
+           "                       ENOTTY; the memory is the screen): a screen is taken\n"
+           "                       whenever a daemon thread waits and the memory changed\n"
            "  --speed X            paced: stream time runs X times as fast as real time, to\n"
            "                       watch a run live. Default: simulated time, as fast as\n"
            "                       the machine allows; time only moves while every thread\n"
@@ -184,6 +194,10 @@ bool SimOptions::Parse(int argc, char** argv, std::string& error) {
             quiet = true;
         } else if (arg == "--raw") {
             raw = true;
+        } else if (arg == "--no-blit") {
+            noBlit = true;
+        } else if (arg == "--palette") {
+            if (!value(palette)) return false;
         } else if (arg == "--list") {
             list = true;
         } else if (arg == "--dvb") {

@@ -26,6 +26,8 @@ struct SimOptions {
     std::string config, channels, translation, font, root;
     int bpp = 32;
     int stride = 0;
+    std::string palette;  // 8-bit screens: a palette file over the default one
+    bool noBlit = false;  // a driver without FBIO_BLIT: the memory is the screen
     double speed = 0;  // 0: as fast as the machine allows; X: X times real time
     bool loop = false;
     double duration = 0;  // stream seconds; 0: until the stream ends

@@ -203,11 +203,16 @@ int Simulator::Run() {
     FrameBufferConfig config;
     config.bitsPerPixel = options_.bpp;
     config.lineLength = options_.stride;
+    config.noBlit = options_.noBlit;
+    if (!options_.palette.empty() && !Palette::Load(options_.palette, config.palette, error)) {
+        fprintf(stderr, "tekod-sim: --palette %s\n", error.c_str());
+        return 2;
+    }
     EmulatedFrameBuffer framebuffer(config);
     // Screens are written off the daemon's path: a blit costs it a copy of
     // the rows that changed.
     ScreenWriter screens(options_.out + "/screens", options_.raw, framebuffer.BitsPerPixel(),
-                         framebuffer.LineLength(), framebuffer.MemoryBytes());
+                         framebuffer.LineLength(), framebuffer.MemoryBytes(), framebuffer.Colours());
     Report report(options_.out);
     if (!report.Open()) {
         fprintf(stderr, "tekod-sim: cannot write %s/timeline.tsv and pes.tsv\n", options_.out.c_str());
@@ -275,6 +280,9 @@ int Simulator::Run() {
     // thread, and the clock reports a stall on the simulator's own error
     // output, not in the daemon's log.
     clock.SetReportFd(log.SavedFd());
+    // Without FBIO_BLIT nothing says when the screen changed: look at it
+    // each time a daemon thread stops to wait, where its drawing is whole.
+    if (options_.noBlit) clock.SetHandOverHook([&framebuffer] { framebuffer.Capture(); });
     clock.Enter("main thread");
     const auto realStart = std::chrono::steady_clock::now();
     auto lastProgress = realStart;

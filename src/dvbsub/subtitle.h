@@ -203,6 +203,8 @@ const int* subtitle_clut_family(const subtitle_clut* clut, int depth, int* entri
 // The 4-bit default-CLUT entry (1-15) nearest in colour to an opaque or
 // translucent 0xRRGGBBAA colour; 0 for a transparent one.
 int subtitle_nearest_default4(int colour);
+// The same by colour alone (1-15), whatever the colour's alpha.
+int subtitle_nearest_default4_rgb(int colour);
 
 // Screen composition (subtitle_screen.cpp).
 void subtitle_set_palette(subtitle_ctx* ctx, const subtitle_clut* clut);

@@ -103,6 +103,10 @@ const int* subtitle_clut_family(const subtitle_clut* clut, int depth, int* entri
 // drawn solid).
 int subtitle_nearest_default4(int colour) {
     if ((colour & 0xFF) < 0x80) return 0;
+    return subtitle_nearest_default4_rgb(colour);
+}
+
+int subtitle_nearest_default4_rgb(int colour) {
     int best = 1;
     long bestDistance = -1;
     for (int entry = 1; entry < 16; ++entry) {

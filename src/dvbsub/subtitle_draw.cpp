@@ -133,22 +133,24 @@ void blit_argb(subtitle_ctx* ctx, const subtitle_region* region, const subtitle_
     ctx->device->UnLock();
 }
 
-// Palette indices for the box: 2-bit codes through the default 2-to-4 map
-// (EN 300 743 §10.4), 4-bit codes as they are, 8-bit codes as the default
-// 4-bit entry nearest to their colour (0 where they are transparent).
+// Palette indices for the box, whose palette holds the 4-bit default CLUT
+// (EN 300 743 §10.2) at 0xF0-0xFF: each entry of the region's CLUT as the
+// default entry nearest to its colour. With the default CLUTs that is the
+// code itself (2-bit codes through the 2-to-4 map of §10.4); a broadcast
+// CLUT (a grey ramp for anti-aliased text, say) keeps its look instead of
+// showing its codes in the default colours. 2- and 4-bit entries keep
+// every place drawn: only a transparent entry gives 0xF0. 8-bit entries
+// more than half transparent give 0.
 void index_table(const subtitle_region* region, const subtitle_clut* clut, unsigned char* table) {
-    static const unsigned char kMap2to4[4] = {0, 7, 8, 15};
     std::memset(table, 0, 256);
-    if (region->depth == 1) {
-        for (int i = 0; i < 4; ++i) table[i] = 0xF0 | kMap2to4[i];
-    } else if (region->depth == 2) {
-        for (int i = 0; i < 16; ++i) table[i] = 0xF0 | i;
-    } else {
-        int n = 0;
-        const int* family = subtitle_clut_family(clut, 3, &n);
-        for (int i = 0; i < n; ++i) {
+    int n = 0;
+    const int* family = subtitle_clut_family(clut, region->depth, &n);
+    for (int i = 0; i < n; ++i) {
+        if (region->depth == 3) {
             const int entry = subtitle_nearest_default4(family[i]);
             table[i] = entry ? 0xF0 | entry : 0;
+        } else {
+            table[i] = (family[i] & 0xFF) == 0 ? 0xF0 : 0xF0 | subtitle_nearest_default4_rgb(family[i]);
         }
     }
 }

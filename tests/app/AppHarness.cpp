@@ -228,7 +228,8 @@ std::vector<uint32_t> AppHarness::ExpectedBand(const std::string& text) {
         EXPECT_EQ(device.Create(paths::kDefaultFont), 0);
         device.Lock();
         device.DrawFilledRect(0, 15, 720, 40, 0);
-        device.DrawText(text, 0, 40, 720, 1, 20, -1);
+        // White: opaque white, or the default text colour's palette index.
+        device.DrawText(text, 0, 40, 720, 1, 20, config.bitsPerPixel == 32 ? -1 : 31);
         device.UnLock();
         for (int y = 15; y <= 54; ++y)
             for (int x = 0; x < 720; ++x) band.push_back(reference.Argb(x, y));

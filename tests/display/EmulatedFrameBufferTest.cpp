@@ -1,28 +1,17 @@
 #include <fcntl.h>
-#include <png.h>
 #include <sys/mman.h>
 
 #include <vector>
 
 #include "DisplayFixture.h"
 #include "platform/Constants.h"
+#include "support/PngRead.h"
 
 using display_test::Rig;
 
 namespace {
 
-// Reads a PNG back as RGB through libpng's simplified API.
-std::vector<uint8_t> ReadPng(const std::string& path, int& width, int& height) {
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, path.c_str())) return {};
-    image.format = PNG_FORMAT_RGB;
-    std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(image));
-    if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) return {};
-    width = int(image.width);
-    height = int(image.height);
-    return rgb;
-}
+using pngread::ReadRgb;
 
 TEST(EmulatedFrameBuffer, AnswersScreenInfoForItsConfiguration) {
     FrameBufferConfig config;
@@ -83,7 +72,7 @@ TEST(EmulatedFrameBuffer, EachBlitReportsTheChangedRowsAndSavesChangedScreens) {
     EXPECT_EQ(events[2].firstRow, 575);
     EXPECT_EQ(events[2].lastRow, 575);
     int w = 0, h = 0;
-    std::vector<uint8_t> rgb = ReadPng(events[2].png, w, h);
+    std::vector<uint8_t> rgb = ReadRgb(events[2].png, w, h);
     ASSERT_EQ(w, 720);
     ASSERT_EQ(h, 576);
     auto px = [&](int x, int y) { return &rgb[(size_t(y) * 720 + x) * 3]; };
@@ -95,7 +84,7 @@ TEST(EmulatedFrameBuffer, EachBlitReportsTheChangedRowsAndSavesChangedScreens) {
     EXPECT_EQ(px(300, 300)[2], EmulatedFrameBuffer::kBackdrop[2]);
 }
 
-TEST(EmulatedFrameBuffer, EightBitScreensAreSavedThroughTheFixedPalette) {
+TEST(EmulatedFrameBuffer, EightBitScreensAreSavedThroughTheBoxPalette) {
     FrameBufferConfig config;
     config.bitsPerPixel = 8;
     config.lineLength = 800;
@@ -103,24 +92,26 @@ TEST(EmulatedFrameBuffer, EightBitScreensAreSavedThroughTheFixedPalette) {
     ASSERT_TRUE(rig.FontInstalled());
     ASSERT_TRUE(rig.Create());
     FrameBufferDevice& d = rig.device;
-    unsigned char values[4] = {0x01, 0xF3, 0x80, 0x02};
+    unsigned char values[7] = {0x01, 0xF3, 0x80, 0x02, 0x00, 31, 0xFF};
     testing::internal::CaptureStderr();
-    d.BlitBitmap(values, 4, 1, 20, 30);
+    d.BlitBitmap(values, 7, 1, 20, 30);
     testing::internal::GetCapturedStderr();
     const std::string path = rig.Root().Path() + "/tmp/eight.png";
     ASSERT_TRUE(rig.Fb().WritePng(path));
     int w = 0, h = 0;
-    std::vector<uint8_t> rgb = ReadPng(path, w, h);
+    std::vector<uint8_t> rgb = ReadRgb(path, w, h);
     ASSERT_EQ(rgb.size(), size_t(720) * 576 * 3);
     auto px = [&](int x, int y) {
         const uint8_t* p = &rgb[(size_t(y) * 720 + x) * 3];
         return uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
     };
     EXPECT_EQ(px(20, 30), 0xFFFFFFu);  // 1: white
-    EXPECT_EQ(px(21, 30), 0xFF0000u);  // 0xF3: entry 3, red
+    EXPECT_EQ(px(21, 30), 0xFFFF00u);  // 0xF3: default CLUT entry 3, yellow
     EXPECT_EQ(px(22, 30), 0x808080u);  // 0x80: grey of its level
     EXPECT_EQ(px(23, 30), 0x000000u);  // 2: black
     EXPECT_EQ(px(24, 30), 0x305070u);  // 0: transparent, backdrop
+    EXPECT_EQ(px(25, 30), 0xFFFFFFu);  // 31: the default text colour
+    EXPECT_EQ(px(26, 30), 0x808080u);  // 0xFF: default CLUT entry 15, half grey
 }
 
 }  // namespace

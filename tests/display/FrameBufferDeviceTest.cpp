@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <vector>
@@ -135,6 +136,22 @@ TEST(FrameBufferLock, UnLockRetriesTheBlitNineTimesAndReleasesTheLockAnyway) {
     EXPECT_EQ(log, "TEKO: Error FBIO_BLIT not availble.\nTEKO: Error FBIO_BLIT not availble.\n");
     EXPECT_EQ(rig.Fb().Blits(), 1);
     EXPECT_NE(rig.device.UnLock(), 0);  // not held: refused, not undefined
+}
+
+// A driver without FBIO_BLIT (ENOTTY: the memory is the screen) is asked
+// once and told of once; later unlocks only release the lock.
+TEST(FrameBufferLock, ADriverWithoutBlitIsAskedOnce) {
+    FrameBufferConfig config;
+    config.noBlit = true;
+    Rig rig(config);
+    ASSERT_TRUE(rig.Create());
+    std::string log;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(rig.device.Lock(), 0);
+        log += Captured([&] { EXPECT_EQ(rig.device.UnLock(), 0); });
+    }
+    EXPECT_EQ(rig.Fb().BlitRequests(), 1);
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
 }
 
 class FrameBufferGeometry : public testing::TestWithParam<Geometry> {

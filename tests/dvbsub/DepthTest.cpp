@@ -80,13 +80,16 @@ TEST_F(Depths, UndefinedEntriesShowTheDefaults) {
     EXPECT_EQ(unsigned(subtitle_default_clut()->colours8[3]), 0xFFFF003Fu);
 }
 
-// A one-byte screen gets 0xF0 | a 4-bit entry: 2-bit codes through the
-// default map, 8-bit codes as the nearest default 4-bit entry (0 when
-// transparent). Regions of every depth land where they are placed.
+// A one-byte screen gets 0xF0 | a 4-bit entry: each CLUT entry as the
+// nearest default 4-bit entry, so default 2-bit codes go through the
+// default map and a stream's 4-bit white is default white; a transparent
+// entry is 0xF0 (2 and 4 bits) or 0 (8 bits). Regions of every depth land
+// where they are placed.
 TEST_F(Depths, PaletteScreenCodes) {
     ctx.device = &display;
     Show(Concat({PageComposition(1, 5, 0, 1, {{1, 100, 100}, {2, 100, 110}, {3, 100, 120}, {4, 100, 130}}),
-                 ClutDefinition(1, 1, 0, {{0xF5, 81, 240, 90, 0, true, 0x20}, {9, 16, 128, 128, 255, true, 0x20}}),
+                 ClutDefinition(1, 1, 0, {{0xF5, 81, 240, 90, 0, true, 0x20}, {9, 16, 128, 128, 255, true, 0x20},
+                                          {2, 235, 128, 128, 0, true, 0x40}, {3, 16, 128, 128, 255, true, 0x40}}),
                  SolidRegion(1, 1, 0, 8, 2, 1), SolidRegion(2, 2, 0, 8, 2, 9), SolidRegion(3, 3, 1, 8, 2, 0xF5),
                  SolidRegion(4, 3, 1, 8, 2, 9), EndOfDisplaySet(1)}));
     EXPECT_EQ(display.At(100, 100), 0xF7);
@@ -94,6 +97,10 @@ TEST_F(Depths, PaletteScreenCodes) {
     EXPECT_EQ(display.At(103, 120), 0xF1);  // red: default entry 1
     EXPECT_EQ(display.At(103, 130), 0);     // T 255: transparent
     EXPECT_EQ(display.Count(0, 0, 720, 576), 3 * 16);
+    Show(Concat({PageComposition(1, 5, 1, 1, {{5, 100, 140}, {6, 100, 150}}), SolidRegion(5, 2, 1, 8, 2, 2),
+                 SolidRegion(6, 2, 1, 8, 2, 3), EndOfDisplaySet(1)}));
+    EXPECT_EQ(display.At(100, 140), 0xF7);  // the stream's white
+    EXPECT_EQ(display.At(100, 150), 0xF0);  // its transparent entry 3
 }
 
 TEST(DefaultEntry, NearestIsTheClosestOfTheFifteenColours) {

@@ -61,7 +61,7 @@ TEST_F(Screen, DisplaySetIsDrawnAndTheNextClearsExactlyItsRows) {
     EXPECT_EQ(display.blits[0].x, 100);
     EXPECT_EQ(display.blits[0].y, 450);
     EXPECT_EQ(display.Count(100, 450, 150, 530), 50 * 80);
-    EXPECT_EQ(display.At(100, 450), 0xF1);
+    EXPECT_EQ(display.At(100, 450), 0xF7);  // the stream's white entry 1: default white
     EXPECT_NE(log.find("TEKO:     Draw Region: 0\n"), std::string::npos);
     EXPECT_NE(log.find("TEKO:   nextPageTimeout[1] = 5\n"), std::string::npos);
     EXPECT_EQ(ctx.nextPageTimeout, 5);
@@ -96,7 +96,7 @@ TEST_F(Screen, RegionsAreClippedToTheScreenOrSkippedOffIt) {
     EXPECT_EQ(ctx.nextPageTimeout, 5);
     Show(DisplaySet(0, 0, 10, 10, 2));
     ASSERT_EQ(display.blits.size(), 2u);
-    EXPECT_EQ(display.At(0, 0), 0xF1);
+    EXPECT_EQ(display.At(0, 0), 0xF7);
 }
 
 TEST_F(Screen, ForeignPixelsOutsideTheBoxStopBlitsAndClears) {

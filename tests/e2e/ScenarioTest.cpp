@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
 #include <sstream>
 #include <sys/stat.h>
 
 #include "E2eTest.h"
 #include "TimedStream.h"
+#include "support/PngRead.h"
 
 namespace e2e {
 namespace {
@@ -105,6 +107,68 @@ TEST(CommandLine, RunsAreTheSameByteForByteWhateverThePace) {
     WriteText(tmp.Path() + "/empty.conf", "");
     const SimResult empty = run("empty", {"--config", tmp.Path() + "/empty.conf", "--duration", "2"});
     EXPECT_NE(empty.log.find("TEKO: Application created."), std::string::npos);
+}
+
+// 8-bit screens as a box shows them: through the default palette, what
+// the 32-bit screens show light (DVB text, Teletext text) is light too and
+// the Teletext text colour is white; a --palette file recolours the entries
+// it names; and a driver without FBIO_BLIT shows only screens that a
+// blitting one shows too, never a half-drawn one.
+TEST(CommandLine, EightBitScreensShowThroughTheBoxPalette) {
+    TempDir tmp;
+    WriteText(tmp.Path() + "/green.palette", "# text in green\n31 0xFF00FF00\n");
+    auto run = [&](const std::string& name, std::vector<std::string> extra) {
+        const std::string out = tmp.Path() + "/" + name;
+        std::vector<std::string> args = {"--ts", TEKO_SOURCE_DIR "/data/samples/demo.ts", "--out", out, "--config",
+                                         TEKO_SOURCE_DIR "/data/samples/demo.conf", "--service", "1", "--zap", "33:2",
+                                         "--duration", "45", "--raw", "--quiet"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        const SimResult r = RunSim(args, out);
+        EXPECT_EQ(r.status, 0) << r.err;
+        return r;
+    };
+    const SimResult wide = run("wide", {});
+    const SimResult box = run("box", {"--bpp", "8"});
+    const SimResult green = run("green", {"--bpp", "8", "--palette", tmp.Path() + "/green.palette"});
+    const SimResult direct = run("direct", {"--bpp", "8", "--no-blit"});
+    ASSERT_EQ(wide.changes.size(), box.changes.size());
+    ASSERT_EQ(green.changes.size(), box.changes.size());
+    auto luma = [](uint32_t rgb) { return ((rgb >> 16 & 0xFF) * 299 + (rgb >> 8 & 0xFF) * 587 + (rgb & 0xFF) * 114) / 1000; };
+    auto rgbAt = [](const std::vector<uint8_t>& rgb, size_t at) {
+        return rgb.size() > at * 3 + 2 ? uint32_t(rgb[at * 3]) << 16 | uint32_t(rgb[at * 3 + 1]) << 8 | rgb[at * 3 + 2] : 0u;
+    };
+    long light = 0, lightShown = 0, text = 0, white = 0, recoloured = 0;
+    std::set<std::string> shown;
+    for (size_t j = 0; j < box.changes.size(); ++j) {
+        const dvbref::Screen wideScreen = ReadScreen(wide.dir, wide.changes[j], 32);
+        const dvbref::Screen boxScreen = ReadScreen(box.dir, box.changes[j], 8);
+        int w = 0, h = 0;
+        const auto rgb = pngread::ReadRgb(box.dir + "/screens/" + box.changes[j].png, w, h);
+        const auto greenRgb = pngread::ReadRgb(green.dir + "/screens/" + green.changes[j].png, w, h);
+        ASSERT_EQ(wideScreen.size(), boxScreen.size());
+        shown.insert(std::string(boxScreen.begin(), boxScreen.end()));
+        for (size_t at = 0; at < boxScreen.size(); ++at) {
+            if ((wideScreen[at] >> 24) >= 0xC0 && luma(wideScreen[at]) >= 200) {
+                ++light;
+                lightShown += luma(rgbAt(rgb, at)) >= 200;
+            }
+            if (boxScreen[at] != 31) continue;
+            ++text;
+            white += rgbAt(rgb, at) == 0xFFFFFFu;
+            recoloured += rgbAt(greenRgb, at) == 0x00FF00u;
+        }
+    }
+    printf("[ e2e ] 8 bpp: %ld of %ld light pixels light, %ld of %ld text pixels white\n", lightShown, light, white, text);
+    EXPECT_GT(light, 10000);
+    EXPECT_GE(lightShown * 100, light * 95);
+    EXPECT_GT(text, 1000);
+    EXPECT_EQ(white, text);
+    EXPECT_EQ(recoloured, text);
+    ASSERT_GT(direct.changes.size(), 10u);
+    for (const Change& c : direct.changes) {
+        const dvbref::Screen screen = ReadScreen(direct.dir, c, 8);
+        EXPECT_TRUE(shown.count(std::string(screen.begin(), screen.end()))) << c.png << " at " << c.ms << " ms";
+    }
 }
 
 // A box's log (--log-level info) keeps the daemon's events, word for word
