@@ -210,9 +210,13 @@ int subtitle_nearest_default4_rgb(int colour);
 void subtitle_set_palette(subtitle_ctx* ctx, const subtitle_clut* clut);
 int subtitle_is_on_collision(subtitle_ctx* ctx, int x, int y);
 int subtitle_ok_to_draw(subtitle_ctx* ctx);
+// Draws one page's regions; the caller holds the device's lock.
 void subtitle_redraw(subtitle_ctx* ctx, int pageId);
 void subtitle_redraw_all(subtitle_ctx* ctx);
 void subtitle_clear_screen(subtitle_ctx* ctx);
+// A display set complete: the clear and the pages drawn again, in one
+// update of the screen.
+void subtitle_show(subtitle_ctx* ctx);
 void subtitle_screen_enable(subtitle_ctx* ctx, int on);
 void subtitle_reset(subtitle_ctx* ctx);
 // The 0xRRGGBBAA colour of a CLUT entry (Y, Cr, Cb, T), BT.709 integer form.

@@ -128,9 +128,7 @@ void blit_argb(subtitle_ctx* ctx, const subtitle_region* region, const subtitle_
         }
         for (int kx = 0; kx < w; ++kx) to[kx] = average(region, words, ax, kx, ay, ky, area);
     }
-    ctx->device->Lock();
     ctx->device->BlitARGB(out, w, h, ax.first, ay.first);
-    ctx->device->UnLock();
 }
 
 // Palette indices for the box, whose palette holds the 4-bit default CLUT
@@ -176,9 +174,7 @@ void blit_indices(subtitle_ctx* ctx, const subtitle_region* region, const subtit
             to[kx] = row && sx >= 0 ? table[row[sx]] : 0;
         }
     }
-    ctx->device->Lock();
     ctx->device->BlitBitmap(out, w, h, ax.first, ay.first);
-    ctx->device->UnLock();
 }
 
 void grow_bbox(subtitle_ctx* ctx, int left, int top, int right, int bottom) {

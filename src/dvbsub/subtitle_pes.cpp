@@ -37,8 +37,7 @@ void show_broken_display_set(subtitle_ctx* ctx) {
     const int whole = kSeenPage | kSeenRegion | kSeenClut | kSeenObject;
     if ((ctx->segmentsSeen & whole) != whole || (ctx->segmentsSeen & kSeenEnd)) return;
     eWarning("ERROR: Display set broken off, shown as received.\n");
-    subtitle_clear_screen(ctx);
-    if (ctx->screenEnabled) subtitle_redraw_all(ctx);
+    subtitle_show(ctx);
 }
 
 }  // namespace

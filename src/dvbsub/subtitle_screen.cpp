@@ -116,14 +116,21 @@ void subtitle_redraw(subtitle_ctx* ctx, int pageId) {
     }
 }
 
-void subtitle_redraw_all(subtitle_ctx* ctx) {
-    if (!ctx->pages) return;
-    eTrace("CLEAR\n");
-    subtitle_clear_screen(ctx);
-    for (subtitle_page* page = ctx->pages; page; page = page->next) subtitle_redraw(ctx, page->pageId);
-}
+namespace {
 
-void subtitle_clear_screen(subtitle_ctx* ctx) {
+// One page change is one lock span, so that it reaches the screen whole
+// with one blit: the clear and every region of every page together.
+struct DeviceSpan {
+    explicit DeviceSpan(subtitle_ctx* c) : ctx(c) {
+        if (ctx->device) ctx->device->Lock();
+    }
+    ~DeviceSpan() {
+        if (ctx->device) ctx->device->UnLock();
+    }
+    subtitle_ctx* ctx;
+};
+
+void clear_locked(subtitle_ctx* ctx) {
     ctx->bboxRight = kScreenWidth;
     if (ctx->bboxLeft < kScreenWidth && ctx->device && subtitle_ok_to_draw(ctx)) {
         eTrace("  BBOX clear %d:%d -> %d:%d\n", ctx->bboxLeft, ctx->bboxTop, ctx->bboxRight,
@@ -131,14 +138,43 @@ void subtitle_clear_screen(subtitle_ctx* ctx) {
         // The box never leaves the screen (see draw_regions), so neither does the fill.
         const int top = ctx->bboxTop < 0 ? 0 : ctx->bboxTop;
         const int bottom = ctx->bboxBottom > kScreenHeight ? kScreenHeight : ctx->bboxBottom;
-        ctx->device->Lock();
         ctx->device->DrawFilledRect(0, top, kScreenWidth, bottom > top ? bottom - top : 0, 0);
-        ctx->device->UnLock();
     }
     ctx->bboxLeft = kScreenWidth;
     ctx->bboxTop = kScreenHeight;
     ctx->bboxRight = 0;
     ctx->bboxBottom = 0;
+}
+
+void redraw_locked(subtitle_ctx* ctx) {
+    eTrace("CLEAR\n");
+    clear_locked(ctx);
+    for (subtitle_page* page = ctx->pages; page; page = page->next) subtitle_redraw(ctx, page->pageId);
+}
+
+}  // namespace
+
+void subtitle_redraw_all(subtitle_ctx* ctx) {
+    if (!ctx->pages) return;
+    DeviceSpan span(ctx);
+    redraw_locked(ctx);
+}
+
+// Nothing drawn, nothing to clear: no update (a blit may cost the driver a
+// copy of the whole screen).
+void subtitle_clear_screen(subtitle_ctx* ctx) {
+    if (ctx->bboxLeft >= kScreenWidth) return clear_locked(ctx);
+    DeviceSpan span(ctx);
+    clear_locked(ctx);
+}
+
+void subtitle_show(subtitle_ctx* ctx) {
+    bool draw = false;
+    for (const subtitle_page* page = ctx->pages; page && ctx->screenEnabled; page = page->next)
+        draw = draw || page->regionRefs;
+    if (!draw) return subtitle_clear_screen(ctx);
+    DeviceSpan span(ctx);
+    redraw_locked(ctx);
 }
 
 void subtitle_screen_enable(subtitle_ctx* ctx, int on) {
@@ -148,9 +184,8 @@ void subtitle_screen_enable(subtitle_ctx* ctx, int on) {
     if (on) {
         subtitle_redraw_all(ctx);
     } else {
-        ctx->device->Lock();
+        DeviceSpan span(ctx);
         ctx->device->DrawFilledRect(0, 0, kScreenWidth, kScreenHeight, 0);
-        ctx->device->UnLock();
     }
 }
 

@@ -365,8 +365,7 @@ int subtitle_process_segment(subtitle_ctx* ctx, const unsigned char* segment, in
         break;
     case ids::kSegEndOfDisplaySet:
         ctx->segmentsSeen |= kSeenEnd;
-        subtitle_clear_screen(ctx);
-        if (ctx->screenEnabled) subtitle_redraw_all(ctx);
+        subtitle_show(ctx);
         break;
     case ids::kSegStuffing:
         break;
