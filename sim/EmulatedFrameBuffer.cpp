@@ -218,6 +218,25 @@ int EmulatedFrameBuffer::Blit() {
     return 0;
 }
 
+void EmulatedFrameBuffer::PaintRect(int x, int y, int width, int height, bool opaque) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const int bytes = BytesPerPixel();
+    const long columns = config_.lineLength / bytes;
+    const long lines = long(memoryBytes_ / size_t(std::max(1, config_.lineLength)));
+    const long right = std::min<long>(long(x) + width, columns), bottom = std::min<long>(long(y) + height, lines);
+    for (long row = std::max(0, y); view_ && row < bottom; ++row) {
+        uint8_t* at = view_ + size_t(row) * config_.lineLength;
+        for (long column = std::max(0, x); column < right; ++column) {
+            if (bytes == 1) {
+                at[column] = opaque ? kMenuIndex : 0;
+            } else {
+                const uint32_t word = opaque ? kMenuWord : 0;
+                std::memcpy(at + column * 4, &word, 4);
+            }
+        }
+    }
+}
+
 void EmulatedFrameBuffer::Capture() {
     BlitEvent event{0, -1, -1, std::string()};
     BlitObserver observer;

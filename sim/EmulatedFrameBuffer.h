@@ -87,6 +87,12 @@ public:
     // Called on the blitting thread after each successful FBIO_BLIT, and
     // after each Capture that found a change.
     void SetBlitObserver(BlitObserver observer);
+    // Another display's drawing, straight into the screen memory: the
+    // rectangle (clipped to the memory) filled with an opaque dark grey
+    // (32 bits: 0xFF404040; 8 bits: index 10), or with 0 to erase it.
+    static constexpr uint32_t kMenuWord = 0xFF404040u;
+    static constexpr uint8_t kMenuIndex = 10;
+    void PaintRect(int x, int y, int width, int height, bool opaque);
     // The screen as a viewer sees it now, where the memory is the screen:
     // when it changed since the last look, an event as a blit would give.
     void Capture();

@@ -49,6 +49,10 @@ int FrontEnd::Advance(int64_t streamMs) {
             case FrontEndEvent::DisableOn: SetDisabled(true); break;
             case FrontEndEvent::DisableOff: SetDisabled(false); break;
             case FrontEndEvent::Reload: RequestReload(); break;
+            case FrontEndEvent::MenuOn:
+            case FrontEndEvent::MenuOff:
+                if (painter_) painter_(event.serviceId, event.kind == FrontEndEvent::MenuOn);
+                break;
         }
         ++applied;
     }

@@ -6,16 +6,17 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "TsInfo.h"
 
 struct FrontEndEvent {
-    enum Kind { Zap, DisableOn, DisableOff, Reload };
+    enum Kind { Zap, DisableOn, DisableOff, Reload, MenuOn, MenuOff };
     int64_t atMs = 0;
     Kind kind = Zap;
-    int serviceId = 0;
+    int serviceId = 0;  // Zap; the menu's number for MenuOn and MenuOff
 };
 
 class FrontEnd {
@@ -25,6 +26,11 @@ public:
     bool Tune(int serviceId);
     void SetDisabled(bool disabled);
     void RequestReload();
+
+    // The front end's own drawing: called with a menu's number and whether
+    // it is now up.
+    using MenuPainter = std::function<void(int menu, bool up)>;
+    void SetMenuPainter(MenuPainter painter) { painter_ = std::move(painter); }
 
     void Schedule(const FrontEndEvent& event);
     // Applies every event due at `streamMs`, in time order. Returns how many.
@@ -37,4 +43,5 @@ private:
     bool playback_;
     int current_ = -1;
     std::vector<FrontEndEvent> events_;
+    MenuPainter painter_;
 };

@@ -76,6 +76,25 @@ bool SplitPair(const std::string& text, std::string& a, std::string& b) {
     return true;
 }
 
+// "FROM:TO:X,Y,W,H": two stream times, then a rectangle of at least one
+// pixel that starts on the screen.
+bool ToMenu(const std::string& text, SimOptions::Menu& menu) {
+    std::string times, rect, from, to;
+    const size_t second = text.find(':', text.find(':') + 1);
+    if (second == std::string::npos) return false;
+    if (!SplitPair(text.substr(0, second), from, to) || !ToDouble(from, menu.from) || !ToDouble(to, menu.to) ||
+        menu.to < menu.from)
+        return false;
+    rect = text.substr(second + 1);
+    int* fields[4] = {&menu.x, &menu.y, &menu.width, &menu.height};
+    for (int i = 0; i < 4; ++i) {
+        const size_t comma = rect.find(',');
+        if ((comma == std::string::npos) != (i == 3) || !ToInt(rect.substr(0, comma), *fields[i])) return false;
+        rect = comma == std::string::npos ? "" : rect.substr(comma + 1);
+    }
+    return menu.x >= 0 && menu.y >= 0 && menu.width > 0 && menu.height > 0;
+}
+
 }  // namespace
 
 const char* SimOptions::Usage() {
@@ -95,6 +114,11 @@ const char* SimOptions::Usage() {
            "  --disable FROM:TO    the disable flag exists between those stream times\n"
            "                       (seconds; repeatable)\n"
            "  --reload SECONDS     a reload request at that stream time (repeatable)\n"
+           "  --menu FROM:TO:X,Y,W,H  the front end's menu: an opaque dark grey\n"
+           "                       rectangle of W x H screen pixels at X,Y, painted\n"
+           "                       straight into the screen memory from FROM to TO\n"
+           "                       seconds of stream time, then erased (repeatable;\n"
+           "                       the others stay where they overlap)\n"
            "  --list               print the services (with their SDT names) and subtitle\n"
            "                       streams of the capture: PID, DVB or Teletext, language,\n"
            "                       type, DVB page ids or Teletext page; without PAT/PMT the\n"
@@ -287,6 +311,14 @@ bool SimOptions::Parse(int argc, char** argv, std::string& error) {
                 return false;
             }
             disables.push_back(range);
+        } else if (arg == "--menu") {
+            Menu menu{};
+            if (!value(v)) return false;
+            if (!ToMenu(v, menu)) {
+                error = "--menu takes FROM:TO:X,Y,W,H (seconds, then pixels of the screen), not '" + v + "'";
+                return false;
+            }
+            menus.push_back(menu);
         } else {
             error = "unknown option '" + arg + "' (see --help)";
             return false;

@@ -22,6 +22,13 @@ struct SimOptions {
         double from, to;
     };
     std::vector<Range> disables;
+    // The front end's menu: an opaque rectangle (screen pixels) between two
+    // stream times.
+    struct Menu {
+        double from, to;
+        int x, y, width, height;
+    };
+    std::vector<Menu> menus;
     std::vector<double> reloads;
     std::string config, channels, translation, font, root;
     int bpp = 32;

@@ -275,6 +275,25 @@ int Simulator::Run() {
         frontEnd.Schedule({int64_t(range.to * 1000), FrontEndEvent::DisableOff, 0});
     }
     for (double at : options_.reloads) frontEnd.Schedule({int64_t(at * 1000), FrontEndEvent::Reload, 0});
+    // A menu going away erases its rectangle, and the menus still up are
+    // painted again over what it shared with them; the screen is looked at
+    // as the front end's own blit would show it.
+    std::vector<bool> menusUp(options_.menus.size(), false);
+    frontEnd.SetMenuPainter([&](int menu, bool up) {
+        menusUp[size_t(menu)] = up;
+        const SimOptions::Menu& m = options_.menus[size_t(menu)];
+        if (!up) framebuffer.PaintRect(m.x, m.y, m.width, m.height, false);
+        for (size_t i = 0; i < menusUp.size(); ++i) {
+            const SimOptions::Menu& other = options_.menus[i];
+            if (menusUp[i]) framebuffer.PaintRect(other.x, other.y, other.width, other.height, true);
+        }
+        framebuffer.Capture();
+    });
+    for (size_t i = 0; i < options_.menus.size(); ++i) {
+        const SimOptions::Menu& m = options_.menus[i];
+        frontEnd.Schedule({int64_t(m.from * 1000), FrontEndEvent::MenuOn, int(i)});
+        frontEnd.Schedule({int64_t(m.to * 1000), FrontEndEvent::MenuOff, int(i)});
+    }
 
     // The daemon's main thread is this one; it takes turns with the reader
     // thread, and the clock reports a stall on the simulator's own error

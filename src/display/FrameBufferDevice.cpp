@@ -91,8 +91,34 @@ int FrameBufferDevice::Create(std::string path) {
         fd = -1;
         return -1;
     }
+    if (!AllocateLayer()) {
+        {
+            std::lock_guard<platform::Mutex> guard(textMutex);
+            TearDownFreeType();
+        }
+        platform::Munmap(screen, fixInfo.smem_len);
+        screen = target = nullptr;
+        platform::Close(fd);
+        fd = -1;
+        return -1;
+    }
     created = true;
     return 0;
+}
+
+// The layer and the record of what was shown cover the screen's rows of
+// the surface; both start empty (nothing of ours is on the screen).
+bool FrameBufferDevice::AllocateLayer() {
+    const size_t stride = fixInfo.line_length;
+    const size_t lines = stride ? std::min<size_t>(kScreenHeight, fixInfo.smem_len / stride) : 0;
+    try {
+        layer.assign(lines * stride, 0);
+        shown.assign(lines * stride, 0);
+    } catch (const std::bad_alloc&) {
+        eWarning("Could not allocate the drawing layer (%zu bytes)\n", 2 * lines * stride);
+        return false;
+    }
+    return true;
 }
 
 int FrameBufferDevice::Destroy() {
@@ -103,6 +129,8 @@ int FrameBufferDevice::Destroy() {
         created = false;
     }
     ReleaseBackBuffer();
+    std::vector<unsigned char>().swap(layer);
+    std::vector<unsigned char>().swap(shown);
     platform::Munmap(screen, fixInfo.smem_len);
     screen = target = nullptr;
     int result = platform::Close(fd);
@@ -115,13 +143,68 @@ FrameBufferDevice::Surface FrameBufferDevice::TargetSurface(bool toScreen) const
     if (!created || s.stride == 0) return s;
     s.columns = static_cast<int>(std::min<size_t>(kScreenWidth, s.stride / BytesPerPixel()));
     if (toScreen || target != backBuffer || backBuffer == nullptr) {
-        s.base = screen;
-        s.lines = static_cast<int>(std::min<size_t>(kScreenHeight, fixInfo.smem_len / s.stride));
+        s.base = layer.empty() ? nullptr : const_cast<unsigned char*>(layer.data());
+        s.lines = static_cast<int>(layer.size() / s.stride);
     } else {
         s.base = backBuffer;
         s.lines = std::min(kScreenHeight, backBufferLines);
     }
     return s;
+}
+
+FrameBufferDevice::Surface FrameBufferDevice::ScreenSurface() const {
+    Surface s = TargetSurface(true);
+    if (s.base) s.base = screen;
+    return s;
+}
+
+// A pixel whose wanted value differs from what was shown is written when
+// the screen still holds what was shown; else another display has drawn
+// there since, and the pixel is left to it (and counted as no longer ours,
+// so that it is drawn again once that display has gone).
+template <typename Pixel>
+void FrameBufferDevice::PresentRow(unsigned char* screenRow, const unsigned char* layerRow, unsigned char* shownRow,
+                                   int columns) {
+    // Loads and stores through memcpy: a line length need not keep words aligned.
+    for (size_t at = 0, end = size_t(columns) * sizeof(Pixel); at < end; at += sizeof(Pixel)) {
+        Pixel want, was, seen;
+        std::memcpy(&want, layerRow + at, sizeof want);
+        std::memcpy(&was, shownRow + at, sizeof was);
+        if (want == was) continue;
+        std::memcpy(&seen, screenRow + at, sizeof seen);
+        const Pixel now = seen == was ? want : Pixel(0);
+        if (seen == was) std::memcpy(screenRow + at, &want, sizeof want);
+        std::memcpy(shownRow + at, &now, sizeof now);
+    }
+}
+
+void FrameBufferDevice::Present() {
+    const Surface s = TargetSurface(true);
+    if (!s.base || !screen) return;
+    const size_t used = static_cast<size_t>(s.columns) * BytesPerPixel();
+    for (int row = 0; row < s.lines; ++row) {
+        const size_t at = static_cast<size_t>(row) * s.stride;
+        if (std::memcmp(&layer[at], &shown[at], used) == 0) continue;
+        if (bpp == 32)
+            PresentRow<uint32_t>(screen + at, &layer[at], &shown[at], s.columns);
+        else
+            PresentRow<uint8_t>(screen + at, &layer[at], &shown[at], s.columns);
+    }
+}
+
+void FrameBufferDevice::PresentUnlessLocked() {
+    if (owner.load() == std::thread::id()) Present();
+}
+
+bool FrameBufferDevice::ShowsOther(int x, int y) {
+    const Surface s = ScreenSurface();
+    if (!s.base || x < 0 || y < 0 || x >= s.columns || y >= s.lines) return false;
+    const size_t at = static_cast<size_t>(y) * s.stride + static_cast<size_t>(x) * BytesPerPixel();
+    if (bpp != 32) return screen[at] != 0 && screen[at] != shown[at];
+    uint32_t seen, ours;
+    std::memcpy(&seen, screen + at, 4);
+    std::memcpy(&ours, &shown[at], 4);
+    return (seen >> 24) != 0 && seen != ours;
 }
 
 uint32_t FrameBufferDevice::PixelWord(int colour) const {
@@ -157,6 +240,7 @@ int FrameBufferDevice::Clear() {
 }
 
 int FrameBufferDevice::DrawFilledRect(int x, int y, int width, int height, int colour) {
+    PresentAfter present{*this};
     // The x rules are the interface's own (the fill covers x .. x + width
     // inclusive, limited to column 719); 64-bit sums keep huge arguments
     // from overflowing.
@@ -225,6 +309,7 @@ int FrameBufferDevice::FreeBackBuffer() {
 }
 
 int FrameBufferDevice::BlitBackBuffer(int line) {
+    PresentAfter present{*this};
     if (!backBuffer) {
         eWarning("Error...no Back buffer.\n");
         return 0;
@@ -260,7 +345,8 @@ int FrameBufferDevice::ReadPixel(int x, int y, unsigned char* out) {
         return -1;
     }
     int size = BytesPerPixel();
-    Surface s = TargetSurface(false);
+    // The back buffer while one is selected, else the screen as it is.
+    Surface s = target == backBuffer && backBuffer ? TargetSurface(false) : ScreenSurface();
     // Outside the surface (or with nothing mapped) reads as transparent.
     if (!s.base || x < 0 || y < 0 || x >= s.columns || y >= s.lines) {
         std::memset(out, 0, static_cast<size_t>(size));
@@ -292,6 +378,7 @@ Span ClipTo(int columns, int lines, int width, int height, int x, int y) {
 
 void FrameBufferDevice::BlitBitmap(unsigned char* data, int width, int height, int x, int y) {
     eTrace("      BlitBitmap: w=%d, h=%d, xpos=%d, ypos=%d\n", width, height, x, y);
+    PresentAfter present{*this};
     Surface s = TargetSurface(false);
     if (!s.base || !data || width <= 0 || height <= 0) return;
     const Span c = ClipTo(s.columns, s.lines, width, height, x, y);
@@ -312,6 +399,7 @@ void FrameBufferDevice::BlitBitmap(unsigned char* data, int width, int height, i
 
 void FrameBufferDevice::BlitARGB(const uint32_t* data, int width, int height, int x, int y) {
     eTrace("      BlitARGB: w=%d, h=%d, xpos=%d, ypos=%d\n", width, height, x, y);
+    PresentAfter present{*this};
     if (bpp != 32) {
         eWarning("BlitARGB needs a 32-bit screen, this one has %d bits.\n", bpp);
         return;
@@ -327,9 +415,17 @@ void FrameBufferDevice::BlitARGB(const uint32_t* data, int width, int height, in
     }
 }
 
-int FrameBufferDevice::Lock() { return mutex.Lock(); }
+int FrameBufferDevice::Lock() {
+    const int result = mutex.Lock();
+    if (result == 0) owner = std::this_thread::get_id();
+    return result;
+}
 
 int FrameBufferDevice::UnLock() {
+    // Only the holder's unlock ends a span; another thread's is refused.
+    if (owner.load() != std::this_thread::get_id()) return mutex.Unlock();
+    owner = std::thread::id();
+    if (created) Present();
     if (created && !noBlit) {
         for (int attempt = 0; attempt < kBlitAttempts; ++attempt) {
             if (platform::Ioctl(fd, ids::kFBIO_BLIT, nullptr) >= 0) break;

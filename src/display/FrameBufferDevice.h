@@ -1,6 +1,16 @@
-// The display device of the box: draws straight into the memory-mapped
-// Linux framebuffer, optionally through a back buffer, and renders text
-// with FreeType's glyph cache (FrameBufferText.cpp).
+// The display device of the box: draws into a layer of its own the size of
+// the screen, optionally through a back buffer, renders text with
+// FreeType's glyph cache (FrameBufferText.cpp), and brings the layer onto
+// the memory-mapped Linux framebuffer when the lock is released (or at the
+// end of a drawing call made without the lock): one update per lock span,
+// so a page reaches the screen whole, with one FBIO_BLIT, or in one copy
+// where the driver has none.
+//
+// Other displays (the front end's menus) draw into the same memory. The
+// device remembers what it put on the screen (`shown`): an update writes
+// only pixels that still hold that, so a clear never erases another
+// display's pixels and a drawing never covers them; ShowsOther tells the
+// two apart for the collision tests.
 //
 // Safety rules that hold whatever callers pass:
 // - nothing is drawn while the device is not created;
@@ -18,10 +28,12 @@
 
 #include <linux/fb.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <ft2build.h>
@@ -62,6 +74,7 @@ public:
     int DrawOutlinedText(std::string text, int x, int y, int width, int size, int colour, int outlineColour,
                          int outlineSize) override;
     void BlitARGB(const uint32_t* data, int width, int height, int x, int y) override;
+    bool ShowsOther(int x, int y) override;
 
     // The application sets its translator before any text is drawn (not
     // owned). Without one every character is drawn as its own code point.
@@ -89,12 +102,26 @@ private:
         int columns;
         int lines;
     };
-    // `toScreen` ignores the target and describes the mapped screen.
+    // `toScreen` ignores the target and describes the layer (what the
+    // screen is to show).
     Surface TargetSurface(bool toScreen) const;
+    // The mapped screen itself.
+    Surface ScreenSurface() const;
+    // Brings what changed in the layer onto the screen (see above).
+    void Present();
+    template <typename Pixel>
+    void PresentRow(unsigned char* screenRow, const unsigned char* layerRow, unsigned char* shownRow, int columns);
+    // After a drawing call: made without the lock, it shows at once.
+    void PresentUnlessLocked();
+    struct PresentAfter {
+        FrameBufferDevice& device;
+        ~PresentAfter() { device.PresentUnlessLocked(); }
+    };
     int BytesPerPixel() const { return bpp == 32 ? 4 : 1; }
     uint32_t PixelWord(int colour) const;
     void FillSpan(unsigned char* row, int x, int count, int colour) const;
     void ReleaseBackBuffer();
+    bool AllocateLayer();
 
     // Text (FrameBufferText.cpp); the callers hold textMutex.
     int SetUpFreeType();
@@ -138,6 +165,8 @@ private:
     unsigned char* target = nullptr;
     unsigned char* backBuffer = nullptr;
     unsigned char* screen = nullptr;
+    std::vector<unsigned char> layer;  // what the screen is to show, screen layout
+    std::vector<unsigned char> shown;  // what this device last put on the screen
     int backBufferLines = 0;
     int bpp = 0;
     std::string fontPath;
@@ -152,6 +181,7 @@ private:
     // A relock on the same thread or an unlock by a thread that does not
     // hold it is an error result instead of a hang or undefined behaviour.
     platform::Mutex mutex;
+    std::atomic<std::thread::id> owner{};  // the thread that holds `mutex`, if any
     // Guards the FreeType state (cache, image type, kerning and slant state):
     // measuring is done outside the display lock by one thread while another
     // may draw text under it.

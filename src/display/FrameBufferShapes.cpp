@@ -72,6 +72,7 @@ int FrameBufferDevice::DrawShapes(const std::string& text, int x, int y, int wid
 
 int FrameBufferDevice::DrawOutlinedText(std::string text, int x, int y, int width, int size, int colour,
                                         int outlineColour, int outlineSize) {
+    PresentAfter present{*this};
     std::lock_guard<platform::Mutex> guard(textMutex);
     if (!created) return 0;
     SelectSize(size);

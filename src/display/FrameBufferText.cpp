@@ -275,6 +275,7 @@ void FrameBufferDevice::GetStringSize(int size, std::string text, int& width, in
 
 int FrameBufferDevice::DrawText(std::string text, int x, int y, int width, int alignment, int size,
                                 int colour) {
+    PresentAfter present{*this};
     std::lock_guard<platform::Mutex> guard(textMutex);
     if (!created) return 0;
     SelectSize(size);

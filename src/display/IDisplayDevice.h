@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 class IDisplayDevice {
@@ -46,6 +47,17 @@ public:
     // the surface; pixels of alpha 0 leave the screen as it is. Drawn on
     // 32-bit screens only.
     virtual void BlitARGB(const uint32_t* data, int width, int height, int x, int y) = 0;
+    // True when the screen at (x, y) shows another display's pixel: one
+    // that is not transparent and not what this device put there. This
+    // form knows nothing of what it drew: every visible pixel counts.
+    virtual bool ShowsOther(int x, int y) {
+        unsigned char pixel[4] = {0, 0, 0, 0};
+        ReadPixel(x, y, pixel);
+        if (GetBPP() != 32) return pixel[0] != 0;
+        uint32_t word;
+        std::memcpy(&word, pixel, sizeof word);
+        return (word >> 24) != 0;
+    }
 
 protected:
     ~IDisplayDevice() = default;

@@ -56,34 +56,18 @@ void subtitle_set_palette(subtitle_ctx* ctx, const subtitle_clut* clut) {
     for (int i = 0; i < n; ++i) ctx->device->SetRawColor(i, family[i]);
 }
 
-// Something else shows at (x, y) when the pixel there is not transparent:
-// alpha non-zero on a 32-bit screen (the whole word is read, whatever the
-// byte order), index non-zero on a one-byte screen. The subtitle's own
-// rows are not looked at.
-namespace {
-
-int collision_at(subtitle_ctx* ctx, int x, int y, bool words) {
-    if (ctx->bboxTop <= y && y <= ctx->bboxBottom) return 0;
-    unsigned char pixel[4] = {0, 0, 0, 0};
-    ctx->device->ReadPixel(x, y, pixel);
-    if (!words) return pixel[0] != 0 ? 1 : 0;
-    uint32_t word;
-    std::memcpy(&word, pixel, sizeof word);
-    return (word >> 24) != 0 ? 1 : 0;
-}
-
-}  // namespace
-
+// Something else shows at (x, y) when the device finds another display's
+// pixel there (not transparent, not one it drew). The subtitle's own rows
+// are not looked at either, for a device that cannot tell.
 int subtitle_is_on_collision(subtitle_ctx* ctx, int x, int y) {
-    return collision_at(ctx, x, y, ctx->device->GetBPP() == 32);
+    if (ctx->bboxTop <= y && y <= ctx->bboxBottom) return 0;
+    return ctx->device->ShowsOther(x, y) ? 1 : 0;
 }
 
-// The screen's depth is asked once for the whole column.
 int subtitle_ok_to_draw(subtitle_ctx* ctx) {
     if (!ctx->device) return 0;
-    const bool words = ctx->device->GetBPP() == 32;
     for (int y = 0; y < kScreenHeight; y += 2)
-        if (collision_at(ctx, kSampleColumn, y, words)) return 0;
+        if (subtitle_is_on_collision(ctx, kSampleColumn, y)) return 0;
     return 1;
 }
 

@@ -1,6 +1,7 @@
 #include "teletext/TXTSubtitle.h"
 
 #include <cstring>
+#include <vector>
 
 #include "platform/Log.h"
 #include "demux/ByteReader.h"
@@ -217,15 +218,19 @@ bool TXTSubtitle::ExtractSubtitleLine(const unsigned char* row, std::string& tex
     return ExtractSubtitleLine(row, nullptr, bytes, text);
 }
 
+// A completed page reaches the screen in one update: its rows are drawn in
+// one lock span of the display, so the driver gets one blit for the page.
 void TXTSubtitle::processSubtitlePage() {
+    std::vector<PageLine> lines;
     std::string bytes, text;
     for (int i = 0; i < kRows; ++i) {
         const unsigned char* row = displayPage[i];
         bool blank = true;
         for (int k = 0; k < kColumns && blank; ++k) blank = row[k] == ' ' && displayCharacters[i][k] == 0;
         if (blank) continue;
-        if (ExtractSubtitleLine(row, displayCharacters[i], bytes, text)) renderSubtitle(text, i, bytes);
+        if (ExtractSubtitleLine(row, displayCharacters[i], bytes, text)) lines.push_back({i, bytes, text});
     }
+    if (!lines.empty()) renderPage(lines);
 }
 
 void TXTSubtitle::DumpPage(unsigned char* pageBuffer) {

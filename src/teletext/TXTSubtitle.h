@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "demux/PESFilterUser.h"
 #include "teletext/TeletextEnhancement.h"
@@ -41,6 +42,15 @@ public:
     int renderSubtitle(std::string text, int rowIndex, const std::string& logged);
     int okToDraw();
     int clearSubtitlePage();
+    struct PageLine {
+        int row;
+        std::string bytes, text;
+    };
+    // The lines of a completed page, in one lock span.
+    void renderPage(const std::vector<PageLine>& lines);
+    // True while processSubtitlePage holds the display's lock for a whole
+    // page: the drawing calls within it take no lock of their own.
+    bool pageLocked = false;
 
     // The subtitle text of one page row, or false when the row carries none:
     // the row needs a double-height code, and after it boxes opened by two

@@ -22,37 +22,35 @@ int Bound(long long v) { return int(std::clamp(v, -32768LL, 32767LL)); }
 
 }  // namespace
 
-// Samples every second line of the centre column: a pixel that is neither
-// empty nor one of our three colours belongs to another on-screen display.
+// Samples every second line of the centre column: a pixel of another
+// display (the device tells: not transparent, not drawn by the daemon)
+// that is not one of our three colours either (left by an earlier run of
+// the daemon, say) belongs to another on-screen display.
 int TXTSubtitle::okToDraw() {
     if (collisionDetection == 0) return 1;
     unsigned char px[4] = {0, 0, 0, 0};
-    if (display->GetBPP() == 32) {
-        int from = 0, to = kScreenHeight;
-        if (highestRow < lowestRow) {
-            from = std::max(highestRow, 0);
-            to = std::min(lowestRow, kScreenHeight);
-        }
-        for (int y = from; y < to; y += 2) {
+    const bool words = display->GetBPP() == 32;
+    int from = 0, to = kScreenHeight;
+    if (words && highestRow < lowestRow) {
+        from = std::max(highestRow, 0);
+        to = std::min(lowestRow, kScreenHeight);
+    }
+    for (int y = from; y < to; y += 2) {
+        if (!display->ShowsOther(kProbeColumn, y)) continue;
+        display->ReadPixel(kProbeColumn, y, px);
+        if (words) {
             // A 32-bit pixel is one native word 0xAARRGGBB in either byte
             // order; the settings' colours are 0xRRGGBBAA.
-            display->ReadPixel(kProbeColumn, y, px);
             uint32_t word;
             std::memcpy(&word, px, sizeof word);
-            if ((word >> 24) == 0) continue;
-            int v = int(word << 8 | word >> 24);
+            const int v = int(word << 8 | word >> 24);
             if (v == textColor || v == outlineColor || v == backgroundColor) continue;
             return 0;
         }
-        return 1;
-    }
-    // One byte per pixel: only the low byte of a colour reaches the screen,
-    // so that is what our own pixels read back as.
-    for (int y = 0; y < kScreenHeight; y += 2) {
-        display->ReadPixel(kProbeColumn, y, px);
-        int index = px[0];
-        if (index == 0 || index == (textColor & 0xFF) || index == (outlineColor & 0xFF) ||
-            index == (backgroundColor & 0xFF))
+        // One byte per pixel: only the low byte of a colour reaches the
+        // screen, so that is what our own pixels read back as.
+        const int index = px[0];
+        if (index == (textColor & 0xFF) || index == (outlineColor & 0xFF) || index == (backgroundColor & 0xFF))
             continue;
         eTrace("TEKO: Check collision@(%d, %d): Color at this pixel:%x\n", kProbeColumn, y, index);
         return 0;
@@ -70,12 +68,12 @@ int TXTSubtitle::clearSubtitlePage() {
     eTrace("CLEAR Subtitle page.\n");
     eTrace("highestRow=%d\n", highestRow);
     eTrace("lowestRow=%d\n", lowestRow);
-    display->Lock();
+    if (!pageLocked) display->Lock();
     if (highestRow < lowestRow)
         display->DrawFilledRect(0, highestRow, kScreenWidth, lowestRow - highestRow, 0);
     else
         display->Clear();
-    display->UnLock();
+    if (!pageLocked) display->UnLock();
     clearPending = false;
     lastRow = -1;
     return 1;
@@ -94,6 +92,14 @@ int TXTSubtitle::boxTop(int rowIndex, int boxHeight) const {
 }
 
 int TXTSubtitle::renderSubtitle(std::string text, int i) { return renderSubtitle(text, i, text); }
+
+void TXTSubtitle::renderPage(const std::vector<PageLine>& lines) {
+    if (display) display->Lock();
+    pageLocked = true;
+    for (const PageLine& line : lines) renderSubtitle(line.text, line.row, line.bytes);
+    pageLocked = false;
+    if (display) display->UnLock();
+}
 
 int TXTSubtitle::renderSubtitle(std::string text, int i, const std::string& logged) {
     if (display == nullptr) return 1;
@@ -130,11 +136,11 @@ int TXTSubtitle::renderSubtitle(std::string text, int i, const std::string& logg
     highestRow = std::min(highestRow, top);
     lowestRow = std::max(lowestRow, top + lines);
 
-    display->Lock();
+    if (!pageLocked) display->Lock();
     // Without a back buffer the drawing would land on the screen's top lines;
     // the line is left out instead (the display has logged why).
     if (!display->AllocateBackBuffer(lines, 0)) {
-        display->UnLock();
+        if (!pageLocked) display->UnLock();
         return 1;
     }
     display->SelectBackBuffer(true);
@@ -152,7 +158,7 @@ int TXTSubtitle::renderSubtitle(std::string text, int i, const std::string& logg
     if (lineDrawn) lineDrawn(i, text);
     display->SelectBackBuffer(false);
     display->FreeBackBuffer();
-    display->UnLock();
+    if (!pageLocked) display->UnLock();
     clearPending = false;
     return 0;
 }

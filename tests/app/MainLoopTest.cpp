@@ -133,8 +133,9 @@ TEST(MainLoop, FailingTablesAreReadAgainOnEveryPoll) {
     EXPECT_EQ(PassesWith(h, "TEKO: Error open(DMX)\n"), (std::vector<int>{5, 6, 7}));
     EXPECT_EQ(PassesWith(h, "TEKO: Service changed: SID=1001, PMT=1257\n"), std::vector<int>{8});
     EXPECT_EQ(PassesWith(h, "TEKO: Start DVB Subtile: PID=5e9\n"), std::vector<int>{8});
-    // A failed read leaves the status line alone.
-    EXPECT_EQ(h.mainBlitPasses, std::vector<int>{8});
+    // A failed read leaves the status line alone (the stop after the last
+    // poll clears the screen).
+    EXPECT_EQ(Within(h.mainBlitPasses, 12), std::vector<int>{8});
 }
 
 // Nothing found: decoding stays stopped and the tables are read again
