@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "config/Utf8.h"
+#include "platform/Utf8.h"
 #include "display/IDisplayDevice.h"
 #include "teletext/TXTSubtitle.h"
 

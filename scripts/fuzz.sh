@@ -42,7 +42,7 @@ sources() {
     case "$1" in
     dvbsub) echo src/dvbsub ;;
     teletext) echo src/teletext ;;
-    psi) echo src/demux/PMTLoader.cpp src/demux/ByteReader.h ;;
+    psi) echo src/demux/PMTLoader.cpp src/platform/ByteReader.h ;;
     pes_splitter) echo src/demux/PESFilter.cpp src/demux/PESFilterTiming.cpp ;;
     tsinfo) echo sim/TsInfo.cpp sim/PesScan.cpp sim/SectionAssembler.cpp ;;
     palette) echo sim/Palette.cpp ;;

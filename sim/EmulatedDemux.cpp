@@ -12,7 +12,7 @@
 #include <cstring>
 #include <functional>
 
-#include "demux/ByteReader.h"
+#include "platform/ByteReader.h"
 
 namespace {
 constexpr int kMaxPid = 0x1FFF;

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "SectionAssembler.h"
-#include "demux/ByteReader.h"
+#include "platform/ByteReader.h"
 #include "platform/Constants.h"
 #include "teletext/TeletextTables.h"
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "SectionAssembler.h"
-#include "demux/ByteReader.h"
+#include "platform/ByteReader.h"
 #include "platform/Constants.h"
 
 namespace psiwrap {

@@ -1,6 +1,6 @@
 #include "SectionAssembler.h"
 
-#include "demux/ByteReader.h"
+#include "platform/ByteReader.h"
 #include "platform/Constants.h"
 
 namespace {

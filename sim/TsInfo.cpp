@@ -5,7 +5,7 @@
 #include <map>
 
 #include "SectionAssembler.h"
-#include "demux/ByteReader.h"
+#include "platform/ByteReader.h"
 #include "platform/Constants.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <iterator>
 
 #include "SectionAssembler.h"
-#include "demux/ByteReader.h"
+#include "platform/ByteReader.h"
 #include "platform/Constants.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include "platform/Log.h"
 #include "config/NumberText.h"
-#include "config/Utf8.h"
+#include "platform/Utf8.h"
 #include "platform/Paths.h"
 #include "platform/Platform.h"
 

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "platform/Log.h"
-#include "demux/ByteReader.h"
+#include "platform/ByteReader.h"
 #include "demux/PESFilter.h"
 #include "platform/Platform.h"
 

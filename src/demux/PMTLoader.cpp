@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "platform/Log.h"
-#include "demux/ByteReader.h"
+#include "platform/ByteReader.h"
 #include "platform/Constants.h"
 #include "platform/Paths.h"
 #include "platform/Platform.h"

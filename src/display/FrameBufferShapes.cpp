@@ -7,7 +7,7 @@
 #include <climits>
 #include <cstring>
 
-#include "config/Utf8.h"
+#include "platform/Utf8.h"
 #include "display/FrameBufferDevice.h"
 
 namespace {

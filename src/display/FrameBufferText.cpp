@@ -12,7 +12,7 @@
 
 #include "platform/Log.h"
 #include "config/Translator.h"
-#include "config/Utf8.h"
+#include "platform/Utf8.h"
 #include "display/FrameBufferDevice.h"
 #include "platform/Platform.h"
 #include "platform/TextFile.h"

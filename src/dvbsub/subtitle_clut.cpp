@@ -3,7 +3,7 @@
 // segment, and the colour of an entry.
 #include <new>
 
-#include "demux/ByteReader.h"
+#include "platform/ByteReader.h"
 #include "dvbsub/subtitle.h"
 #include "platform/Log.h"
 

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <new>
 
-#include "demux/ByteReader.h"
+#include "platform/ByteReader.h"
 #include "display/IDisplayDevice.h"
 #include "dvbsub/subtitle.h"
 #include "platform/Log.h"

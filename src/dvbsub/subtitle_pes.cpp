@@ -2,7 +2,7 @@
 // the pages to decode: only the composition page that the programme tables
 // name and its ancillary page (EN 300 743 §3.1) are decoded, so that other
 // languages sharing the PID never show.
-#include "demux/ByteReader.h"
+#include "platform/ByteReader.h"
 #include "dvbsub/subtitle.h"
 #include "platform/Constants.h"
 #include "platform/Log.h"

@@ -6,7 +6,7 @@
 #include <new>
 
 #include "platform/Log.h"
-#include "demux/ByteReader.h"
+#include "platform/ByteReader.h"
 #include "dvbsub/subtitle.h"
 #include "platform/Constants.h"
 

@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "platform/Log.h"
-#include "demux/ByteReader.h"
+#include "platform/ByteReader.h"
 #include "platform/Constants.h"
-#include "config/Utf8.h"
+#include "platform/Utf8.h"
 #include "teletext/TeletextTables.h"
 
 using teletext::kHammingError;

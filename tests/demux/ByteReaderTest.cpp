@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "demux/ByteReader.h"
+#include "platform/ByteReader.h"
 
 TEST(ByteReader, ReadsBigEndianAndFailsAtTheEndOnly) {
     const uint8_t bytes[] = {0x12, 0x34, 0x56, 0x78, 0x9A};

@@ -1,6 +1,6 @@
 #include "support/ZvbiReference.h"
 
-#include "config/Utf8.h"
+#include "platform/Utf8.h"
 
 #if __has_include(<libzvbi.h>)
 #include <libzvbi.h>

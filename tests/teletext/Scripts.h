@@ -9,7 +9,7 @@
 #include <string>
 
 #include "config/Translator.h"
-#include "config/Utf8.h"
+#include "platform/Utf8.h"
 #include "platform/Paths.h"
 #include "support/TempRoot.h"
 
