@@ -91,14 +91,12 @@ void gTEKOApp::RetryFailedDevices(LoopState& state) {
     // again with the selection of this poll.
     if (decoding) state.rescanCountdown = 1;
     StopAll();
-    std::string font;
-    settings.GetValue("Font", font);
-    display.Create(font);
+    display.Create(options.font);
 }
 
 int gTEKOApp::StartDVB(int pid, int compositionPage, int ancillaryPage) {
     eDebug("Start DVB Subtile: PID=%x\n", pid);
-    dvbSubtitle.settings = &settings;
+    dvbSubtitle.maxShowTime = options.dvb.maxShowTime;
     dvbSubtitle.display = &display;
     dvbSubtitle.compositionPageId = compositionPage;
     dvbSubtitle.ancillaryPageId = ancillaryPage;
@@ -110,7 +108,7 @@ int gTEKOApp::StartDVB(int pid, int compositionPage, int ancillaryPage) {
 
 int gTEKOApp::StartTXT(int pid, int page) {
     eDebug("Start TXT Subtile: PID=%x, PAGE=%x\n", pid, page);
-    txtSubtitle.settings = &settings;
+    txtSubtitle.style = options.teletext;
     txtSubtitle.display = &display;
     txtSubtitle.videoFormat = videoFormat;
     eDebug("VideoFormat: %d\n", videoFormat);
@@ -118,7 +116,7 @@ int gTEKOApp::StartTXT(int pid, int page) {
     // playback delay ("RecDelay" seconds); a DVB start never gets one.
     int delay = 0;
     if (playback == 2) {
-        settings.GetValue("RecDelay", delay);
+        delay = options.recDelay;
         eDebug("Playback found, RecDelay:%d\n", delay);
     }
     txtSubtitle.Start(page);

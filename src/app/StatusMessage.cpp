@@ -12,22 +12,16 @@ constexpr int kBaseline = 40;
 constexpr int kTextSize = 20;
 constexpr int kCentred = 1;
 constexpr int kOpaqueWhite = -1;  // 0xFFFFFFFF
-constexpr int kPaletteWhite = 31;  // the default "PaletteTextColor"
 // Polls (about three seconds) until the band is blanked.
 constexpr int kShowPolls = 6;
 }  // namespace
 
 int gTEKOApp::debugMessage(std::string text) {
-    int enabled = 0;
-    settings.GetValue("OSDMessages", enabled);
-    if (enabled == 0) return 0;
+    if (options.osdMessages == 0) return 0;
     // A palette screen takes an index: the low byte of opaque white (255)
     // is whatever the front end put there, so use the text colour's.
     int colour = kOpaqueWhite;
-    if (display.GetBPP() != 32) {
-        colour = kPaletteWhite;
-        settings.GetValue("PaletteTextColor", colour);
-    }
+    if (display.GetBPP() != 32) colour = options.teletext.paletteTextColor;
     // Under the display lock: a client drawing on the reader thread never
     // interleaves with the band.
     display.Lock();

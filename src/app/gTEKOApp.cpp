@@ -24,15 +24,14 @@ gTEKOApp::~gTEKOApp() {
 
 void gTEKOApp::loadConfiguration() {
     settings.LoadFromFile(paths::kConfig);
-    settings.GetValue("UseExternalChannels", useExternalChannels);
-    settings.GetValue("Language", language);
-    settings.GetValue("SecondaryLanguage", secondaryLanguage);
-    settings.GetValue("SubtileType", subtileType);
-    settings.GetValue("UseDVBFirst", useDVBFirst);
+    options = config::ReadOptions(settings);
+    useExternalChannels = options.choice.useExternalChannels;
+    language = options.choice.language;
+    secondaryLanguage = options.choice.secondaryLanguage;
+    subtileType = options.choice.subtileType;
+    useDVBFirst = options.choice.useDVBFirst;
     // No client may draw while the display is rebuilt.
     StopAll();
     display.Destroy();
-    std::string font;
-    settings.GetValue("Font", font);
-    display.Create(font);
+    display.Create(options.font);
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <string>
 
+#include "config/Options.h"
 #include "config/Settings.h"
 #include "config/Translator.h"
 #include "demux/PESFilter.h"
@@ -58,6 +59,8 @@ public:
     PMTLoader pmtLoader;
     FrameBufferDevice display;
     Settings settings;
+    // The typed configuration, read from `settings` at every load.
+    config::Options options;
     Translator translator;
 
     int serviceId = -1;

@@ -1,7 +1,6 @@
 #include "dvbsub/DVBSubtitle.h"
 
 #include "platform/Log.h"
-#include "config/Settings.h"
 
 DVBSubtitle::DVBSubtitle() { eDebug("DVBSubtitle created.\n"); }
 
@@ -15,9 +14,7 @@ int DVBSubtitle::Start() {
     decoder.bboxTop = 0;
     decoder.bboxRight = 0;
     decoder.bboxBottom = 0;
-    // No bound unless the configuration sets one.
-    decoder.maxShowTime = 0;
-    if (settings) settings->GetValue("DVBMaxShowTime", decoder.maxShowTime);
+    decoder.maxShowTime = maxShowTime;
     eDebug("DVB Subtitle uses MaxShowTime: %d\n", decoder.maxShowTime);
     decoder.device = display;
     subtitle_reset(&decoder);

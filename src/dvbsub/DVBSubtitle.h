@@ -8,7 +8,6 @@
 #include "demux/PESFilterUser.h"
 #include "dvbsub/subtitle.h"
 
-class Settings;
 class IDisplayDevice;
 
 class DVBSubtitle : public PESFilterUser {
@@ -18,12 +17,12 @@ public:
     int Sync(int64_t& stc) override;
     virtual ~DVBSubtitle();
 
-    // Called with `settings` and `display` set, before the packets flow.
+    // Called with `maxShowTime` and `display` set, before the packets flow.
     int Start();
     // Called after the packets have stopped; clears what was drawn.
     int Stop();
 
-    Settings* settings = nullptr;
+    int maxShowTime = 0;  // "DVBMaxShowTime": seconds a page may stay at most; 0: no bound
     IDisplayDevice* display = nullptr;
     // The pages of the chosen subtitling descriptor entry, set with the
     // pointers; -1 shows every page of the PID.

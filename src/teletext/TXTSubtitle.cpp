@@ -22,7 +22,7 @@ constexpr int kEnhancementPacket = 26;  // X/26, EN 300 706 §12.3
 
 }  // namespace
 
-TXTSubtitle::TXTSubtitle() : settings(nullptr), display(nullptr) {
+TXTSubtitle::TXTSubtitle() : display(nullptr) {
     eDebug("TXTSubtitle created.\n");
     // Nothing reads the reception state before Start; give it Start's values
     // anyway so that a stray packet finds a consistent page.

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "config/Options.h"
 #include "demux/PESFilterUser.h"
 #include "teletext/TeletextEnhancement.h"
 
-class Settings;
 class IDisplayDevice;
 
 class TXTSubtitle : public PESFilterUser {
@@ -27,7 +27,7 @@ public:
     virtual ~TXTSubtitle();
 
     // Resets reception for `page` (three hex digits, magazine 1-8) and loads
-    // the drawing settings; `settings`, `display` and `videoFormat` must be set.
+    // the drawing values of `style`; `display` and `videoFormat` must be set.
     void Start(int page);
     // Removes what was drawn (or leaves the clear pending).
     int Stop();
@@ -68,7 +68,7 @@ public:
     // daemon; the simulator and the tests learn the drawn text from it.
     std::function<void(int rowIndex, const std::string& text)> lineDrawn;
 
-    Settings* settings;
+    config::TeletextStyle style;  // the configured drawing values
     IDisplayDevice* display;
     int page = 0;
     int magazine = 0;

@@ -1,7 +1,6 @@
 // Start-up of a subtitle page: reception state and the drawing settings,
 // chosen by picture format and screen depth, and the line metrics.
 #include "platform/Log.h"
-#include "config/Settings.h"
 #include "display/IDisplayDevice.h"
 #include "teletext/TXTSubtitle.h"
 
@@ -19,36 +18,24 @@ void TXTSubtitle::Start(int wantedPage) {
     magazine = (page & 0xF00) >> 8;
     resetReception();
 
-    if (settings != nullptr) {
-        if (videoFormat == kFourThree) {
-            settings->GetValue("FontSize", fontSize);
-            settings->GetValue("RowSpace", rowSpace);
-            settings->GetValue("StartYPos", startYPos);
-            settings->GetValue("ExtraYSize", extraYSize);
-            eDebug("Drawing using 4:3 settings...\n");
-        } else {
-            settings->GetValue("WideFontSize", fontSize);
-            settings->GetValue("WideRowSpace", rowSpace);
-            settings->GetValue("WideStartYPos", startYPos);
-            settings->GetValue("WideExtraYSize", extraYSize);
-            eDebug("Drawing using 16:9 settings...\n");
-        }
-        settings->GetValue("StartXPos", startXPos);
-        settings->GetValue("CenterText", centerText);
-        settings->GetValue("UseBackground", useBackground);
-        outlineSize = 2;
-        settings->GetValue("OutlineSize", outlineSize);
-        if (display != nullptr && display->GetBPP() == 32) {
-            settings->GetValueHex("OutlineColor", outlineColor);
-            settings->GetValueHex("BackgroundColor", backgroundColor);
-            settings->GetValueHex("TextColor", textColor);
-        } else {
-            settings->GetValue("PaletteOutlineColor", outlineColor);
-            settings->GetValue("PaletteBackgroundColor", backgroundColor);
-            settings->GetValue("PaletteTextColor", textColor);
-        }
-        settings->GetValue("CollisionDetection", collisionDetection);
-    }
+    const config::TeletextLayout& layout = videoFormat == kFourThree ? style.fourThree : style.wide;
+    fontSize = layout.fontSize;
+    rowSpace = layout.rowSpace;
+    startYPos = layout.startYPos;
+    extraYSize = layout.extraYSize;
+    if (videoFormat == kFourThree)
+        eDebug("Drawing using 4:3 settings...\n");
+    else
+        eDebug("Drawing using 16:9 settings...\n");
+    startXPos = style.startXPos;
+    centerText = style.centerText;
+    useBackground = style.useBackground;
+    outlineSize = style.outlineSize;
+    const bool words = display != nullptr && display->GetBPP() == 32;
+    outlineColor = words ? style.outlineColor : style.paletteOutlineColor;
+    backgroundColor = words ? style.backgroundColor : style.paletteBackgroundColor;
+    textColor = words ? style.textColor : style.paletteTextColor;
+    collisionDetection = style.collisionDetection;
 
     int width = 0;
     textHeight = 0;

@@ -71,12 +71,13 @@ TEST(App, LoadConfigurationCopiesTheSelectionSettings) {
                "Language ger\nSecondaryLanguage fre\nSubtileType 5\nUseDVBFirst 2\n"
                "UseExternalChannels 1\n");
     app.loadConfiguration();
-    root.Write("/etc/TEKO.conf", "SubtileType x\n");  // the others keep the last load
+    // The others keep the last load; a value that is no number gives the default.
+    root.Write("/etc/TEKO.conf", "SubtileType x\n");
     app.loadConfiguration();
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(app.language, "ger");
     EXPECT_EQ(app.secondaryLanguage, "fre");
-    EXPECT_EQ(app.subtileType, 5);
+    EXPECT_EQ(app.subtileType, 2);
     EXPECT_EQ(app.useDVBFirst, 2);
     EXPECT_EQ(app.useExternalChannels, 1);
 }

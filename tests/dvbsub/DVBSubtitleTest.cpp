@@ -1,4 +1,5 @@
 // The client: what Receive returns, what Sync, Start and Stop do on screen.
+#include "config/Options.h"
 #include "config/Settings.h"
 #include "dvbsub/DvbSubFixture.h"
 #include "dvbsub/DVBSubtitle.h"
@@ -9,7 +10,6 @@ namespace {
 class Client : public ::testing::Test {
 protected:
     void SetUp() override {
-        client.settings = &settings;
         client.display = &display;
     }
     void TearDown() override {
@@ -19,6 +19,7 @@ protected:
         root.Write("/etc/TEKO.conf", text);
         testing::internal::CaptureStderr();
         settings.LoadFromFile("/etc/TEKO.conf");
+        client.maxShowTime = config::ReadOptions(settings).dvb.maxShowTime;
         testing::internal::GetCapturedStderr();
     }
     std::string Start() {

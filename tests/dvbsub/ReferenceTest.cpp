@@ -202,7 +202,6 @@ ReplayRun Replay(const DvbSample& sample, int bpp, bool compare) {
 
     testing::internal::CaptureStderr();
     {
-        Settings settings;
         FrameBufferDevice device;
         dvbref::Options options;
         options.displayWidth = sample.displayWidth;
@@ -210,7 +209,6 @@ ReplayRun Replay(const DvbSample& sample, int bpp, bool compare) {
         ComparingClient client(fb, size_t(run.expected), compare, options);
         PESFilter filter;
         EXPECT_EQ(device.Create(paths::kDefaultFont), 0);
-        client.settings = &settings;
         client.display = &device;
         client.Start();
         filter.Start(pid, client, 0, true);

@@ -9,6 +9,7 @@
 #include "SimBackend.h"
 #include "SimClock.h"
 #include "TxtTestSupport.h"
+#include "config/Options.h"
 #include "config/Settings.h"
 #include "display/FrameBufferDevice.h"
 
@@ -38,7 +39,7 @@ TEST(ScriptScreens, EveryScriptIsDrawnWithItsOwnLetters) {
             translator.SelectCountryCode(s.language);
             device.SetTranslator(&translator);
             ASSERT_EQ(device.Create(paths::kDefaultFont), 0);
-            txt.settings = &settings;
+            txt.style = config::ReadOptions(settings).teletext;
             txt.display = &device;
             txt.Start(0x150);
             txt.lineDrawn = [&](int, const std::string& text) { drawn.push_back(translator.ToUnicode(text)); };

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "EmulatedFrameBuffer.h"
+#include "config/Options.h"
 #include "config/Settings.h"
 #include "config/Translator.h"
 #include "demux/PESFilter.h"
@@ -67,7 +68,7 @@ Outcome Replay(const std::vector<uint8_t>& ts, int pid, int page, const char* la
         translator.SelectCountryCode(language);
         device.SetTranslator(&translator);
         EXPECT_EQ(device.Create(paths::kDefaultFont), 0);
-        txt.settings = &settings;
+        txt.style = config::ReadOptions(settings).teletext;
         txt.display = &device;
         txt.videoFormat = 4;
         txt.Start(page);

@@ -1,9 +1,11 @@
+#include <algorithm>
 // Start-up: the settings sets by picture format and screen depth, the line
 // metrics, and the reset of reception.
 #include <gtest/gtest.h>
 
 #include "support/TempRoot.h"
 #include "TxtTestSupport.h"
+#include "config/Options.h"
 #include "config/Settings.h"
 #include "platform/Paths.h"
 
@@ -16,11 +18,11 @@ protected:
         root.Write(paths::kConfig, conf);
         testing::internal::CaptureStderr();
         settings.LoadFromFile(paths::kConfig);
-        testing::internal::GetCapturedStderr();
+        txt.style = config::ReadOptions(settings).teletext;
+        loadLog = testing::internal::GetCapturedStderr();
         fake.bpp = bpp;
         fake.ascent = 26;
         fake.descent = 7;
-        txt.settings = &settings;
         txt.display = &fake;
         txt.videoFormat = videoFormat;
         testing::internal::CaptureStderr();
@@ -29,6 +31,7 @@ protected:
     }
 
     TempRoot root;
+    std::string loadLog;  // what the load and the check of the values logged
     Settings settings;
     FakeDisplay fake;
     TXTSubtitle txt;
@@ -86,6 +89,31 @@ TEST_F(TXTStart, WideSetOnAPaletteScreen) {
     // -3 / 2 truncates to -1: the height loses one line, the depth gains two.
     EXPECT_EQ(txt.textHeight, 25);
     EXPECT_EQ(txt.textDepth, 9);
+}
+
+// A value that is no number or out of its key's range is told of in one
+// line and replaced by the default; a good one is taken as it is.
+TEST_F(TXTStart, BadValuesAreLoggedAndTheDefaultApplies) {
+    const struct {
+        const char* line;
+        int fontSize, outlineSize;
+        bool logged;
+    } kCases[] = {
+        // Each file loads over the ones before it, so it sets both again first.
+        {"FontSize -5\n", 28, 2, true},   {"FontSize 0\n", 28, 2, true},       {"FontSize 100000\n", 28, 2, true},
+        {"FontSize big\n", 28, 2, true},  {"OutlineSize -1\n", 28, 2, true}, {"OutlineSize 3\n", 28, 3, false},
+        {"FontSize 40\n", 40, 2, false},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.line);
+        Start(std::string("FontSize 28\nOutlineSize 2\n") + c.line, 32, 4);
+        EXPECT_EQ(txt.fontSize, c.fontSize);
+        EXPECT_EQ(txt.outlineSize, c.outlineSize);
+        size_t told = 0;
+        for (size_t at = loadLog.find("Setting "); at != std::string::npos; at = loadLog.find("Setting ", at + 1))
+            ++told;
+        EXPECT_EQ(told, c.logged ? 1u : 0u) << loadLog;
+    }
 }
 
 TEST_F(TXTStart, ResetsReceptionAndStopClearsTheScreen) {

@@ -15,23 +15,23 @@ constexpr int kWhite = int(0xFFFFFFFFu);
 constexpr int kBlack = 0x000000FF;
 constexpr int kShade = 0x00000044;
 
-// Sets the drawing values directly (no settings store) and starts the
-// client on `page`, as Start would with these settings.
+// Sets the drawing values directly (no settings store: the defaults) and
+// starts the client on `page`.
 inline void StartOnFake(TXTSubtitle& txt, FakeDisplay& fake, int page) {
     txt.display = &fake;
-    txt.settings = nullptr;
-    txt.fontSize = 28;
-    txt.rowSpace = 5;
-    txt.startXPos = 60;
-    txt.startYPos = 0;
-    txt.extraYSize = 0;
-    txt.centerText = 1;
-    txt.useBackground = 2;
-    txt.outlineSize = 2;
-    txt.textColor = fake.bpp == 32 ? kWhite : 31;
-    txt.outlineColor = fake.bpp == 32 ? kBlack : 24;
-    txt.backgroundColor = fake.bpp == 32 ? kShade : 24;
-    txt.collisionDetection = 1;
+    config::TeletextStyle& s = txt.style;
+    s.fourThree = {28, 5, 0, 0};
+    s.wide = {28, 0, 0, 0};
+    s.startXPos = 60;
+    s.centerText = 1;
+    s.useBackground = 2;
+    s.outlineSize = 2;
+    s.textColor = kWhite;
+    s.outlineColor = kBlack;
+    s.backgroundColor = kShade;
+    s.paletteTextColor = 31;
+    s.paletteOutlineColor = s.paletteBackgroundColor = 24;
+    s.collisionDetection = 1;
     testing::internal::CaptureStderr();
     txt.Start(page);
     testing::internal::GetCapturedStderr();

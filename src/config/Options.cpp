@@ -1,0 +1,123 @@
+#include "config/Options.h"
+
+#include <climits>
+#include <cstdlib>
+
+#include "config/Settings.h"
+#include "platform/Log.h"
+
+namespace config {
+namespace {
+
+// A key's range and the default that replaces a bad value.
+struct IntKey {
+    const char* key;
+    int min, max;
+    int preset;  // the default of keys the built-in store leaves out
+};
+
+class Reader {
+public:
+    explicit Reader(Settings& s) : settings_(s) {}
+
+    int Int(const IntKey& k) {
+        int fallback = k.preset;
+        defaults_.GetValue(k.key, fallback);
+        std::string text;
+        if (settings_.GetValue(k.key, text) < 0) return fallback;
+        char* end = nullptr;
+        const long value = std::strtol(text.c_str(), &end, 10);
+        if (text.empty() || end == text.c_str()) {
+            eWarning("Setting %s: '%s' is not a number, using %d\n", k.key, Shown(text).c_str(), fallback);
+            return fallback;
+        }
+        if (value < k.min || value > k.max) {
+            eWarning("Setting %s: %ld is out of range %d to %d, using %d\n", k.key, value, k.min, k.max, fallback);
+            return fallback;
+        }
+        return int(value);
+    }
+    int Hex(const char* key) {
+        int value = 0;
+        defaults_.GetValueHex(key, value);
+        settings_.GetValueHex(key, value);
+        return value;
+    }
+    std::string Text(const char* key) {
+        std::string value;
+        defaults_.GetValue(key, value);
+        settings_.GetValue(key, value);
+        return value;
+    }
+
+private:
+    // A value as the log line shows it: bounded, control bytes as '?'.
+    static std::string Shown(const std::string& text) {
+        std::string out = text.substr(0, 32);
+        for (char& c : out)
+            if (static_cast<unsigned char>(c) < 0x20) c = '?';
+        return out;
+    }
+    Settings& settings_;
+    Settings defaults_;
+};
+
+// Ranges: what a 720 x 576 surface can show (the display takes glyphs up to
+// 255 pixels), with room for offsets that push text partly off it.
+constexpr IntKey kFontSize{"FontSize", 8, 255, 28}, kWideFontSize{"WideFontSize", 8, 255, 28};
+constexpr IntKey kRowSpace{"RowSpace", -50, 200, 0}, kWideRowSpace{"WideRowSpace", -50, 200, 0};
+constexpr IntKey kStartYPos{"StartYPos", -576, 576, 0}, kWideStartYPos{"WideStartYPos", -576, 576, 0};
+constexpr IntKey kExtraYSize{"ExtraYSize", -50, 200, 0}, kWideExtraYSize{"WideExtraYSize", -50, 200, 0};
+constexpr IntKey kStartXPos{"StartXPos", -720, 720, 0};
+// Keys whose every value means something ("other: never", "non-zero")
+// take any number.
+constexpr IntKey kCenterText{"CenterText", INT_MIN, INT_MAX, 0};
+constexpr IntKey kUseBackground{"UseBackground", INT_MIN, INT_MAX, 0};
+constexpr IntKey kOutlineSize{"OutlineSize", 0, 32, 2};
+constexpr IntKey kPaletteText{"PaletteTextColor", 0, 255, 31}, kPaletteOutline{"PaletteOutlineColor", 0, 255, 24},
+    kPaletteBackground{"PaletteBackgroundColor", 0, 255, 24};
+constexpr IntKey kCollision{"CollisionDetection", 0, 1, 1};
+constexpr IntKey kMaxShowTime{"DVBMaxShowTime", 0, 3600, 0};
+constexpr IntKey kRecDelay{"RecDelay", 0, 600, 4};
+constexpr IntKey kOsdMessages{"OSDMessages", INT_MIN, INT_MAX, 0};
+constexpr IntKey kExternalChannels{"UseExternalChannels", INT_MIN, INT_MAX, 2};
+constexpr IntKey kSubtileType{"SubtileType", INT_MIN, INT_MAX, 2};
+constexpr IntKey kDvbFirst{"UseDVBFirst", INT_MIN, INT_MAX, 1};
+
+TeletextStyle ReadTeletext(Reader& r) {
+    TeletextStyle t;
+    t.fourThree = {r.Int(kFontSize), r.Int(kRowSpace), r.Int(kStartYPos), r.Int(kExtraYSize)};
+    t.wide = {r.Int(kWideFontSize), r.Int(kWideRowSpace), r.Int(kWideStartYPos), r.Int(kWideExtraYSize)};
+    t.startXPos = r.Int(kStartXPos);
+    t.centerText = r.Int(kCenterText);
+    t.useBackground = r.Int(kUseBackground);
+    t.outlineSize = r.Int(kOutlineSize);
+    t.outlineColor = r.Hex("OutlineColor");
+    t.backgroundColor = r.Hex("BackgroundColor");
+    t.textColor = r.Hex("TextColor");
+    t.paletteOutlineColor = r.Int(kPaletteOutline);
+    t.paletteBackgroundColor = r.Int(kPaletteBackground);
+    t.paletteTextColor = r.Int(kPaletteText);
+    t.collisionDetection = r.Int(kCollision);
+    return t;
+}
+
+}  // namespace
+
+Options ReadOptions(Settings& settings) {
+    Reader r(settings);
+    Options o;
+    o.teletext = ReadTeletext(r);
+    o.dvb.maxShowTime = r.Int(kMaxShowTime);
+    o.choice.useExternalChannels = r.Int(kExternalChannels);
+    o.choice.language = r.Text("Language");
+    o.choice.secondaryLanguage = r.Text("SecondaryLanguage");
+    o.choice.subtileType = r.Int(kSubtileType);
+    o.choice.useDVBFirst = r.Int(kDvbFirst);
+    o.font = r.Text("Font");
+    o.recDelay = r.Int(kRecDelay);
+    o.osdMessages = r.Int(kOsdMessages);
+    return o;
+}
+
+}  // namespace config

@@ -1,0 +1,60 @@
+// The configuration as the daemon's parts use it: typed values, read from
+// the settings store once per load and checked there, handed to each part
+// by value. Nothing outside config/ looks a setting up by its key.
+#pragma once
+
+#include <string>
+
+class Settings;
+
+namespace config {
+
+// The Teletext line layout of one picture format ("FontSize", "RowSpace",
+// "StartYPos", "ExtraYSize", or their "Wide" forms for 16:9).
+struct TeletextLayout {
+    int fontSize = 0;
+    int rowSpace = 0;
+    int startYPos = 0;
+    int extraYSize = 0;
+};
+
+// How Teletext subtitles are drawn. Colours are raw 0xRRGGBBAA for 32-bit
+// screens, palette indexes for the others.
+struct TeletextStyle {
+    TeletextLayout fourThree, wide;
+    int startXPos = 0;
+    int centerText = 0;
+    int useBackground = 0;
+    int outlineSize = 2;
+    int textColor = 0, outlineColor = 0, backgroundColor = 0;
+    int paletteTextColor = 0, paletteOutlineColor = 0, paletteBackgroundColor = 0;
+    int collisionDetection = 1;
+};
+
+struct DvbOptions {
+    int maxShowTime = 0;  // seconds a page may stay at most; 0: as it says
+};
+
+// Which subtitles to look for.
+struct SubtitleChoice {
+    int useExternalChannels = 0;
+    std::string language, secondaryLanguage;
+    int subtileType = 0;
+    int useDVBFirst = 0;
+};
+
+struct Options {
+    TeletextStyle teletext;
+    DvbOptions dvb;
+    SubtitleChoice choice;
+    std::string font;
+    int recDelay = 0;     // seconds Teletext is held back while a recording plays
+    int osdMessages = 0;  // 1: the status line
+};
+
+// Every typed value of the store. A value that is no number, or out of its
+// key's range, is logged once ("Setting FontSize: -5 is out of range 8
+// to 255, using 28") and the built-in default is used.
+Options ReadOptions(Settings& settings);
+
+}  // namespace config
