@@ -97,6 +97,7 @@ void gTEKOApp::RetryFailedDevices(LoopState& state) {
 int gTEKOApp::StartDVB(int pid, int compositionPage, int ancillaryPage) {
     eDebug("Start DVB Subtile: PID=%x\n", pid);
     dvbSubtitle.maxShowTime = options.dvb.maxShowTime;
+    dvbSubtitle.collisionDetection = options.dvb.collisionDetection;
     dvbSubtitle.display = &display;
     dvbSubtitle.compositionPageId = compositionPage;
     dvbSubtitle.ancillaryPageId = ancillaryPage;

@@ -109,6 +109,7 @@ Options ReadOptions(Settings& settings) {
     Options o;
     o.teletext = ReadTeletext(r);
     o.dvb.maxShowTime = r.Int(kMaxShowTime);
+    o.dvb.collisionDetection = o.teletext.collisionDetection;
     o.choice.useExternalChannels = r.Int(kExternalChannels);
     o.choice.language = r.Text("Language");
     o.choice.secondaryLanguage = r.Text("SecondaryLanguage");

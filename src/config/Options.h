@@ -33,6 +33,7 @@ struct TeletextStyle {
 
 struct DvbOptions {
     int maxShowTime = 0;  // seconds a page may stay at most; 0: as it says
+    int collisionDetection = 1;  // as for Teletext: 0 draws over other displays
 };
 
 // Which subtitles to look for.

@@ -15,6 +15,7 @@ int DVBSubtitle::Start() {
     decoder.bboxRight = 0;
     decoder.bboxBottom = 0;
     decoder.maxShowTime = maxShowTime;
+    decoder.collisionDetection = collisionDetection;
     eDebug("DVB Subtitle uses MaxShowTime: %d\n", decoder.maxShowTime);
     decoder.device = display;
     subtitle_reset(&decoder);

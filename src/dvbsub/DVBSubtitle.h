@@ -17,12 +17,13 @@ public:
     int Sync(int64_t& stc) override;
     virtual ~DVBSubtitle();
 
-    // Called with `maxShowTime` and `display` set, before the packets flow.
+    // Called with the options above and `display` set, before the packets flow.
     int Start();
     // Called after the packets have stopped; clears what was drawn.
     int Stop();
 
     int maxShowTime = 0;  // "DVBMaxShowTime": seconds a page may stay at most; 0: no bound
+    int collisionDetection = 1;  // 1: held back while another display shows; 0: always drawn
     IDisplayDevice* display = nullptr;
     // The pages of the chosen subtitling descriptor entry, set with the
     // pointers; -1 shows every page of the PID.

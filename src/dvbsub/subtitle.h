@@ -121,6 +121,8 @@ struct subtitle_ctx {
     int bboxBottom = 0;
     int nextPageTimeout = 0;
     int maxShowTime = 0;
+    // "CollisionDetection": 0 draws whatever else the screen shows.
+    int collisionDetection = 1;
     // Bytes held by region pixel arrays, kept under kSubtitleMaxPixelBytes.
     long pixelBytes = 0;
     // The pages to decode (EN 300 743 §3.1: composition and ancillary

@@ -66,6 +66,7 @@ int subtitle_is_on_collision(subtitle_ctx* ctx, int x, int y) {
 
 int subtitle_ok_to_draw(subtitle_ctx* ctx) {
     if (!ctx->device) return 0;
+    if (ctx->collisionDetection == 0) return 1;
     for (int y = 0; y < kScreenHeight; y += 2)
         if (subtitle_is_on_collision(ctx, kSampleColumn, y)) return 0;
     return 1;

@@ -70,6 +70,22 @@ TEST(Presentation, WholePagesAndMenusThatSurviveTheClears) {
         EXPECT_EQ(underMenu, 0);
         EXPECT_GT(afterMenu, 0);
     }
+    // CollisionDetection 0: drawn anyway, around a menu over the centre
+    // column, never over it.
+    TempDir tmp;
+    WriteText(tmp.Path() + "/always.conf",
+              ReadText(TEKO_SOURCE_DIR "/data/samples/demo.conf") + "\nCollisionDetection 0\n");
+    std::vector<std::string> args = DemoArgs(tmp.Path() + "/always", {"--menu", "38:50:300,300,120,276"});
+    args[5] = tmp.Path() + "/always.conf";
+    const SimResult always = RunSim(args, tmp.Path() + "/always");
+    ASSERT_TRUE(always.Ran()) << always.err;
+    int drawn = 0;
+    for (const Change& c : always.changes) {
+        if (c.ms < 38500 || c.ms > 49500) continue;
+        drawn += !c.text.empty();
+        EXPECT_TRUE(MenuWhole(ReadScreen(always.dir, c, 32), 300, 300, 120, 276, true)) << c.png;
+    }
+    EXPECT_GT(drawn, 0);
 }
 
 }  // namespace
