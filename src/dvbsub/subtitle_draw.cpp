@@ -44,6 +44,7 @@ struct Axis {
     // those, and a small one (at most 3 across and 8 down from 1920 x 1080).
     float units[kScreenWidth][kMaxTaps];
     int unit = 1;
+    int taps = 0;  // the most taps of a pixel of the span
     // The taps are those of the pixel before: on enlarging, most pixels
     // lie inside one display pixel, as their neighbours do.
     bool same[kScreenWidth];
@@ -65,6 +66,7 @@ void span(Axis& a, long pos, long len, int display, int screen) {
 // its centre.
 void map_axis(Axis& a, long pos, long len, int display, int screen) {
     a.unit = gcd(display, screen);
+    a.taps = 0;
     for (int s = a.first; s < a.last; ++s) {
         const int k = s - a.first;
         for (float& u : a.units[k]) u = 0;
@@ -79,6 +81,7 @@ void map_axis(Axis& a, long pos, long len, int display, int screen) {
             a.units[k][a.count[k]] = float((to - from) / a.unit);
             a.weight[k][a.count[k]++] = int(to - from);
         }
+        if (a.count[k] > a.taps) a.taps = a.count[k];
         a.same[k] = k > 0 && a.start[k] == a.start[k - 1] && a.count[k] == a.count[k - 1] &&
                     std::memcmp(a.weight[k], a.weight[k - 1], sizeof a.weight[k][0] * a.count[k]) == 0;
         const long centre = (long(2 * s + 1) * display) / (2L * screen) - pos;
@@ -215,13 +218,14 @@ void sum_rows(const subtitle_region* region, const Premultiplied* table, const A
 }
 
 // The second half (the horizontal one) for screen pixel kx: the region
-// columns under it times their overlaps.
+// columns under it times their overlaps. Taps: the most of the span (two
+// on enlarging); a pixel with fewer has weight 0 past its count (see
+// map_axis), so that the loop has no branches.
+template <int Taps>
 Premultiplied sum_columns(const Axis& ax, int kx, const Premultiplied* sums, int from) {
     const Premultiplied* s = sums + (ax.start[kx] - from);
-    Premultiplied out{0, 0, 0, 0};
-    // All four taps, those past the count of weight 0 (see map_axis): a
-    // loop without branches.
-    for (int t = 0; t < kMaxTaps; ++t) out += s[t] * ax.units[kx][t];
+    Premultiplied out = s[0] * ax.units[kx][0];
+    for (int t = 1; t < Taps; ++t) out += s[t] * ax.units[kx][t];
     return out;
 }
 
@@ -322,6 +326,17 @@ void lookup_row(const unsigned char* row, int n, const uint32_t* words, uint32_t
 // hold the sums exactly (a display of odd size), or the span is wider than
 // their room (which no display of at most 1920 pixels gives), each pixel
 // is averaged on its own.
+// One scaled screen row from the column sums of the rows under it.
+template <int Taps>
+void scale_row(const subtitle_region* region, const uint32_t* words, const Axis& ax, const Axis& ay, int ky,
+               uint32_t area, const Premultiplied* sums, int from, Resolver& resolver, uint32_t* row) {
+    for (int kx = 0; kx < ax.last - ax.first; ++kx) {
+        if (ax.same[kx]) row[kx] = row[kx - 1];
+        else if (!resolver.Resolve(sum_columns<Taps>(ax, kx, sums, from), row[kx]))
+            row[kx] = average(region, words, ax, kx, ay, ky, area);
+    }
+}
+
 void scale(const subtitle_display& d, const subtitle_region* region, const uint32_t* words, const Axis& ax,
            const Axis& ay, uint32_t* out) {
     // Room for the columns and for the taps of weight 0 past the last.
@@ -337,6 +352,10 @@ void scale(const subtitle_display& d, const subtitle_region* region, const uint3
     Premultiplied table[256];
     premultiply(words, table);
     Resolver resolver(uint32_t(d.width / ax.unit) * uint32_t(d.height / ay.unit));
+    const auto row_of = ax.taps <= 1   ? scale_row<1>
+                        : ax.taps == 2 ? scale_row<2>
+                        : ax.taps == 3 ? scale_row<3>
+                                       : scale_row<kMaxTaps>;
     for (int ky = 0; ky < h; ++ky) {
         uint32_t* row = out + size_t(ky) * w;
         if (ay.same[ky]) {
@@ -344,11 +363,7 @@ void scale(const subtitle_display& d, const subtitle_region* region, const uint3
             continue;
         }
         sum_rows(region, table, ay, ky, from, to, sums);
-        for (int kx = 0; kx < w; ++kx) {
-            if (ax.same[kx]) row[kx] = row[kx - 1];
-            else if (!resolver.Resolve(sum_columns(ax, kx, sums, from), row[kx]))
-                row[kx] = average(region, words, ax, kx, ay, ky, area);
-        }
+        row_of(region, words, ax, ay, ky, area, sums, from, resolver, row);
     }
 }
 
