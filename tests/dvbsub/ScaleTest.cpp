@@ -1,0 +1,104 @@
+// Scaling onto a 32-bit screen against the plain rule: every screen pixel
+// the area average of the display pixels under it, premultiplied by alpha,
+// summed tap by tap in floats. The composition sums rows and columns
+// apart and takes shortcuts for runs; whatever the display, region size,
+// position and colours, each pixel must come out as the rule gives it.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "dvbsub/CheckingDisplay.h"
+#include "dvbsub/subtitle.h"
+
+namespace {
+
+struct Tap {
+    long pixel, weight;  // region pixel, overlap in 1/screen display pixels
+};
+
+// The region pixels under screen pixel s of an axis, with their overlaps.
+std::vector<Tap> Taps(long s, long pos, long len, long display, long screen) {
+    std::vector<Tap> taps;
+    const long lo = s * display, hi = (s + 1) * display;
+    for (long i = pos; i < pos + len; ++i) {
+        const long from = std::max(i * screen, lo), to = std::min((i + 1) * screen, hi);
+        if (to > from) taps.push_back({i - pos, to - from});
+    }
+    return taps;
+}
+
+uint32_t Rule(const std::vector<uint8_t>& pixels, int width, const uint32_t* words, const std::vector<Tap>& tx,
+              const std::vector<Tap>& ty, uint32_t area) {
+    uint32_t sa = 0;
+    float sr = 0, sg = 0, sb = 0;
+    for (const Tap& y : ty)
+        for (const Tap& x : tx) {
+            const uint32_t w = words[pixels[size_t(y.pixel) * width + x.pixel]];
+            const uint32_t a = (w >> 24) * uint32_t(y.weight) * uint32_t(x.weight);
+            sa += a;
+            sr += float(a) * float((w >> 16) & 0xFF);
+            sg += float(a) * float((w >> 8) & 0xFF);
+            sb += float(a) * float(w & 0xFF);
+        }
+    const uint32_t alpha = sa ? (sa + area / 2) / area : 0;
+    if (!alpha) return 0;
+    const float inv = 1.0f / float(sa);
+    const auto channel = [inv](float sum) { return uint32_t(sum * inv + 0.5f) & 0xFF; };
+    return alpha << 24 | channel(sr) << 16 | channel(sg) << 8 | channel(sb);
+}
+
+// A region of runs and single pixels in a few colours, some of them part
+// transparent, as anti-aliased text has them.
+void Fill(std::mt19937& random, std::vector<uint8_t>& pixels, int codes) {
+    for (size_t i = 0; i < pixels.size();) {
+        const size_t run = random() % 3 ? 1 + random() % 24 : 1;
+        const uint8_t code = uint8_t(random() % codes);
+        for (size_t k = 0; k < run && i < pixels.size(); ++k) pixels[i++] = code;
+    }
+}
+
+TEST(Scaling, EveryScreenPixelIsTheAreaAverageOfTheRule) {
+    const int displays[][2] = {{1920, 1080}, {1280, 720}, {320, 240}, {704, 576}, {960, 540}, {1919, 1079}};
+    std::mt19937 random(7);
+    for (const auto& size : displays)
+        for (int round = 0; round < 6; ++round) {
+            subtitle_ctx ctx;
+            CheckingDisplay screen(false, 32);
+            ctx.device = &screen;
+            ctx.display.width = size[0];
+            ctx.display.height = size[1];
+            subtitle_clut clut = *subtitle_default_clut();
+            for (int& c : clut.colours4) c = int(random() & 0xFFFFFF00u) | int(random() % 3 ? 255 : random() % 256);
+            subtitle_region region{};
+            region.depth = 2;
+            region.width = 1 + int(random() % 300);
+            region.height = 1 + int(random() % 120);
+            std::vector<uint8_t> pixels(size_t(region.width) * region.height);
+            Fill(random, pixels, 16);
+            region.pixels = pixels.data();
+            const int x = int(random() % size[0]), y = int(random() % size[1]);
+            screen.Lock();
+            subtitle_draw_region(&ctx, &region, &clut, x, y);
+            screen.UnLock();
+            region.pixels = nullptr;
+            uint32_t words[256] = {};
+            for (int i = 0; i < 16; ++i) words[i] = uint32_t(clut.colours4[i]) >> 8 | uint32_t(clut.colours4[i]) << 24;
+            const uint32_t area = uint32_t(size[0]) * uint32_t(size[1]);
+            for (const CheckingDisplay::Blit& b : screen.argbBlits)
+                for (int sy = b.y; sy < b.y + b.height; ++sy) {
+                    const auto ty = Taps(sy, y, region.height, size[1], kScreenHeight);
+                    for (int sx = b.x; sx < b.x + b.width; ++sx) {
+                        const auto tx = Taps(sx, x, region.width, size[0], kScreenWidth);
+                        ASSERT_EQ(screen.Word(sx, sy), Rule(pixels, region.width, words, tx, ty, area))
+                            << size[0] << "x" << size[1] << " region " << region.width << "x" << region.height
+                            << " at " << x << "," << y << ", screen pixel " << sx << "," << sy;
+                    }
+                }
+            EXPECT_TRUE(screen.violations.empty());
+            subtitle_reset(&ctx);
+        }
+}
+
+}  // namespace
