@@ -11,14 +11,6 @@
 namespace e2e {
 namespace {
 
-std::vector<std::string> DemoArgs(const std::string& out, std::vector<std::string> extra) {
-    std::vector<std::string> args = {"--ts", TEKO_SOURCE_DIR "/data/samples/demo.ts", "--out", out, "--config",
-                                     TEKO_SOURCE_DIR "/data/samples/demo.conf", "--service", "1", "--zap", "33:2",
-                                     "--quiet", "--raw"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    return args;
-}
-
 // Whether every pixel of the rectangle shows the menu.
 bool MenuWhole(const dvbref::Screen& screen, int x, int y, int w, int h, bool words) {
     const uint32_t menu = words ? EmulatedFrameBuffer::kMenuWord : EmulatedFrameBuffer::kMenuIndex;
@@ -42,7 +34,9 @@ TEST(Presentation, WholePagesAndMenusThatSurviveTheClears) {
         SCOPED_TRACE(mode.name);
         TempDir tmp;
         const bool words = mode.options.size() < 3;
-        const SimResult plain = RunSim(DemoArgs(tmp.Path() + "/plain", mode.options), tmp.Path() + "/plain");
+        std::vector<std::string> options = mode.options;
+        options.push_back("--raw");
+        const SimResult plain = RunDemo(tmp.Path() + "/plain", options);
         ASSERT_TRUE(plain.Ran()) << plain.err;
         std::map<int64_t, int> at;
         int twoRows = 0;
@@ -52,9 +46,8 @@ TEST(Presentation, WholePagesAndMenusThatSurviveTheClears) {
         }
         EXPECT_GE(twoRows, 3);
 
-        std::vector<std::string> options = mode.options;
         options.insert(options.end(), {"--menu", "3:20:20,430,150,130", "--menu", "38:50:0,300,720,276"});
-        const SimResult menu = RunSim(DemoArgs(tmp.Path() + "/menu", options), tmp.Path() + "/menu");
+        const SimResult menu = RunDemo(tmp.Path() + "/menu", options);
         ASSERT_TRUE(menu.Ran()) << menu.err;
         int besideMenu = 0, underMenu = 0, afterMenu = 0;
         for (const Change& c : menu.changes) {
@@ -75,9 +68,8 @@ TEST(Presentation, WholePagesAndMenusThatSurviveTheClears) {
     TempDir tmp;
     WriteText(tmp.Path() + "/always.conf",
               ReadText(TEKO_SOURCE_DIR "/data/samples/demo.conf") + "\nCollisionDetection 0\n");
-    std::vector<std::string> args = DemoArgs(tmp.Path() + "/always", {"--menu", "38:50:300,300,120,276"});
-    args[5] = tmp.Path() + "/always.conf";
-    const SimResult always = RunSim(args, tmp.Path() + "/always");
+    const SimResult always = RunDemo(tmp.Path() + "/always", {"--raw", "--config", tmp.Path() + "/always.conf", "--menu",
+                                                              "38:50:300,300,120,276"});
     ASSERT_TRUE(always.Ran()) << always.err;
     int drawn = 0;
     for (const Change& c : always.changes) {

@@ -87,15 +87,8 @@ TEST(CommandLine, BadStreamOrServiceStopsBeforeAnythingStarts) {
 // and an empty configuration is a file to try like any other.
 TEST(CommandLine, RunsAreTheSameByteForByteWhateverThePace) {
     TempDir tmp;
-    const std::string demo = TEKO_SOURCE_DIR "/data/samples/demo.ts";
     auto run = [&](const std::string& name, std::vector<std::string> extra) {
-        const std::string out = tmp.Path() + "/" + name;
-        std::vector<std::string> args = {"--ts", demo, "--out", out, "--config", TEKO_SOURCE_DIR "/data/samples/demo.conf",
-                                         "--service", "1", "--zap", "33:2", "--quiet"};
-        args.insert(args.end(), extra.begin(), extra.end());
-        const SimResult r = RunSim(args, out);
-        EXPECT_EQ(r.status, 0) << r.err;
-        return r;
+        return RunDemo(tmp.Path() + "/" + name, extra);
     };
     const SimResult fast = run("fast", {});
     const SimResult paced = run("paced", {"--speed", "500"});
@@ -118,14 +111,8 @@ TEST(CommandLine, EightBitScreensShowThroughTheBoxPalette) {
     TempDir tmp;
     WriteText(tmp.Path() + "/green.palette", "# text in green\n31 0xFF00FF00\n");
     auto run = [&](const std::string& name, std::vector<std::string> extra) {
-        const std::string out = tmp.Path() + "/" + name;
-        std::vector<std::string> args = {"--ts", TEKO_SOURCE_DIR "/data/samples/demo.ts", "--out", out, "--config",
-                                         TEKO_SOURCE_DIR "/data/samples/demo.conf", "--service", "1", "--zap", "33:2",
-                                         "--duration", "45", "--raw", "--quiet"};
-        args.insert(args.end(), extra.begin(), extra.end());
-        const SimResult r = RunSim(args, out);
-        EXPECT_EQ(r.status, 0) << r.err;
-        return r;
+        extra.insert(extra.begin(), {"--duration", "45", "--raw"});
+        return RunDemo(tmp.Path() + "/" + name, extra);
     };
     const SimResult wide = run("wide", {});
     const SimResult box = run("box", {"--bpp", "8"});
@@ -177,13 +164,7 @@ TEST(CommandLine, EightBitScreensShowThroughTheBoxPalette) {
 TEST(CommandLine, ABoxLogKeepsTheEventsAndIsFarSmaller) {
     TempDir tmp;
     auto run = [&](const std::string& level) {
-        const std::string out = tmp.Path() + "/" + level;
-        const SimResult r = RunSim({"--ts", TEKO_SOURCE_DIR "/data/samples/demo.ts", "--out", out, "--config",
-                                    TEKO_SOURCE_DIR "/data/samples/demo.conf", "--service", "1", "--zap", "33:2",
-                                    "--quiet", "--log-level", level},
-                                   out);
-        EXPECT_EQ(r.status, 0) << r.err;
-        return r;
+        return RunDemo(tmp.Path() + "/" + level, {"--log-level", level});
     };
     const SimResult box = run("info");
     const SimResult full = run("debug");

@@ -1,5 +1,7 @@
 #include "SimRun.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <ftw.h>
 #include <spawn.h>
@@ -139,6 +141,16 @@ SimResult RunSim(const std::vector<std::string>& args, const std::string& outDir
         result.log = ReadText(outDir + "/log.txt");
     }
     return result;
+}
+
+SimResult RunDemo(const std::string& outDir, const std::vector<std::string>& extra) {
+    std::vector<std::string> args = {"--ts", TEKO_SOURCE_DIR "/data/samples/demo.ts", "--out", outDir, "--config",
+                                     TEKO_SOURCE_DIR "/data/samples/demo.conf", "--service", "1", "--zap", "33:2",
+                                     "--quiet"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    SimResult r = RunSim(args, outDir);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return r;
 }
 
 dvbref::Screen ReadScreen(const std::string& dir, const Change& change, int bitsPerPixel) {

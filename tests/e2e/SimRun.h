@@ -44,6 +44,10 @@ std::string SimBinary();
 // Runs tekod-sim with `args`; when `outDir` is not empty it is --out and
 // its timeline, packets and log are read afterwards.
 SimResult RunSim(const std::vector<std::string>& args, const std::string& outDir);
+// The demo as scripts/demo.sh plays it (its configuration, service 1, the
+// zap at 33 s), quiet, with `extra` after those words (a later word wins),
+// into `outDir`; a run that fails is a test failure.
+SimResult RunDemo(const std::string& outDir, const std::vector<std::string>& extra);
 // The raw screen of a change (--raw), 720 x 576 pixels; empty if absent.
 dvbref::Screen ReadScreen(const std::string& dir, const Change& change, int bitsPerPixel);
 // Removes a folder and everything under it.
