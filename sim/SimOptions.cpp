@@ -79,7 +79,7 @@ bool SplitPair(const std::string& text, std::string& a, std::string& b) {
 // "FROM:TO:X,Y,W,H": two stream times, then a rectangle of at least one
 // pixel that starts on the screen.
 bool ToMenu(const std::string& text, SimOptions::Menu& menu) {
-    std::string times, rect, from, to;
+    std::string rect, from, to;
     const size_t second = text.find(':', text.find(':') + 1);
     if (second == std::string::npos) return false;
     if (!SplitPair(text.substr(0, second), from, to) || !ToDouble(from, menu.from) || !ToDouble(to, menu.to) ||

@@ -172,8 +172,9 @@ void FrameBufferDevice::PresentRow(unsigned char* screenRow, const unsigned char
         std::memcpy(&was, shownRow + at, sizeof was);
         if (want == was) continue;
         std::memcpy(&seen, screenRow + at, sizeof seen);
-        const Pixel now = seen == was ? want : Pixel(0);
-        if (seen == was) std::memcpy(screenRow + at, &want, sizeof want);
+        const bool ours = seen == was;
+        const Pixel now = ours ? want : Pixel(0);
+        if (ours) std::memcpy(screenRow + at, &want, sizeof want);
         std::memcpy(shownRow + at, &now, sizeof now);
     }
 }
