@@ -29,6 +29,12 @@ constexpr int64_t kPtsFollowsClockTicks = 10 * kTicksPerSecond;
 // The longest single wait for something due, so that a clock that jumps
 // meanwhile is seen soon.
 constexpr int64_t kMaxWakeMicros = 1000000;
+
+// The playback delay in clock ticks, cut to 0 .. kMaxRecDelay seconds.
+int64_t DelayTicks(int recDelay) {
+    const int seconds = recDelay > kMaxRecDelay ? kMaxRecDelay : (recDelay < 0 ? 0 : recDelay);
+    return int64_t(seconds) * kTicksPerSecond;
+}
 }  // namespace
 
 int PESFilter::getSync(int64_t& stc) {
@@ -147,8 +153,7 @@ bool PESFilter::isDue(int64_t stamp, int64_t stc, int64_t span) const {
 }
 
 int64_t PESFilter::holdSpan() const {
-    const int delay = recDelay > kMaxRecDelay ? kMaxRecDelay : (recDelay < 0 ? 0 : recDelay);
-    return kPtsFollowsClockTicks + int64_t(delay) * kTicksPerSecond;
+    return kPtsFollowsClockTicks + DelayTicks(recDelay);
 }
 
 // The system time clock at which a packet is presented: its PTS (ISO/IEC
@@ -161,7 +166,7 @@ int64_t PESFilter::stampOf(const unsigned char* data, int size) {
     const bool hasPts = extractPTS(pts, data, size) == 0;
     int64_t stc = 0;
     const bool clockRead = getSync(stc) == 1;
-    const int delay = recDelay > kMaxRecDelay ? kMaxRecDelay : (recDelay < 0 ? 0 : recDelay);
+    const int64_t delay = DelayTicks(recDelay);
     if (hasPts) {
         if (!clockRead) return 0;
         const int64_t lead = SignedDifference(pts - stc);
@@ -172,11 +177,11 @@ int64_t PESFilter::stampOf(const unsigned char* data, int size) {
             ptsOffClock = true;
             return 0;
         }
-        return Moved(pts, int64_t(delay) * kTicksPerSecond);
+        return Moved(pts, delay);
     }
     int64_t stamp = stc;
     if (delay != 0) {
-        stamp += int64_t(delay) * kTicksPerSecond;
+        stamp += delay;
         eTrace("TEKO: Added RecDelay!\n");
         debugTime("PTS     ", stamp);
         debugTime("STC     ", stc);
