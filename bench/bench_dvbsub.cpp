@@ -24,6 +24,7 @@ extern "C" {
 #include "EmulatedScreen.h"
 #include "Interleaved.h"
 #include "display/IDisplayDevice.h"
+#include "render/Presenter.h"
 #include "dvbsub/subtitle.h"
 #include "support/DvbSubSamples.h"
 
@@ -100,8 +101,10 @@ public:
 // One pass of this decoder over a sample: a fresh decoder, as after a
 // channel change, given every packet; composing onto `device` if there is one.
 void OursPass(const Sample& s, IDisplayDevice* device) {
+    render::Presenter presenter;
+    presenter.dvb.Start(device, config::DvbOptions());
     subtitle_ctx ctx;
-    ctx.device = device;
+    ctx.sink = device ? &presenter : nullptr;
     ctx.screenEnabled = 1;
     for (const Packet& p : s.packets) subtitle_process_pes(&ctx, p.data(), int(p.size()));
     subtitle_clear_screen(&ctx);

@@ -19,6 +19,7 @@
 #include "config/Translator.h"
 #include "display/FrameBufferDevice.h"
 #include "platform/Paths.h"
+#include "render/Presenter.h"
 #include "support/TeletextBuilder.h"
 #include "support/TeletextSamples.h"
 #include "teletext/TXTSubtitle.h"
@@ -80,11 +81,9 @@ public:
         platform::Install(&backend_);
         backend_.Attach(paths::kFrameBuffer, &fb_);
         translator.SelectCountryCode("ger");
-        device.SetTranslator(&translator);
         device.Create(paths::kDefaultFont);
-        txt.settings = &settings;
-        txt.display = &device;
-        txt.videoFormat = 4;
+        presenter.teletext.Start(&device, config::ReadOptions(settings).teletext, 4);
+        txt.sink = &presenter;
     }
     ~Rig() {
         device.Destroy();
@@ -96,6 +95,7 @@ public:
     Settings settings;
     Translator translator;
     FrameBufferDevice device;
+    render::Presenter presenter;
     TXTSubtitle txt;
 
 private:
@@ -130,7 +130,7 @@ void BM_TekoReceive(benchmark::State& state) {
     Rig rig;
     for (auto _ : state) {
         for (const auto& s : Streams()) {
-            rig.txt.Start(s.page);
+            rig.txt.Start(s.page, rig.translator.Set());
             for (const auto& p : s.packets) Receive(rig.txt, p);
         }
     }

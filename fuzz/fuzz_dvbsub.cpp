@@ -1,5 +1,5 @@
 // Fuzzes the DVB subtitle decoder with any bytes, over several packets so
-// that records carry over from one to the next, drawing on the checking
+// that records carry over from one to the next, its pages drawn on the checking
 // display (one byte or 32 bits a pixel), which aborts on any write outside
 // the 720 x 576 screen, a blit outside the lock or an unbalanced lock.
 //
@@ -15,6 +15,7 @@
 
 #include "dvbsub/CheckingDisplay.h"
 #include "dvbsub/subtitle.h"
+#include "render/Presenter.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
@@ -22,8 +23,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static CheckingDisplay* words = new CheckingDisplay(true, 32);
     CheckingDisplay* display = data[0] & 0x40 ? words : bytes;
     display->Reset();
+    render::Presenter presenter;
+    presenter.dvb.Start(display, config::DvbOptions());
     subtitle_ctx ctx;
-    ctx.device = display;
+    ctx.sink = &presenter;
     ctx.screenEnabled = data[0] & 1;
     if (data[0] & 2) {
         display->plane[100][360] = 1;

@@ -19,6 +19,7 @@
 
 #include "platform/Utf8.h"
 #include "display/IDisplayDevice.h"
+#include "render/Presenter.h"
 #include "teletext/TXTSubtitle.h"
 
 namespace {
@@ -119,20 +120,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 4) return 0;
     StrictDisplay display((data[0] & 1) ? 32 : 8);
     if (data[1] & 0x80) display.Foreign();
+    config::TeletextStyle style;
+    style.collisionDetection = (data[0] >> 1) & 1;
+    style.useBackground = (data[0] >> 2) & 3;
+    style.centerText = data[0] & 1;
+    style.fourThree = {26, 4, int8_t(data[3]) * 4, 0};
+    style.startXPos = 60;
+    style.textColor = style.paletteTextColor = int(0xFFFFFFFFu);
+    style.outlineColor = style.paletteOutlineColor = 0xFF;
+    style.backgroundColor = style.paletteBackgroundColor = 0x44;
+    style.outlineSize = data[0] >> 4;
+    render::Presenter presenter;
+    presenter.teletext.Start(&display, style, 4);
     TXTSubtitle txt;
-    txt.display = &display;
-    txt.collisionDetection = (data[0] >> 1) & 1;
-    txt.useBackground = (data[0] >> 2) & 3;
-    txt.centerText = data[0] & 1;
-    txt.fontSize = 26;
-    txt.rowSpace = 4;
-    txt.startXPos = 60;
-    txt.startYPos = int8_t(data[3]) * 4;
-    txt.textColor = int(0xFFFFFFFFu);
-    txt.outlineColor = 0xFF;
-    txt.backgroundColor = 0x44;
+    txt.sink = &presenter;
     txt.Start(((data[1] & 7) == 0 ? 8 : (data[1] & 7)) << 8 | data[2]);
-    txt.outlineSize = data[0] >> 4;
 
     size_t at = 4;
     while (at + 2 <= size) {

@@ -125,7 +125,7 @@ cmake -S . -B "$BUILD/build" -DCMAKE_TOOLCHAIN_FILE="$(pwd)/cmake/toolchain-$TAR
     -DTEKO_EMULATION_SLOWDOWN="${TEKO_EMULATION_SLOWDOWN:-16}" \
     > "$BUILD/configure.log" 2>&1 || { cat "$BUILD/configure.log"; exit 1; }
 JOBS=$(nproc 2>/dev/null || echo 2)
-CI_PROGRAMS="test_display test_dvbsub test_teletext test_demux test_sim test_e2e"
+CI_PROGRAMS="test_display test_dvbsub test_render test_teletext test_demux test_sim test_e2e"
 if [ "$SUITE" = ci ]; then
     cmake --build "$BUILD/build" -j "$JOBS" --target $CI_PROGRAMS tekod-sim
 else

@@ -331,10 +331,9 @@ int Simulator::Run() {
 
     {
         gTEKOApp app;
-        app.txtSubtitle.lineDrawn = [&](int rowIndex, const std::string& text) {
-            std::string shown = app.translator.ToUnicode(text);
+        app.presenter.teletext.lineDrawn = [&](int rowIndex, const std::string& text) {
             std::lock_guard<std::mutex> guard(drawnMutex);
-            pendingLines.push_back(shown);
+            pendingLines.push_back(text);
             pendingRows.push_back(rowIndex + 1);  // the row index counts from row 1
         };
         app.pesFilter.packetHanded = [&](const PESPacket& packet) {

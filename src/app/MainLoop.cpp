@@ -97,8 +97,8 @@ void gTEKOApp::RetryFailedDevices(LoopState& state) {
 int gTEKOApp::StartDVB(int pid, int compositionPage, int ancillaryPage) {
     eDebug("Start DVB Subtile: PID=%x\n", pid);
     dvbSubtitle.maxShowTime = options.dvb.maxShowTime;
-    dvbSubtitle.collisionDetection = options.dvb.collisionDetection;
-    dvbSubtitle.display = &display;
+    presenter.dvb.Start(&display, options.dvb);
+    dvbSubtitle.sink = &presenter;
     dvbSubtitle.compositionPageId = compositionPage;
     dvbSubtitle.ancillaryPageId = ancillaryPage;
     dvbSubtitle.Start();
@@ -109,10 +109,9 @@ int gTEKOApp::StartDVB(int pid, int compositionPage, int ancillaryPage) {
 
 int gTEKOApp::StartTXT(int pid, int page) {
     eDebug("Start TXT Subtile: PID=%x, PAGE=%x\n", pid, page);
-    txtSubtitle.style = options.teletext;
-    txtSubtitle.display = &display;
-    txtSubtitle.videoFormat = videoFormat;
     eDebug("VideoFormat: %d\n", videoFormat);
+    presenter.teletext.Start(&display, options.teletext, videoFormat);
+    txtSubtitle.sink = &presenter;
     // While a recording plays, Teletext packets are held back by the
     // playback delay ("RecDelay" seconds); a DVB start never gets one.
     int delay = 0;
@@ -120,7 +119,7 @@ int gTEKOApp::StartTXT(int pid, int page) {
         delay = options.recDelay;
         eDebug("Playback found, RecDelay:%d\n", delay);
     }
-    txtSubtitle.Start(page);
+    txtSubtitle.Start(page, translator.Set());
     const int result = pesFilter.Start(pid, txtSubtitle, delay, false);
     decoding = true;
     return result;

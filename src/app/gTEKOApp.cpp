@@ -5,7 +5,6 @@
 
 gTEKOApp::gTEKOApp() {
     eDebug("Application created.\n");
-    display.SetTranslator(&translator);
     pmtPid = -1;
     videoFormat = 4;
     keepRunning = true;

@@ -14,6 +14,7 @@
 #include "demux/PMTLoader.h"
 #include "display/FrameBufferDevice.h"
 #include "dvbsub/DVBSubtitle.h"
+#include "render/Presenter.h"
 #include "teletext/TXTSubtitle.h"
 
 class gTEKOApp {
@@ -58,6 +59,8 @@ public:
     PESFilter pesFilter;
     PMTLoader pmtLoader;
     FrameBufferDevice display;
+    // Lays the clients' pages out on the display.
+    render::Presenter presenter;
     Settings settings;
     // The typed configuration, read from `settings` at every load.
     config::Options options;

@@ -4,7 +4,6 @@
 
 #include "platform/Log.h"
 #include "config/NumberText.h"
-#include "platform/Utf8.h"
 #include "platform/Paths.h"
 #include "platform/Platform.h"
 
@@ -70,16 +69,12 @@ unsigned long Translator::Translate(unsigned long& code) {
     return code;
 }
 
-std::string Translator::ToUnicode(const std::string& text) {
-    std::string out;
-    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-    for (size_t at = 0, used = 0; at < text.size(); at += used) {
-        unsigned long code = utf8::Next(bytes, text.size(), at, used);
-        if (utf8::IsLiteral(code))
-            code -= utf8::kLiteral;
-        else if (code < 0x80)
-            code = Translate(code);
-        utf8::Append(out, code);
+pages::NationalSet Translator::Set() const {
+    pages::NationalSet set = pages::PlainSet();
+    for (uint32_t code = 0; code < set.size(); ++code) {
+        const int entry = table[code];
+        const bool scalar = entry > 0 && entry <= 0x10FFFF && (entry < 0xD800 || entry > 0xDFFF);
+        if (scalar) set[code] = uint32_t(entry);
     }
-    return out;
+    return set;
 }

@@ -1,9 +1,12 @@
-// Replaces the 7-bit national character codes of a Teletext page by the
-// Unicode code points to draw, one table per selected language, read from
-// the translation file at every selection.
+// The 7-bit national character codes of a Teletext page as the Unicode
+// code points to draw, one table per selected language, read from the
+// translation file at every selection and handed to the Teletext decoder
+// as a value.
 #pragma once
 
 #include <string>
+
+#include "pages/Page.h"
 
 class Translator {
 public:
@@ -15,9 +18,9 @@ public:
     void handleLine(std::string key, std::string value, std::string countryCode);
     // The table's entry when the code is below 255 and has one, else the code.
     unsigned long Translate(unsigned long& code);
-    // A UTF-8 text as the viewer reads it: codes below 0x80 (the page's
-    // 7-bit characters) through the table, every other character as it is.
-    std::string ToUnicode(const std::string& text);
+    // The selected table: every 7-bit code as its entry, or as itself
+    // where it has none (or one that is no Unicode scalar value).
+    pages::NationalSet Set() const;
 
 private:
     int table[255];

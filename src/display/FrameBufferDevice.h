@@ -44,8 +44,6 @@
 #include "display/IDisplayDevice.h"
 #include "platform/Platform.h"
 
-class Translator;
-
 class FrameBufferDevice : public IDisplayDevice {
 public:
     FrameBufferDevice();
@@ -76,9 +74,7 @@ public:
     void BlitARGB(const uint32_t* data, int width, int height, int x, int y) override;
     bool ShowsOther(int x, int y) override;
 
-    // The application sets its translator before any text is drawn (not
-    // owned). Without one every character is drawn as its own code point.
-    void SetTranslator(Translator* t) { translator = t; }
+    void SetSlant(bool on) override { slant = on; }
     // Sum of the advances of `text` at the size last given to DrawText or
     // GetStringSize. Safe to call from any thread.
     int GetStringLen(const char* text);
@@ -130,23 +126,18 @@ private:
     void TearDownFreeType();
     void SelectSize(int size);
     int StringLenLocked(const char* text);
-    // `character` is a code point; those below 0x80 pass the translator.
+    // `character` is a Unicode code point.
     int RenderChar(unsigned long character, int x, int y, int xLimit, int colour, bool draw);
     void DrawGlyph(const Surface& s, int x, int y, int colour);
     bool LookUpGlyph(FT_UInt index, FT_Error& error);
     // The same, logging a failure with the character it was for.
     bool LookUpGlyphLogged(unsigned long character, FT_UInt index);
-    // The code point to look up for `character`: the translation of the
-    // page's 7-bit codes, and the slant markers, which switch `italic` and
-    // become spaces.
-    unsigned long ResolveCode(unsigned long character);
     // Shapes (FrameBufferShapes.cpp): one pass of DrawOutlinedText, and the
     // cached shape of a glyph (null when the glyph cannot be had).
     int DrawShapes(const std::string& text, int x, int y, int width, int colour, bool outline, int outlineSize);
     void FillShape(const Surface& s, const glyphs::Shape& shape, long long x, long long y, uint32_t word) const;
     const glyphs::Shape* ShapeFor(unsigned long character, FT_UInt index, bool outline, int outlineSize);
 
-    Translator* translator = nullptr;
     uint32_t rawColors[256];
 
     FT_MemoryRec_ freeTypeMemory{};
@@ -175,7 +166,8 @@ private:
     // turn glyph loads into bus errors.
     std::vector<unsigned char> fontData;
     bool hasKerning = false;
-    bool italic = false;
+    bool italic = false;  // the text being drawn is slanted
+    bool slant = false;   // text drawn from now on is (SetSlant)
     bool created = false;
     bool noBlit = false;  // the driver has no FBIO_BLIT (found at the first unlock)
     // A relock on the same thread or an unlock by a thread that does not

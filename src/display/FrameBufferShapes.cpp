@@ -48,7 +48,7 @@ void FrameBufferDevice::FillShape(const Surface& s, const glyphs::Shape& shape, 
 int FrameBufferDevice::DrawShapes(const std::string& text, int x, int y, int width, int colour, bool outline,
                                   int outlineSize) {
     previousGlyph = 0;
-    italic = false;
+    italic = slant;
     const Surface s = TargetSurface(false);
     const uint32_t word = PixelWord(colour);
     long long pen = x;
@@ -57,8 +57,7 @@ int FrameBufferDevice::DrawShapes(const std::string& text, int x, int y, int wid
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.c_str());
     for (size_t at = 0, used = 0; at < count; at += used) {
         const unsigned long character = utf8::Next(bytes, count, at, used);
-        const unsigned long code = ResolveCode(character);
-        const FT_UInt index = GlyphIndex(code);
+        const FT_UInt index = GlyphIndex(character);
         const glyphs::Shape* shape = ShapeFor(character, index, outline, outlineSize);
         if (shape == nullptr) continue;  // takes no room, as in RenderChar
         const int kern = KernAfterPrevious(index);

@@ -1,6 +1,6 @@
 // Text rendering of FrameBufferDevice: one TrueType font through FreeType's
 // cache subsystem, glyphs as cached 1-bit bitmaps written straight into the
-// current drawing target, with kerning and a slant switched by markers.
+// current drawing target, with kerning, upright or slanted.
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -11,7 +11,6 @@
 #include FT_MODULE_H
 
 #include "platform/Log.h"
-#include "config/Translator.h"
 #include "platform/Utf8.h"
 #include "display/FrameBufferDevice.h"
 #include "platform/Platform.h"
@@ -156,24 +155,6 @@ bool FrameBufferDevice::LookUpGlyphLogged(unsigned long character, FT_UInt index
     return false;
 }
 
-unsigned long FrameBufferDevice::ResolveCode(unsigned long character) {
-    unsigned long code = character;
-    // Only the page's 7-bit codes are national; anything above came as the
-    // Unicode letter it is.
-    if (utf8::IsLiteral(code))
-        code -= utf8::kLiteral;
-    else if (translator && code < 0x80)
-        code = translator->Translate(code);
-    // Markers are judged only on codes that are themselves "<", ">" or "_":
-    // a translated letter such as U+015F or U+013C merely shares their low
-    // byte and is drawn as itself.
-    if (code < 0x100 && (code == '<' || code == '>' || code == '_')) {
-        italic = code == '<' ? true : (code == '>' ? false : !italic);
-        code = ' ';
-    }
-    return code;
-}
-
 // A code the font lacks is drawn as its blank.
 FT_UInt FrameBufferDevice::GlyphIndex(unsigned long code) const {
     const FT_UInt index = FT_Get_Char_Index(face, code);
@@ -192,8 +173,7 @@ int FrameBufferDevice::KernAfterPrevious(FT_UInt index) {
 
 int FrameBufferDevice::RenderChar(unsigned long character, int x, int y, int xLimit, int colour,
                                   bool draw) {
-    unsigned long code = ResolveCode(character);
-    const FT_UInt index = GlyphIndex(code);
+    const FT_UInt index = GlyphIndex(character);
     if (!LookUpGlyphLogged(character, index)) return 0;
     const int kern = KernAfterPrevious(index);
     int advance = glyph->xadvance;
@@ -286,7 +266,7 @@ int FrameBufferDevice::DrawText(std::string text, int x, int y, int width, int a
         if (alignment == 2 && length < width) pen += width - length;
     }
     previousGlyph = 0;
-    italic = false;
+    italic = slant;
     const int limit = Saturate(pen + width);
     const size_t count = std::strlen(text.c_str());
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.c_str());

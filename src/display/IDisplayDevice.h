@@ -1,12 +1,20 @@
 // The drawing operations every drawing part uses, in their fixed slot
 // order (new ones are added at the end). Raw colours are 0xRRGGBBAA (alpha in the low byte); on screens
 // of one byte per pixel only the low byte is written, as a palette index.
-// The surface is always 720 x 576 pixels.
+// The surface is the screen: Width() x Height() pixels, 720 x 576 unless
+// the device says otherwise.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
 #include <string>
+
+// The geometry that layouts are made for, scaled to the real screen.
+constexpr int kScreenWidth = 720;
+constexpr int kScreenHeight = 576;
+// The largest screen a device takes (full HD).
+constexpr int kMaxScreenWidth = 1920;
+constexpr int kMaxScreenHeight = 1080;
 
 class IDisplayDevice {
 public:
@@ -59,13 +67,16 @@ public:
         return (word >> 24) != 0;
     }
 
+    // The screen's size in pixels.
+    virtual int Width() { return kScreenWidth; }
+    virtual int Height() { return kScreenHeight; }
+    // Text drawn from now on is slanted (or upright again); DrawText and
+    // DrawOutlinedText keep it. A device without a slant draws upright.
+    virtual void SetSlant(bool on) {}
+
 protected:
     ~IDisplayDevice() = default;
     // Coordinates far off the screen all mean the same; bounded, the
     // arithmetic on them cannot overflow.
     static int Bound(long long v) { return int(v < -32768 ? -32768 : v > 32767 ? 32767 : v); }
 };
-
-// The fixed screen geometry of every Part.
-constexpr int kScreenWidth = 720;
-constexpr int kScreenHeight = 576;

@@ -10,15 +10,9 @@ DVBSubtitle::~DVBSubtitle() { subtitle_reset(&decoder); }
 int DVBSubtitle::Start() {
     subtitle_reset(&decoder);
     decoder.screenEnabled = 0;
-    decoder.bboxLeft = 0;
-    decoder.bboxTop = 0;
-    decoder.bboxRight = 0;
-    decoder.bboxBottom = 0;
     decoder.maxShowTime = maxShowTime;
-    decoder.collisionDetection = collisionDetection;
     eDebug("DVB Subtitle uses MaxShowTime: %d\n", decoder.maxShowTime);
-    decoder.device = display;
-    subtitle_reset(&decoder);
+    decoder.sink = sink;
     decoder.compositionPageId = compositionPageId;
     decoder.ancillaryPageId = ancillaryPageId;
     decoder.fallbackLogged = false;

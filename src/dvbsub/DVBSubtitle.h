@@ -1,14 +1,14 @@
 // The DVB subtitle client: the PES filter's user for a DVB subtitle stream.
-// Each packet goes to the decoder, which draws at the end of a display set;
-// Receive returns the page time-out, after which Sync clears the subtitle.
+// Each packet goes to the decoder, which hands a page over at the end of a
+// display set; Receive returns the page time-out, after which Sync clears
+// the subtitle.
 #pragma once
 
 #include <cstdint>
 
 #include "demux/PESFilterUser.h"
 #include "dvbsub/subtitle.h"
-
-class IDisplayDevice;
+#include "pages/Page.h"
 
 class DVBSubtitle : public PESFilterUser {
 public:
@@ -17,14 +17,13 @@ public:
     int Sync(int64_t& stc) override;
     virtual ~DVBSubtitle();
 
-    // Called with the options above and `display` set, before the packets flow.
+    // Called with the options above and `sink` set, before the packets flow.
     int Start();
     // Called after the packets have stopped; clears what was drawn.
     int Stop();
 
     int maxShowTime = 0;  // "DVBMaxShowTime": seconds a page may stay at most; 0: no bound
-    int collisionDetection = 1;  // 1: held back while another display shows; 0: always drawn
-    IDisplayDevice* display = nullptr;
+    pages::PageSink* sink = nullptr;  // where the pages go
     // The pages of the chosen subtitling descriptor entry, set with the
     // pointers; -1 shows every page of the PID.
     int compositionPageId = -1;

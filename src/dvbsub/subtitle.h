@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
-class IDisplayDevice;
+#include "pages/Page.h"
 
 // One region reference of a page composition: where the region goes.
 struct subtitle_region_ref {
@@ -114,15 +114,10 @@ struct subtitle_line {
 struct subtitle_ctx {
     subtitle_page* pages = nullptr;
     int screenEnabled = 0;
-    IDisplayDevice* device = nullptr;
-    int bboxLeft = 720;
-    int bboxTop = 576;
-    int bboxRight = 0;
-    int bboxBottom = 0;
+    // Where completed display sets go; null: nowhere.
+    pages::PageSink* sink = nullptr;
     int nextPageTimeout = 0;
     int maxShowTime = 0;
-    // "CollisionDetection": 0 draws whatever else the screen shows.
-    int collisionDetection = 1;
     // Bytes held by region pixel arrays, kept under kSubtitleMaxPixelBytes.
     long pixelBytes = 0;
     // The pages to decode (EN 300 743 §3.1: composition and ancillary
@@ -140,10 +135,8 @@ struct subtitle_ctx {
     int segmentsSeen = 0;
     subtitle_display display;
     subtitle_line line;
-    // The screen image of the region being drawn, kept from one region to
-    // the next (at most 720 x 576 words); freed by subtitle_reset.
-    unsigned char* image = nullptr;
-    size_t imageBytes = 0;
+    // The page value of the last display set, kept for its room.
+    pages::DvbPage shown;
 };
 
 constexpr int kSeenPage = 1, kSeenRegion = 2, kSeenClut = 4, kSeenObject = 8, kSeenEnd = 16;
@@ -208,29 +201,21 @@ int subtitle_nearest_default4(int colour);
 // The same by colour alone (1-15), whatever the colour's alpha.
 int subtitle_nearest_default4_rgb(int colour);
 
-// Screen composition (subtitle_screen.cpp).
-void subtitle_set_palette(subtitle_ctx* ctx, const subtitle_clut* clut);
-int subtitle_is_on_collision(subtitle_ctx* ctx, int x, int y);
-int subtitle_ok_to_draw(subtitle_ctx* ctx);
-// Draws one page's regions; the caller holds the device's lock.
-void subtitle_redraw(subtitle_ctx* ctx, int pageId);
-void subtitle_redraw_all(subtitle_ctx* ctx);
+// Pages handed over (subtitle_present.cpp).
+// Adds one page's found regions to `out`, and sets the time-out.
+void subtitle_redraw(subtitle_ctx* ctx, subtitle_page* page, pages::DvbPage& out);
 void subtitle_clear_screen(subtitle_ctx* ctx);
-// A display set complete: the clear and the pages drawn again, in one
-// update of the screen.
+// A display set complete: every page's regions, handed over as one page,
+// which replaces what shows.
 void subtitle_show(subtitle_ctx* ctx);
 void subtitle_screen_enable(subtitle_ctx* ctx, int on);
 void subtitle_reset(subtitle_ctx* ctx);
+// The display definition segment body (EN 300 743 §7.2.1).
+void subtitle_process_display_definition(subtitle_ctx* ctx, const unsigned char* body, int length);
 // The 0xRRGGBBAA colour of a CLUT entry (Y, Cr, Cb, T), BT.709 integer form.
 int subtitle_entry_color(const unsigned char* entry);
 // The default colour of 4-bit entry 0-15 (EN 300 743 §10.2).
 int subtitle_default_color(int slot);
-// Draws one region of a page at its position in display coordinates
-// (subtitle_draw.cpp): scaled onto the screen, into the bounding box.
-void subtitle_draw_region(subtitle_ctx* ctx, const subtitle_region* region, const subtitle_clut* clut,
-                          int x, int y);
-// The display definition segment body (EN 300 743 §7.2.1).
-void subtitle_process_display_definition(subtitle_ctx* ctx, const unsigned char* body, int length);
 
 // Record management shared by the segment decoder and the reset.
 void subtitle_free_page(subtitle_ctx* ctx, subtitle_page* page);

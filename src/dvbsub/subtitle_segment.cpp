@@ -120,7 +120,7 @@ void process_page_composition(subtitle_ctx* ctx, subtitle_page* page, int pageId
         tail = &ref->next;
         ++refs;
     }
-    if (length == 2 && ctx->screenEnabled) subtitle_redraw_all(ctx);
+    if (length == 2 && ctx->screenEnabled) subtitle_show(ctx);
     if (count != length) eWarning("%d != %d\n", count, length);
 }
 

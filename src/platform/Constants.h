@@ -87,6 +87,7 @@ constexpr uint8_t kEbuFramingCode = 0xE4;
 constexpr uint8_t kEbuDataUnitLength = 0x2C;
 
 // EN 300 706 §12.2: the Teletext spacing attributes that mark subtitle text.
+constexpr uint8_t kTxtAlphaWhite = 0x07;  // alpha colour codes 0x00-0x07, white the last
 constexpr uint8_t kTxtEndBox = 0x0A;
 constexpr uint8_t kTxtStartBox = 0x0B;
 constexpr uint8_t kTxtDoubleHeight = 0x0D;

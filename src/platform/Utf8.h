@@ -8,14 +8,6 @@
 
 namespace utf8 {
 
-// Inside TEKO's text path a character below 0x80 is a 7-bit code of the
-// page's national set and is translated before drawing. A character that
-// is already final Unicode but lies below 0x80 (an "@" placed by a page
-// enhancement) travels as kLiteral + code, a private-use code point that
-// the renderer and Translator::ToUnicode turn back into the code itself.
-constexpr unsigned long kLiteral = 0xE000;
-constexpr bool IsLiteral(unsigned long c) { return c >= kLiteral && c < kLiteral + 0x80; }
-
 inline void Append(std::string& out, unsigned long c) {
     if (c < 0x80) {
         out += char(c);

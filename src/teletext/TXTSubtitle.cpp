@@ -22,7 +22,7 @@ constexpr int kEnhancementPacket = 26;  // X/26, EN 300 706 §12.3
 
 }  // namespace
 
-TXTSubtitle::TXTSubtitle() : display(nullptr) {
+TXTSubtitle::TXTSubtitle() : national(pages::PlainSet()) {
     eDebug("TXTSubtitle created.\n");
     // Nothing reads the reception state before Start; give it Start's values
     // anyway so that a stray packet finds a consistent page.
@@ -33,11 +33,23 @@ TXTSubtitle::~TXTSubtitle() {}
 
 int TXTSubtitle::Sync(int64_t& time) { return 0; }
 
+void TXTSubtitle::Start(int wantedPage, const pages::NationalSet& set) {
+    page = wantedPage;
+    magazine = (page & 0xF00) >> 8;
+    national = set;
+    resetReception();
+}
+
+int TXTSubtitle::Stop() {
+    if (sink) sink->ClearTeletext();
+    return 0;
+}
+
 void TXTSubtitle::resetReception() {
     std::memset(displayPage, ' ', sizeof displayPage);
     std::memset(receivePage, ' ', sizeof receivePage);
     std::memset(packet, 0, sizeof packet);
-    lastRow = -1;
+    eraseWaiting = false;
     for (int& p : magazinePage) p = -1;
     receiving = 0;
     receiveEnhancement.Clear();
@@ -82,7 +94,10 @@ int TXTSubtitle::Receive(const PESPacket& pes) {
         else if (m == magazine && magazinePage[m] == page)
             handleRow(y, raw);
     }
-    if (clearPending) clearSubtitlePage();
+    // An erased page that brought no row in this packet clears now: a
+    // broadcaster clears subtitles so, and the next header may come late.
+    if (eraseWaiting && sink) sink->ClearTeletext();
+    eraseWaiting = false;
     return 0;
 }
 
@@ -125,7 +140,9 @@ void TXTSubtitle::handleHeader(int m, const uint8_t* raw) {
         std::memset(displayPage, ' ', sizeof displayPage);
         receiveEnhancement.Clear();
         displayEnhancement.Clear();
-        clearSubtitlePage();
+        // What replaces the page shows when it is complete, in one change.
+        receiving = 1;
+        eraseWaiting = true;
     }
 }
 
@@ -139,6 +156,7 @@ void TXTSubtitle::handleRow(int y, const uint8_t* raw) {
     if (y > kLastPageRow) return;
     receiving = 1;
     if (y > kLastStoredRow) return;
+    eraseWaiting = false;
     keepPacket(raw);
     unsigned char* row = receivePage[y - 1];
     for (int k = 0; k < kColumns; ++k) row[k] = teletext::OddParityOfTransmitted(raw[2 + k]);
@@ -146,45 +164,74 @@ void TXTSubtitle::handleRow(int y, const uint8_t* raw) {
 
 namespace {
 
-// One line being extracted: the row's bytes and the text to draw.
-struct LineText {
+// One row being extracted: the row's bytes, its national set, and the
+// runs of text to draw, each in the colour and slant where it stands.
+struct RowText {
     const unsigned char* row;
     const uint16_t* enhanced;
-    std::string& bytes;
-    std::string& text;
+    const pages::NationalSet& set;
+    pages::TeletextRow& out;
+    int colourAt[TXTSubtitle::kColumns];
+    bool slant = false;
 
     bool Enhanced(int k) const { return enhanced != nullptr && enhanced[k] != 0; }
     // An enhanced character is never a blank to skip.
     bool Blank(int k) const { return row[k] == ' ' && !Enhanced(k); }
+    // EN 300 706 §12.2: an alpha colour code shows as a space and sets the
+    // colour from the next character on (set-after); a row starts in white.
+    void FindColours() {
+        int colour = pages::kWhite;
+        for (int k = 0; k < TXTSubtitle::kColumns; ++k) {
+            colourAt[k] = colour;
+            if (row[k] <= ids::kTxtAlphaWhite) colour = row[k];
+        }
+    }
+    void Put(uint32_t code, int colour) {
+        std::vector<pages::TextRun>& runs = out.runs;
+        if (runs.empty() || runs.back().colour != colour || runs.back().slant != slant)
+            runs.push_back({std::string(), colour, slant});
+        utf8::Append(runs.back().text, code);
+    }
     void Add(int k) {
-        char byte = row[k] < 0x20 ? ' ' : char(row[k]);
-        bytes += byte;
-        if (Enhanced(k))
-            utf8::Append(text, enhanced[k] < 0x80 ? utf8::kLiteral + enhanced[k] : enhanced[k]);
-        else
-            text += byte;
+        const char byte = row[k] < 0x20 ? ' ' : char(row[k]);
+        out.bytes += byte;
+        uint32_t code = Enhanced(k) ? enhanced[k] : uint8_t(byte) < 0x80 ? set[uint8_t(byte)] : uint8_t(byte);
+        // "<" and ">" start and end a slant, "_" switches it; each shows as
+        // a space.
+        if (code == '<' || code == '>' || code == '_') {
+            slant = code == '<' ? true : code == '>' ? false : !slant;
+            code = ' ';
+        }
+        Put(code, colourAt[k]);
+    }
+    bool Empty() const { return out.runs.empty(); }
+    // Trailing blanks off, then one blank, before the next box's text.
+    void Separate() {
+        std::vector<pages::TextRun>& runs = out.runs;
+        while (!runs.empty()) {
+            std::string& t = runs.back().text;
+            const size_t end = t.find_last_not_of(' ');
+            t.erase(end == std::string::npos ? 0 : end + 1);
+            if (!t.empty()) break;
+            runs.pop_back();
+        }
+        if (!runs.empty()) runs.back().text += ' ';
+        std::string& b = out.bytes;
+        const size_t end = b.find_last_not_of(' ');
+        b.erase(end == std::string::npos ? 0 : end + 1);
+        if (!b.empty()) b += ' ';
     }
 };
-
-// Trailing blanks off, then one blank, before the next box's text.
-void Separate(std::string& s) {
-    size_t end = s.find_last_not_of(' ');
-    s.erase(end == std::string::npos ? 0 : end + 1);
-    if (!s.empty()) s += ' ';
-}
 
 // Copies one box's text starting at `from` (just after the start-box pair);
 // returns the position of the box's end (an end-box code or the end of the
 // row). An empty box adds nothing.
-int ExtractBox(LineText& line, int from) {
+int ExtractBox(RowText& line, int from) {
     const int columns = TXTSubtitle::kColumns;
     int k = from;
     while (k < columns && line.Blank(k)) ++k;
     if (k >= columns || line.row[k] == ids::kTxtEndBox) return k;
-    if (!line.text.empty()) {
-        Separate(line.text);
-        Separate(line.bytes);
-    }
+    if (!line.Empty()) line.Separate();
     for (; k < columns && line.row[k] != ids::kTxtEndBox; ++k) line.Add(k);
     return k;
 }
@@ -194,43 +241,49 @@ int ExtractBox(LineText& line, int from) {
 // A row may hold several boxes (for example two speakers on one row); each
 // box's text is kept and the boxes are joined by one space. Trailing spaces
 // of the last box stay, as they came.
-bool TXTSubtitle::ExtractSubtitleLine(const unsigned char* row, const uint16_t* enhanced, std::string& bytes,
-                                      std::string& text) {
-    bytes.clear();
-    text.clear();
-    LineText line{row, enhanced, bytes, text};
+bool TXTSubtitle::ExtractRow(const unsigned char* row, const uint16_t* enhanced, const pages::NationalSet& set,
+                             pages::TeletextRow& out) {
+    out = pages::TeletextRow();
+    RowText line{row, enhanced, set, out, {}};
+    line.FindColours();
     int k = 0;
     while (k < kColumns && row[k] != ids::kTxtDoubleHeight) ++k;
     if (k >= kColumns) return false;
+    out.doubleHeight = true;
     ++k;
     while (k + 1 < kColumns) {
         if (row[k] != ids::kTxtStartBox || row[k + 1] != ids::kTxtStartBox) {
             ++k;
             continue;
         }
+        out.boxed = true;
         k = ExtractBox(line, k + 2);
     }
-    return !text.empty();
+    return !out.runs.empty();
 }
 
 bool TXTSubtitle::ExtractSubtitleLine(const unsigned char* row, std::string& text) {
-    std::string bytes;
-    return ExtractSubtitleLine(row, nullptr, bytes, text);
+    pages::TeletextRow out;
+    const bool found = ExtractRow(row, nullptr, pages::PlainSet(), out);
+    text.clear();
+    for (const pages::TextRun& run : out.runs) text += run.text;
+    return found;
 }
 
-// A completed page reaches the screen in one update: its rows are drawn in
-// one lock span of the display, so the driver gets one blit for the page.
+// A completed page goes to the screen whole, as one page value.
 void TXTSubtitle::processSubtitlePage() {
-    std::vector<PageLine> lines;
-    std::string bytes, text;
+    pages::TeletextPage shown;
+    shown.number = page;
+    pages::TeletextRow line;
     for (int i = 0; i < kRows; ++i) {
         const unsigned char* row = displayPage[i];
         bool blank = true;
         for (int k = 0; k < kColumns && blank; ++k) blank = row[k] == ' ' && displayCharacters[i][k] == 0;
-        if (blank) continue;
-        if (ExtractSubtitleLine(row, displayCharacters[i], bytes, text)) lines.push_back({i, bytes, text});
+        if (blank || !ExtractRow(row, displayCharacters[i], national, line)) continue;
+        line.row = i;
+        shown.rows.push_back(std::move(line));
     }
-    if (!lines.empty()) renderPage(lines);
+    if (sink) sink->ShowTeletext(shown);
 }
 
 void TXTSubtitle::DumpPage(unsigned char* pageBuffer) {

@@ -10,7 +10,8 @@ namespace {
 class Client : public ::testing::Test {
 protected:
     void SetUp() override {
-        client.display = &display;
+        presenter.dvb.Start(&display, config::DvbOptions());
+        client.sink = &presenter;
     }
     void TearDown() override {
         for (const std::string& v : display.violations) ADD_FAILURE() << "display: " << v;
@@ -55,6 +56,7 @@ protected:
     TempRoot root;
     Settings settings;
     CheckingDisplay display;
+    render::Presenter presenter;
     DVBSubtitle client;
 };
 
@@ -93,22 +95,24 @@ TEST_F(Client, SyncClearsWhatWasDrawnOnce) {
     EXPECT_NE(client.decoder.pages, nullptr);  // the records stay
 }
 
-TEST_F(Client, StopClearsTheWholeScreenAndForgetsThePages) {
+// Stopping clears the rows of what was drawn, and nothing else of the
+// screen (a status line, another display).
+TEST_F(Client, StopClearsWhatWasDrawnAndForgetsThePages) {
     testing::internal::CaptureStderr();
     client.Stop();  // before any Start: only its line
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "TEKO: Stop DVBSubtitle\n");
-    EXPECT_TRUE(display.rects.empty());
     Start();
     testing::internal::CaptureStderr();
     client.Stop();
     testing::internal::GetCapturedStderr();
-    ASSERT_EQ(display.rects.size(), 1u);
-    EXPECT_EQ(display.rects[0].width, 720);
-    EXPECT_EQ(display.rects[0].height, 576);
+    EXPECT_TRUE(display.rects.empty());
     // A new start begins empty: the old page is not drawn again.
     Start();
     Receive(Subtitle(0));
     client.Stop();
+    ASSERT_EQ(display.rects.size(), 1u);
+    EXPECT_EQ(display.rects[0].y, 500);
+    EXPECT_EQ(display.rects[0].width, 720);
     EXPECT_EQ(client.decoder.pages, nullptr);
     EXPECT_EQ(display.Count(0, 0, 720, 576), 0);
 }

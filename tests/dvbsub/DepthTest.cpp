@@ -37,7 +37,7 @@ class Depths : public DvbSubFixture {
 protected:
     void SetUp() override {
         DvbSubFixture::SetUp();
-        ctx.device = &screen32;
+        presenter.dvb.Start(&screen32, config::DvbOptions());
     }
     void TearDown() override {
         DvbSubFixture::TearDown();
@@ -86,7 +86,7 @@ TEST_F(Depths, UndefinedEntriesShowTheDefaults) {
 // entry is 0xF0 (2 and 4 bits) or 0 (8 bits). Regions of every depth land
 // where they are placed.
 TEST_F(Depths, PaletteScreenCodes) {
-    ctx.device = &display;
+    presenter.dvb.Start(&display, config::DvbOptions());
     Show(Concat({PageComposition(1, 5, 0, 1, {{1, 100, 100}, {2, 100, 110}, {3, 100, 120}, {4, 100, 130}}),
                  ClutDefinition(1, 1, 0, {{0xF5, 81, 240, 90, 0, true, 0x20}, {9, 16, 128, 128, 255, true, 0x20},
                                           {2, 235, 128, 128, 0, true, 0x40}, {3, 16, 128, 128, 255, true, 0x40}}),
@@ -137,8 +137,8 @@ TEST_F(Depths, HighDefinitionPagesAreScaledOntoTheScreen) {
     EXPECT_EQ(screen32.argbBlits[0].height, 58);  // 57.6 rows: the last one partly covered
     EXPECT_EQ(screen32.Word(400, 300), 0xFFFEFEFEu);
     EXPECT_EQ(screen32.Word(400, 345) >> 24, 0x99u);  // 60 % of the last row's area
-    EXPECT_EQ(ctx.bboxTop, 288);
-    EXPECT_EQ(ctx.bboxBottom, 346);
+    EXPECT_EQ(Drawn().top, 288);
+    EXPECT_EQ(Drawn().bottom, 346);
     // The window offset is added before scaling.
     Show(Concat({DisplayDefinition(1, 1920, 1080, 192, 108, 1919, 1079), PageComposition(1, 5, 1, 0, {{1, 0, 0}}),
                  EndOfDisplaySet(1)}));
@@ -149,7 +149,7 @@ TEST_F(Depths, HighDefinitionPagesAreScaledOntoTheScreen) {
 }
 
 TEST_F(Depths, PaletteScreensTakeTheNearestDisplayPixel) {
-    ctx.device = &display;
+    presenter.dvb.Start(&display, config::DvbOptions());
     // A 320 x 240 page: region of 10 x 10 at (160, 120), half white, half code 2.
     Region r;
     r.regionId = 1, r.width = 10, r.height = 10, r.objects = {{1, 0, 0}};
@@ -185,22 +185,17 @@ TEST_F(Depths, DisplayDefinitionsBeyondFullHdAreRefused) {
 // Another on-screen display is there when its pixel is not transparent:
 // a red or a green pixel counts on either kind of screen.
 TEST_F(Depths, RedAndGreenMenusStopTheSubtitle) {
-    for (uint32_t word : {0xFFFF0000u, 0xFF00FF00u, 0x01000000u}) {
+    const auto shows = [](CheckingDisplay& d) { return render::OtherDisplay().Shows(d, 0, 0); };
+    for (uint32_t word : {0xFFFF0000u, 0xFF00FF00u, 0x01000000u, 0x00FFFFFFu}) {
         screen32.Reset();
         screen32.words[100 * kScreenWidth + 360] = word;
-        EXPECT_EQ(subtitle_ok_to_draw(&ctx), 0) << std::hex << word;
+        EXPECT_EQ(shows(screen32), word >> 24 != 0) << std::hex << word;  // transparent, whatever its colour
     }
-    screen32.Reset();
-    screen32.words[100 * kScreenWidth + 360] = 0x00FFFFFFu;  // transparent, whatever its colour
-    EXPECT_EQ(subtitle_ok_to_draw(&ctx), 1);
-    ctx.device = &display;
-    for (unsigned char index : {0xF1, 0xF2, 0x03}) {
+    for (unsigned char index : {0xF1, 0xF2, 0x03, 0x00}) {
         display.Reset();
         display.plane[100][360] = index;
-        EXPECT_EQ(subtitle_ok_to_draw(&ctx), 0) << int(index);
+        EXPECT_EQ(shows(display), index != 0) << int(index);
     }
-    display.Reset();
-    EXPECT_EQ(subtitle_ok_to_draw(&ctx), 1);
 }
 
 }  // namespace

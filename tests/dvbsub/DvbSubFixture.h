@@ -1,4 +1,5 @@
-// The decoder context on a checking display, with helpers to feed display
+// The decoder context handing its pages to the screen on a checking
+// display, with helpers to feed display
 // sets built by support/DvbSubBuilder and to look at the records.
 #pragma once
 
@@ -8,6 +9,7 @@
 
 #include "dvbsub/CheckingDisplay.h"
 #include "dvbsub/subtitle.h"
+#include "render/Presenter.h"
 #include "support/DvbSubBuilder.h"
 
 using namespace dvbsub;
@@ -15,7 +17,8 @@ using namespace dvbsub;
 class DvbSubFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        ctx.device = &display;
+        presenter.dvb.Start(&display, config::DvbOptions());
+        ctx.sink = &presenter;
         ctx.screenEnabled = 1;
     }
     void TearDown() override {
@@ -70,6 +73,10 @@ protected:
         return ObjectData(1, 1, top.Data(), bottom.Data());
     }
 
+    // The screen's rows that the shown page covers.
+    render::ScreenBox Drawn() const { return presenter.dvb.Drawn(); }
+
     CheckingDisplay display;
+    render::Presenter presenter;
     subtitle_ctx ctx;
 };

@@ -10,6 +10,7 @@
 
 #include "dvbsub/CheckingDisplay.h"
 #include "dvbsub/subtitle.h"
+#include "render/Presenter.h"
 #include "support/DvbReference.h"
 #include "support/DvbSubBuilder.h"
 
@@ -27,8 +28,10 @@ struct Decoded {
 Decoded DecodeBoth(const std::vector<Bytes>& packets, const dvbref::Options& options = dvbref::Options()) {
     Decoded d;
     CheckingDisplay display(false, 32);
+    render::Presenter presenter;
+    presenter.dvb.Start(&display, config::DvbOptions());
     subtitle_ctx ctx;
-    ctx.device = &display;
+    ctx.sink = &presenter;
     ctx.screenEnabled = 1;
     ctx.compositionPageId = options.compositionPage;
     ctx.ancillaryPageId = options.ancillaryPage;

@@ -25,6 +25,7 @@
 #include "display/FrameBufferDevice.h"
 #include "dvbsub/DVBSubtitle.h"
 #include "platform/Paths.h"
+#include "render/Presenter.h"
 #include "support/DemuxEnv.h"
 #include "support/DvbReference.h"
 #include "support/DvbSubSamples.h"
@@ -209,7 +210,9 @@ ReplayRun Replay(const DvbSample& sample, int bpp, bool compare) {
         ComparingClient client(fb, size_t(run.expected), compare, options);
         PESFilter filter;
         EXPECT_EQ(device.Create(paths::kDefaultFont), 0);
-        client.display = &device;
+        render::Presenter presenter;
+        presenter.dvb.Start(&device, config::DvbOptions());
+        client.sink = &presenter;
         client.Start();
         filter.Start(pid, client, 0, true);
         EXPECT_TRUE(env.WaitUntil([&] { return client.Received() >= run.expected; }, 1500000));

@@ -12,6 +12,7 @@
 #include "config/Options.h"
 #include "config/Settings.h"
 #include "display/FrameBufferDevice.h"
+#include "render/Presenter.h"
 
 namespace {
 
@@ -37,12 +38,12 @@ TEST(ScriptScreens, EveryScriptIsDrawnWithItsOwnLetters) {
             FrameBufferDevice device;
             TXTSubtitle txt;
             translator.SelectCountryCode(s.language);
-            device.SetTranslator(&translator);
             ASSERT_EQ(device.Create(paths::kDefaultFont), 0);
-            txt.style = config::ReadOptions(settings).teletext;
-            txt.display = &device;
-            txt.Start(0x150);
-            txt.lineDrawn = [&](int, const std::string& text) { drawn.push_back(translator.ToUnicode(text)); };
+            render::Presenter presenter;
+            presenter.teletext.Start(&device, config::ReadOptions(settings).teletext, 4);
+            txt.sink = &presenter;
+            txt.Start(0x150, translator.Set());
+            presenter.teletext.lineDrawn = [&](int, const std::string& text) { drawn.push_back(text); };
             ttx::Header header;
             header.magazine = 1;
             header.page = 0x50;

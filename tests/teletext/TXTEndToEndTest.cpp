@@ -13,6 +13,7 @@
 #include "config/Translator.h"
 #include "demux/PESFilter.h"
 #include "display/FrameBufferDevice.h"
+#include "render/Presenter.h"
 #include "platform/Paths.h"
 #include "support/DemuxEnv.h"
 #include "support/DvbSubSamples.h"
@@ -66,12 +67,11 @@ Outcome Replay(const std::vector<uint8_t>& ts, int pid, int page, const char* la
         TXTSubtitle txt;
         PESFilter filter;
         translator.SelectCountryCode(language);
-        device.SetTranslator(&translator);
         EXPECT_EQ(device.Create(paths::kDefaultFont), 0);
-        txt.style = config::ReadOptions(settings).teletext;
-        txt.display = &device;
-        txt.videoFormat = 4;
-        txt.Start(page);
+        render::Presenter presenter;
+        presenter.teletext.Start(&device, config::ReadOptions(settings).teletext, 4);
+        txt.sink = &presenter;
+        txt.Start(page, translator.Set());
         filter.Start(pid, txt, 0, false);
         // The second pass's data releases the last packets of the first.
         EXPECT_TRUE(env.WaitUntil([&] { return env.replay.Loops() >= 2; }, 600000));

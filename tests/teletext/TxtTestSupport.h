@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "FakeDisplay.h"
+#include "render/Presenter.h"
 #include "support/TeletextBuilder.h"
 #include "teletext/TXTSubtitle.h"
 
@@ -15,11 +16,9 @@ constexpr int kWhite = int(0xFFFFFFFFu);
 constexpr int kBlack = 0x000000FF;
 constexpr int kShade = 0x00000044;
 
-// Sets the drawing values directly (no settings store: the defaults) and
-// starts the client on `page`.
-inline void StartOnFake(TXTSubtitle& txt, FakeDisplay& fake, int page) {
-    txt.display = &fake;
-    config::TeletextStyle& s = txt.style;
+// The drawing values of the client tests (no settings store).
+inline config::TeletextStyle FakeStyle() {
+    config::TeletextStyle s;
     s.fourThree = {28, 5, 0, 0};
     s.wide = {28, 0, 0, 0};
     s.startXPos = 60;
@@ -32,10 +31,35 @@ inline void StartOnFake(TXTSubtitle& txt, FakeDisplay& fake, int page) {
     s.paletteTextColor = 31;
     s.paletteOutlineColor = s.paletteBackgroundColor = 24;
     s.collisionDetection = 1;
+    return s;
+}
+
+// Starts the client on `page`, its pages laid out on the fake display.
+inline void StartOnFake(TXTSubtitle& txt, render::Presenter& presenter, FakeDisplay& fake, int page,
+                        const config::TeletextStyle& style = FakeStyle()) {
     testing::internal::CaptureStderr();
+    presenter.teletext.Start(&fake, style, 4);
+    txt.sink = &presenter;
     txt.Start(page);
     testing::internal::GetCapturedStderr();
 }
+
+// A row's text, its runs joined.
+inline std::string Joined(const pages::TeletextRow& row) {
+    std::string text;
+    for (const pages::TextRun& run : row.runs) text += run.text;
+    return text;
+}
+
+// The pages a client hands over, as they come.
+struct PageRecorder : pages::PageSink {
+    void ShowDvb(const pages::DvbPage&) override {}
+    void ClearDvb() override {}
+    void ShowTeletext(const pages::TeletextPage& page) override { shown.push_back(page); }
+    void ClearTeletext() override { ++clears; }
+    std::vector<pages::TeletextPage> shown;
+    int clears = 0;
+};
 
 inline int Feed(TXTSubtitle& txt, const std::vector<ttx::Bytes>& packets, uint8_t unitId = 0x03) {
     std::vector<ttx::Bytes> units;

@@ -1,7 +1,6 @@
 // Our subtitle lines and libzvbi's, page by page, for the comparison tests:
-// ours as drawn (the text handed to the display, reported through the
-// client's lineDrawn hook, with the page's language table applied to the
-// 7-bit codes), libzvbi's from its page at VBI_WST_LEVEL_2p5.
+// ours as the client hands its pages over (the page's language table
+// applied to the 7-bit codes), libzvbi's from its page at VBI_WST_LEVEL_2p5.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "FakeDisplay.h"
+#include "TxtTestSupport.h"
 #include "config/Translator.h"
 #include "platform/Paths.h"
 #include "support/TempRoot.h"
@@ -30,19 +29,13 @@ inline std::vector<Page> OurPages(const std::vector<std::vector<uint8_t>>& packe
     root.Copy(paths::kTranslation, TEKO_SOURCE_DIR "/data/TEKO.translation");
     Translator translator;
 
-    FakeDisplay fake;
+    PageRecorder recorder;
     TXTSubtitle txt;
-    txt.display = &fake;
-    txt.collisionDetection = 0;
-    txt.textColor = int(0xFFFFFFFFu);
-    Page current;
-    txt.lineDrawn = [&](int row, const std::string& text) {
-        current.push_back({row + 1, ttxref::Normalise(translator.ToUnicode(text))});
-    };
+    txt.sink = &recorder;
     std::vector<Page> pages;
     testing::internal::CaptureStderr();
     translator.SelectCountryCode(language);
-    txt.Start(pageNumber);
+    txt.Start(pageNumber, translator.Set());
     for (const auto& pes : packets) {
         for (size_t at = 46; at + 46 <= pes.size(); at += 46) {
             std::vector<uint8_t> one(pes.begin(), pes.begin() + 46);
@@ -51,8 +44,13 @@ inline std::vector<Page> OurPages(const std::vector<std::vector<uint8_t>>& packe
             packet.data = one.data();
             packet.size = int(one.size());
             txt.Receive(packet);
-            if (!current.empty()) pages.push_back(current);
-            current.clear();
+            for (const pages::TeletextPage& shown : recorder.shown) {
+                Page current;
+                for (const pages::TeletextRow& row : shown.rows)
+                    current.push_back({row.row + 1, ttxref::Normalise(Joined(row))});
+                if (!current.empty()) pages.push_back(current);
+            }
+            recorder.shown.clear();
         }
     }
     testing::internal::GetCapturedStderr();

@@ -1,7 +1,7 @@
-// A region onto the 720 x 576 screen. A page is composed for the display
-// that its display definition names (EN 300 743 §7.2.1), 720 x 576 without
-// one; each region is placed at its display position (offset by the
-// display window) and scaled onto the screen:
+// A DVB region onto the screen. A page is composed for the display that
+// its display definition names (EN 300 743 §7.2.1), 720 x 576 without one;
+// that display maps onto the whole screen, each region at its display
+// position (offset by the display window), scaled:
 //  - on 32-bit screens colour and alpha are averaged over the area that a
 //    screen pixel covers (premultiplied by alpha, so that transparent
 //    pixels do not darken the edges of the text) and blitted as ARGB;
@@ -16,39 +16,33 @@
 #include <cstring>
 #include <new>
 
-#include "platform/ByteReader.h"
-#include "display/IDisplayDevice.h"
-#include "dvbsub/subtitle.h"
+#include "render/DvbCompose.h"
+
 #include "platform/Log.h"
 
+namespace render {
 namespace {
 
 constexpr int kMaxTaps = 4;  // display pixels per screen pixel and axis, at most
-
-// 0xRRGGBBAA -> 0xAARRGGBB, the word that BlitARGB takes.
-uint32_t argb(int colour) {
-    const uint32_t c = uint32_t(colour);
-    return (c >> 8) | (c << 24);
-}
 
 // Where a region lands on one axis of the screen: screen pixels [first,
 // last) and, for each, the region pixels it covers with their overlap (in
 // units of 1 / screen size of a display pixel).
 struct Axis {
     int first = 0, last = 0;
-    int start[kScreenWidth];
-    int count[kScreenWidth];
-    int weight[kScreenWidth][kMaxTaps];
+    int start[kMaxScreenWidth];
+    int count[kMaxScreenWidth];
+    int weight[kMaxScreenWidth][kMaxTaps];
     // The same overlaps in units of gcd(display, screen): every overlap
     // ends on a multiple of one or the other, so it is a whole number of
     // those, and a small one (at most 3 across and 8 down from 1920 x 1080).
-    float units[kScreenWidth][kMaxTaps];
+    float units[kMaxScreenWidth][kMaxTaps];
     int unit = 1;
     int taps = 0;  // the most taps of a pixel of the span
     // The taps are those of the pixel before: on enlarging, most pixels
     // lie inside one display pixel, as their neighbours do.
-    bool same[kScreenWidth];
-    int nearest[kScreenWidth];  // the region pixel under the centre, -1 none
+    bool same[kMaxScreenWidth];
+    int nearest[kMaxScreenWidth];  // the region pixel under the centre, -1 none
 };
 
 int gcd(int a, int b) { return b ? gcd(b, a % b) : a; }
@@ -95,12 +89,12 @@ void map_axis(Axis& a, long pos, long len, int display, int screen) {
 // divided only where something shows. This is the rule the screen
 // follows; the separable sums below give the same pixels faster, and fall
 // back to this where its rounding could decide otherwise.
-uint32_t average(const subtitle_region* region, const uint32_t* words, const Axis& ax, int kx, const Axis& ay,
+uint32_t average(const pages::DvbRegion& region, const uint32_t* words, const Axis& ax, int kx, const Axis& ay,
                  int ky, uint32_t area) {
     uint32_t sa = 0;
     float sr = 0, sg = 0, sb = 0;
     for (int ty = 0; ty < ay.count[ky]; ++ty) {
-        const unsigned char* row = region->pixels + long(ay.start[ky] + ty) * region->width + ax.start[kx];
+        const unsigned char* row = region.codes + long(ay.start[ky] + ty) * region.width + ax.start[kx];
         const uint32_t wy = uint32_t(ay.weight[ky][ty]);
         for (int tx = 0; tx < ax.count[kx]; ++tx) {
             const uint32_t w = words[row[tx]];
@@ -144,7 +138,7 @@ void premultiply(const uint32_t* words, Premultiplied* table) {
 // units (display width / unit across times display height / unit down):
 // whole numbers below 2^24, and so exact in floats, for every common
 // display (1920 x 1080: 8 x 15 units; 1280 x 720: 16 x 5; 320 x 240: 4 x 5).
-bool exact_in_floats(const subtitle_display& d, const Axis& ax, const Axis& ay) {
+bool exact_in_floats(const Display& d, const Axis& ax, const Axis& ay) {
     const long area = long(d.width / ax.unit) * long(d.height / ay.unit);
     return 255L * 255L * area < (1L << 24);
 }
@@ -198,10 +192,10 @@ void sum_rows(const Premultiplied* table, const unsigned char* const* rows, cons
     for (; x < to; ++x) sums[x - from] = column<Taps>(table, rows, wy, x);
 }
 
-void sum_rows(const subtitle_region* region, const Premultiplied* table, const Axis& ay, int ky, int from, int to,
+void sum_rows(const pages::DvbRegion& region, const Premultiplied* table, const Axis& ay, int ky, int from, int to,
               Premultiplied* sums) {
     const unsigned char* rows[kMaxTaps];
-    for (int t = 0; t < ay.count[ky]; ++t) rows[t] = region->pixels + long(ay.start[ky] + t) * region->width;
+    for (int t = 0; t < ay.count[ky]; ++t) rows[t] = region.codes + long(ay.start[ky] + t) * region.width;
     const float* wy = ay.units[ky];
     switch (ay.count[ky]) {
     case 1:
@@ -291,20 +285,18 @@ private:
     bool known_ = false;
 };
 
-// The context's image buffer, grown to `bytes`; null (said) when it cannot be.
-unsigned char* image(subtitle_ctx* ctx, const subtitle_region* region, size_t bytes) {
-    if (bytes <= ctx->imageBytes) return ctx->image;
-    unsigned char* grown = new (std::nothrow) unsigned char[bytes];
+// The image buffer, grown to `bytes`; null (said) when it cannot be.
+unsigned char* image(ImageBuffer& buffer, const pages::DvbRegion& region, size_t bytes) {
+    if (bytes <= buffer.bytes) return buffer.data.get();
+    std::unique_ptr<unsigned char[]> grown(new (std::nothrow) unsigned char[bytes]);
     if (!grown) {
-        eWarning("ERROR: Could not allocate the screen image of region %d.\n", region->regionId);
+        eWarning("ERROR: Could not allocate the screen image of region %d.\n", region.id);
         return nullptr;
     }
-    delete[] ctx->image;
-    ctx->image = grown;
-    ctx->imageBytes = bytes;
-    return grown;
+    buffer.data = std::move(grown);
+    buffer.bytes = bytes;
+    return buffer.data.get();
 }
-
 // Screen words from region codes one to one; eight equal codes are looked
 // up once.
 void lookup_row(const unsigned char* row, int n, const uint32_t* words, uint32_t* to) {
@@ -328,7 +320,7 @@ void lookup_row(const unsigned char* row, int n, const uint32_t* words, uint32_t
 // is averaged on its own.
 // One scaled screen row from the column sums of the rows under it.
 template <int Taps>
-void scale_row(const subtitle_region* region, const uint32_t* words, const Axis& ax, const Axis& ay, int ky,
+void scale_row(const pages::DvbRegion& region, const uint32_t* words, const Axis& ax, const Axis& ay, int ky,
                uint32_t area, const Premultiplied* sums, int from, Resolver& resolver, uint32_t* row) {
     for (int kx = 0; kx < ax.last - ax.first; ++kx) {
         if (ax.same[kx]) row[kx] = row[kx - 1];
@@ -337,14 +329,14 @@ void scale_row(const subtitle_region* region, const uint32_t* words, const Axis&
     }
 }
 
-void scale(const subtitle_display& d, const subtitle_region* region, const uint32_t* words, const Axis& ax,
+void scale(const Display& d, const pages::DvbRegion& region, const uint32_t* words, const Axis& ax,
            const Axis& ay, uint32_t* out) {
     // Room for the columns and for the taps of weight 0 past the last.
-    static thread_local Premultiplied sums[kSubtitleMaxDisplayWidth + kMaxTaps];
+    static thread_local Premultiplied sums[kMaxDisplayWidth + kMaxTaps];
     const uint32_t area = uint32_t(d.width) * uint32_t(d.height);
     const int w = ax.last - ax.first, h = ay.last - ay.first;
     const int from = ax.start[0], to = ax.start[w - 1] + ax.count[w - 1];
-    if (!exact_in_floats(d, ax, ay) || to - from > kSubtitleMaxDisplayWidth) {
+    if (!exact_in_floats(d, ax, ay) || to - from > kMaxDisplayWidth) {
         for (int ky = 0; ky < h; ++ky)
             for (int kx = 0; kx < w; ++kx) out[size_t(ky) * w + kx] = average(region, words, ax, kx, ay, ky, area);
         return;
@@ -367,138 +359,80 @@ void scale(const subtitle_display& d, const subtitle_region* region, const uint3
     }
 }
 
-void blit_argb(subtitle_ctx* ctx, const subtitle_region* region, const subtitle_clut* clut, const Axis& ax,
-               const Axis& ay, bool scaled) {
-    int n = 0;
-    const int* family = subtitle_clut_family(clut, region->depth, &n);
-    uint32_t words[256] = {};
-    for (int i = 0; i < n; ++i) words[i] = argb(family[i]);
+void blit_argb(IDisplayDevice& device, const Display& d, const pages::DvbRegion& region, const Axis& ax,
+               const Axis& ay, bool scaled, ImageBuffer& buffer) {
     const int w = ax.last - ax.first, h = ay.last - ay.first;
-    uint32_t* out = reinterpret_cast<uint32_t*>(image(ctx, region, size_t(w) * h * sizeof(uint32_t)));
+    uint32_t* out = reinterpret_cast<uint32_t*>(image(buffer, region, size_t(w) * h * sizeof(uint32_t)));
     if (!out) return;
     if (scaled) {
-        scale(ctx->display, region, words, ax, ay, out);
+        scale(d, region, region.argb, ax, ay, out);
     } else {
         for (int ky = 0; ky < h; ++ky)
-            lookup_row(region->pixels + long(ky) * region->width, w, words, out + size_t(ky) * w);
+            lookup_row(region.codes + long(ky) * region.width, w, region.argb, out + size_t(ky) * w);
     }
-    ctx->device->BlitARGB(out, w, h, ax.first, ay.first);
+    device.BlitARGB(out, w, h, ax.first, ay.first);
 }
 
-// Palette indices for the box, whose palette holds the 4-bit default CLUT
-// (EN 300 743 §10.2) at 0xF0-0xFF: each entry of the region's CLUT as the
-// default entry nearest to its colour. With the default CLUTs that is the
-// code itself (2-bit codes through the 2-to-4 map of §10.4); a broadcast
-// CLUT (a grey ramp for anti-aliased text, say) keeps its look instead of
-// showing its codes in the default colours. 2- and 4-bit entries keep
-// every place drawn: only a transparent entry gives 0xF0. 8-bit entries
-// more than half transparent give 0.
-void index_table(const subtitle_region* region, const subtitle_clut* clut, unsigned char* table) {
-    std::memset(table, 0, 256);
-    int n = 0;
-    const int* family = subtitle_clut_family(clut, region->depth, &n);
-    for (int i = 0; i < n; ++i) {
-        if (region->depth == 3) {
-            const int entry = subtitle_nearest_default4(family[i]);
-            table[i] = entry ? 0xF0 | entry : 0;
-        } else {
-            table[i] = (family[i] & 0xFF) == 0 ? 0xF0 : 0xF0 | subtitle_nearest_default4_rgb(family[i]);
-        }
-    }
-}
-
-void blit_indices(subtitle_ctx* ctx, const subtitle_region* region, const subtitle_clut* clut, const Axis& ax,
-                  const Axis& ay, bool scaled) {
-    unsigned char table[256];
-    index_table(region, clut, table);
+void blit_indices(IDisplayDevice& device, const pages::DvbRegion& region, const Axis& ax, const Axis& ay,
+                  bool scaled, ImageBuffer& buffer) {
+    const uint8_t* table = region.index;
     const int w = ax.last - ax.first, h = ay.last - ay.first;
-    unsigned char* out = image(ctx, region, size_t(w) * h);
+    unsigned char* out = image(buffer, region, size_t(w) * h);
     if (!out) return;
     for (int ky = 0; ky < h; ++ky) {
         unsigned char* to = out + size_t(ky) * w;
         if (!scaled) {
-            const unsigned char* row = region->pixels + long(ky) * region->width;
+            const unsigned char* row = region.codes + long(ky) * region.width;
             for (int kx = 0; kx < w; ++kx) to[kx] = table[row[kx]];
             continue;
         }
         const int sy = ay.nearest[ky];
-        const unsigned char* row = sy >= 0 ? region->pixels + long(sy) * region->width : nullptr;
+        const unsigned char* row = sy >= 0 ? region.codes + long(sy) * region.width : nullptr;
         for (int kx = 0; kx < w; ++kx) {
             const int sx = ax.nearest[kx];
             to[kx] = row && sx >= 0 ? table[row[sx]] : 0;
         }
     }
-    ctx->device->BlitBitmap(out, w, h, ax.first, ay.first);
+    for (int i = 0; i < 16; ++i) device.SetRawColor(i, region.palette[i]);
+    device.BlitBitmap(out, w, h, ax.first, ay.first);
 }
 
-void grow_bbox(subtitle_ctx* ctx, int left, int top, int right, int bottom) {
-    if (left < ctx->bboxLeft) ctx->bboxLeft = left;
-    if (top < ctx->bboxTop) ctx->bboxTop = top;
-    if (right > ctx->bboxRight) ctx->bboxRight = right;
-    if (bottom > ctx->bboxBottom) ctx->bboxBottom = bottom;
-}
+// The axes of the region being drawn, kept between calls (they are large).
+thread_local Axis regionAxes[2];
 
 }  // namespace
 
-void subtitle_draw_region(subtitle_ctx* ctx, const subtitle_region* region, const subtitle_clut* clut, int x,
-                          int y) {
-    const subtitle_display& d = ctx->display;
-    const long dx = long(d.windowX) + x, dy = long(d.windowY) + y;
-    // The skip test of an unscaled page, in screen coordinates.
-    if (x < 0 || y < 0 || dx * kScreenWidth / d.width > kScreenWidth ||
-        dy * kScreenHeight / d.height > kScreenHeight)
-        return;
-    static thread_local Axis ax, ay;
-    span(ax, dx, region->width, d.width, kScreenWidth);
-    span(ay, dy, region->height, d.height, kScreenHeight);
-    if (ax.last <= ax.first || ay.last <= ay.first) {
-        grow_bbox(ctx, ax.first, ay.first, ax.first, ay.first);
-        return;
-    }
-    // The box stays on the screen: its rows are what a clear fills.
-    grow_bbox(ctx, ax.first, ay.first, ax.last, ay.last);
-    if (!region->pixels || !subtitle_ok_to_draw(ctx)) return;
-    const bool scaled = d.width != kScreenWidth || d.height != kScreenHeight;
-    if (scaled) {
-        map_axis(ax, dx, region->width, d.width, kScreenWidth);
-        map_axis(ay, dy, region->height, d.height, kScreenHeight);
-    }
-    if (ctx->device->GetBPP() == 32) {
-        blit_argb(ctx, region, clut, ax, ay, scaled);
-    } else {
-        subtitle_set_palette(ctx, clut);
-        blit_indices(ctx, region, clut, ax, ay, scaled);
-    }
+bool RegionBox(const Display& d, const Display& screen, const pages::DvbRegion& region, ScreenBox& box) {
+    const long dx = region.x, dy = region.y;
+    // A region whose corner lies past the display's far edge is not drawn.
+    if (dx < 0 || dy < 0 || dx * screen.width / d.width > screen.width ||
+        dy * screen.height / d.height > screen.height)
+        return false;
+    Axis& ax = regionAxes[0];
+    Axis& ay = regionAxes[1];
+    span(ax, dx, region.width, d.width, screen.width);
+    span(ay, dy, region.height, d.height, screen.height);
+    box = {ax.first, ay.first, ax.last, ay.last};
+    if (box.right < box.left) box.right = box.left;
+    if (box.bottom < box.top) box.bottom = box.top;
+    return true;
 }
 
-void subtitle_process_display_definition(subtitle_ctx* ctx, const unsigned char* data, int length) {
-    ByteReader body(data, length > 0 ? size_t(length) : 0);
-    const int flags = body.U8();
-    const int version = flags >> 4;
-    const int width = body.U16() + 1, height = body.U16() + 1;
-    int hmin = 0, hmax = 0, vmin = 0, vmax = 0;
-    const bool window = flags & 0x08;
-    if (window) hmin = body.U16(), hmax = body.U16(), vmin = body.U16(), vmax = body.U16();
-    if (!body.Ok()) {
-        eWarning("ERROR: Display definition cut short (%d bytes).\n", length);
-        return;
+void ComposeRegion(IDisplayDevice& device, const Display& d, const Display& screen, const pages::DvbRegion& region,
+                   ImageBuffer& buffer) {
+    ScreenBox box;
+    if (!region.codes || !RegionBox(d, screen, region, box) || box.Empty()) return;
+    Axis& ax = regionAxes[0];
+    Axis& ay = regionAxes[1];
+    const bool scaled = d.width != screen.width || d.height != screen.height;
+    if (scaled) {
+        map_axis(ax, region.x, region.width, d.width, screen.width);
+        map_axis(ay, region.y, region.height, d.height, screen.height);
     }
-    if (width > kSubtitleMaxDisplayWidth || height > kSubtitleMaxDisplayHeight) {
-        eWarning("ERROR: Display of %dx%d refused (at most %dx%d).\n", width, height, kSubtitleMaxDisplayWidth,
-               kSubtitleMaxDisplayHeight);
-        return;
-    }
-    if (window && (hmin > hmax || hmax >= width || vmin > vmax || vmax >= height)) {
-        eWarning("ERROR: Display window %d-%d, %d-%d lies outside the %dx%d display, ignored.\n", hmin, hmax, vmin,
-               vmax, width, height);
-        hmin = vmin = 0;
-    }
-    subtitle_display& d = ctx->display;
-    if (d.version != version || d.width != width || d.height != height || d.windowX != hmin || d.windowY != vmin)
-        eTrace("Display %dx%d, window at %d,%d.\n", width, height, hmin, vmin);
-    d.version = version;
-    d.width = width;
-    d.height = height;
-    d.windowX = hmin;
-    d.windowY = vmin;
+    if (device.GetBPP() == 32)
+        blit_argb(device, d, region, ax, ay, scaled, buffer);
+    else
+        blit_indices(device, region, ax, ay, scaled, buffer);
 }
+
+}  // namespace render

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "dvbsub/CheckingDisplay.h"
-#include "dvbsub/subtitle.h"
+#include "render/DvbCompose.h"
 
 namespace {
 
@@ -64,27 +64,25 @@ TEST(Scaling, EveryScreenPixelIsTheAreaAverageOfTheRule) {
     std::mt19937 random(7);
     for (const auto& size : displays)
         for (int round = 0; round < 6; ++round) {
-            subtitle_ctx ctx;
             CheckingDisplay screen(false, 32);
-            ctx.device = &screen;
-            ctx.display.width = size[0];
-            ctx.display.height = size[1];
-            subtitle_clut clut = *subtitle_default_clut();
-            for (int& c : clut.colours4) c = int(random() & 0xFFFFFF00u) | int(random() % 3 ? 255 : random() % 256);
-            subtitle_region region{};
-            region.depth = 2;
+            const render::Display display{size[0], size[1]}, onScreen{kScreenWidth, kScreenHeight};
+            pages::DvbRegion region{};
+            uint32_t* words = region.argb;
+            for (int i = 0; i < 16; ++i) {
+                const uint32_t rgb = uint32_t(random() & 0xFFFFFFu);
+                words[i] = rgb | uint32_t(random() % 3 ? 255 : random() % 256) << 24;
+            }
             region.width = 1 + int(random() % 300);
             region.height = 1 + int(random() % 120);
             std::vector<uint8_t> pixels(size_t(region.width) * region.height);
             Fill(random, pixels, 16);
-            region.pixels = pixels.data();
+            region.codes = pixels.data();
             const int x = int(random() % size[0]), y = int(random() % size[1]);
+            region.x = x, region.y = y;
+            render::ImageBuffer image;
             screen.Lock();
-            subtitle_draw_region(&ctx, &region, &clut, x, y);
+            render::ComposeRegion(screen, display, onScreen, region, image);
             screen.UnLock();
-            region.pixels = nullptr;
-            uint32_t words[256] = {};
-            for (int i = 0; i < 16; ++i) words[i] = uint32_t(clut.colours4[i]) >> 8 | uint32_t(clut.colours4[i]) << 24;
             const uint32_t area = uint32_t(size[0]) * uint32_t(size[1]);
             for (const CheckingDisplay::Blit& b : screen.argbBlits)
                 for (int sy = b.y; sy < b.y + b.height; ++sy) {
@@ -97,7 +95,6 @@ TEST(Scaling, EveryScreenPixelIsTheAreaAverageOfTheRule) {
                     }
                 }
             EXPECT_TRUE(screen.violations.empty());
-            subtitle_reset(&ctx);
         }
 }
 

@@ -1,0 +1,44 @@
+// A DVB region composed onto the screen (DvbCompose.cpp): where it lands,
+// and its pixels, scaled from the page's display to the screen.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+#include "display/IDisplayDevice.h"
+#include "pages/Page.h"
+
+namespace render {
+
+// A display definition, or the screen, in pixels.
+struct Display {
+    int width = kScreenWidth;
+    int height = kScreenHeight;
+};
+
+// The widest display definition composed (EN 300 743 §7.2.1 allows more;
+// the decoder refuses them).
+constexpr int kMaxDisplayWidth = 1920;
+
+// Screen pixels [left, right) x [top, bottom).
+struct ScreenBox {
+    int left = 0, top = 0, right = 0, bottom = 0;
+    bool Empty() const { return right <= left || bottom <= top; }
+};
+
+// The screen image of the region being drawn, kept from one region to the next.
+struct ImageBuffer {
+    std::unique_ptr<unsigned char[]> data;
+    size_t bytes = 0;
+};
+
+// The screen box that `region` of a page for display `d` covers on
+// `screen`, clipped to it; false when the region lies past the display's
+// edge and is not drawn at all.
+bool RegionBox(const Display& d, const Display& screen, const pages::DvbRegion& region, ScreenBox& box);
+// Draws `region` into that box: area averaged ARGB on 32-bit screens,
+// nearest palette indexes on the others. The caller holds the lock.
+void ComposeRegion(IDisplayDevice& device, const Display& d, const Display& screen, const pages::DvbRegion& region,
+                   ImageBuffer& buffer);
+
+}  // namespace render

@@ -1,0 +1,36 @@
+// DVB subtitle pages on the screen: each page replaces the last one in one
+// update of the screen (the clear of what was drawn and every region
+// together), unless another display shows.
+#pragma once
+
+#include "config/Options.h"
+#include "pages/Page.h"
+#include "render/DvbCompose.h"
+#include "render/OtherDisplay.h"
+
+namespace render {
+
+class DvbScreen {
+public:
+    // `display` may be null (nothing is drawn); nothing counts as drawn.
+    void Start(IDisplayDevice* display, const config::DvbOptions& options);
+    void Show(const pages::DvbPage& page);
+    // Removes what was drawn; nothing drawn, nothing to clear: no update
+    // (a blit may cost the driver a copy of the whole screen).
+    void Clear();
+    // The rows of the screen that the last page covers (top >= bottom: none).
+    ScreenBox Drawn() const { return box_; }
+
+private:
+    bool OkToDraw() const;
+    void ClearLocked();
+    void Grow(const ScreenBox& b);
+    IDisplayDevice* display_ = nullptr;
+    config::DvbOptions options_;
+    OtherDisplay other_;
+    // What the page on the screen covers; left >= right: nothing.
+    ScreenBox box_;
+    ImageBuffer image_;
+};
+
+}  // namespace render
