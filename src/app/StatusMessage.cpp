@@ -4,13 +4,6 @@
 #include "app/gTEKOApp.h"
 
 namespace {
-// The band: rows 15 to 54 across the whole 720-pixel surface.
-constexpr int kBandTop = 15;
-constexpr int kBandHeight = 40;
-constexpr int kBandWidth = 720;
-constexpr int kBaseline = 40;
-constexpr int kTextSize = 20;
-constexpr int kCentred = 1;
 constexpr int kOpaqueWhite = -1;  // 0xFFFFFFFF
 // Polls (about three seconds) until the band is blanked.
 constexpr int kShowPolls = 6;
@@ -22,12 +15,7 @@ int gTEKOApp::debugMessage(std::string text) {
     // is whatever the front end put there, so use the text colour's.
     int colour = kOpaqueWhite;
     if (display.GetBPP() != 32) colour = options.teletext.paletteTextColor;
-    // Under the display lock: a client drawing on the reader thread never
-    // interleaves with the band.
-    display.Lock();
-    display.DrawFilledRect(0, kBandTop, kBandWidth, kBandHeight, 0);
-    display.DrawText(text, 0, kBaseline, kBandWidth, kCentred, kTextSize, colour);
-    display.UnLock();
+    presenter.status.Show(display, text, colour);
     osdClearCountdown = kShowPolls;
     return 0;
 }

@@ -1,9 +1,10 @@
 // The presentation layer's one face to the decoders: the pages they hand
-// over go to the screen of their kind.
+// over go to the screen of their kind; the status line beside them.
 #pragma once
 
 #include "pages/Page.h"
 #include "render/DvbScreen.h"
+#include "render/StatusLine.h"
 #include "render/TeletextScreen.h"
 
 namespace render {
@@ -17,6 +18,7 @@ public:
 
     DvbScreen dvb;
     TeletextScreen teletext;
+    StatusLine status;
 };
 
 }  // namespace render
