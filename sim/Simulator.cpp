@@ -336,6 +336,12 @@ int Simulator::Run() {
             pendingLines.push_back(text);
             pendingRows.push_back(rowIndex + 1);  // the row index counts from row 1
         };
+        // The status line as row 0.
+        app.presenter.status.drawn = [&](const std::string& text) {
+            std::lock_guard<std::mutex> guard(drawnMutex);
+            pendingLines.push_back(text);
+            pendingRows.push_back(0);
+        };
         app.pesFilter.packetHanded = [&](const PESPacket& packet) {
             report.AddPes({streamMicros() / 1000, packet.size > 3 ? packet.data[3] : -1, packet.size});
             std::lock_guard<std::mutex> guard(drawnMutex);

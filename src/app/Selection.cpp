@@ -57,19 +57,19 @@ bool gTEKOApp::SearchLanguage(const std::string& code, bool primary, char* statu
     }
     if (useExternalChannels == 2 && CheckExternalChannels(serviceId, code, subtitlePid, subtitlePage)) {
         eDebug("TXT EXTERNAL OVERRIDE: %s, PID=%x, PAGE=%x\n", L, subtitlePid, subtitlePage);
-        FormatStatus(statusText, "TXT(Override) Subtitles %s 0x%x %d", L, subtitlePid, subtitlePage);
+        FormatStatus(statusText, "TXT(Override) Subtitles %s 0x%x %x", L, subtitlePid, subtitlePage);
         StartChosenTXT();
         return true;
     }
     if (pmtLoader.FindTXTSubtitle(code, subtileType, subtitlePid, subtitlePage)) {
         eDebug("TXT FROM PMT: %s, PID=%x, PAGE=%x\n", L, subtitlePid, subtitlePage);
-        FormatStatus(statusText, "TXT(Stream) Subtitles %s 0x%x %d", L, subtitlePid, subtitlePage);
+        FormatStatus(statusText, "TXT(Stream) Subtitles %s 0x%x %x", L, subtitlePid, subtitlePage);
         StartChosenTXT();
         return true;
     }
     if (useExternalChannels == 1 && CheckExternalChannels(serviceId, code, subtitlePid, subtitlePage)) {
         eDebug("TXT EXTERNAL FALLBACK: %s, PID=%x, PAGE=%x\n", L, subtitlePid, subtitlePage);
-        FormatStatus(statusText, "TXT(Fallback) Subtitles %s 0x%x %d", L, subtitlePid, subtitlePage);
+        FormatStatus(statusText, "TXT(Fallback) Subtitles %s 0x%x %x", L, subtitlePid, subtitlePage);
         StartChosenTXT();
         return true;
     }

@@ -162,7 +162,7 @@ TEST(MainLoop, StatusBandIsBlankedEverySixPollsOnlyWhenSwitchedOn) {
         h.Channels("3e8 777 150 swe\n");
         h.Mux({{kService, {}, {Txt("swe")}}});
         h.HandOff(kService);
-        const std::vector<uint32_t> shown = h.ExpectedBand("TXT(Override) Subtitles swe 0x777 336");
+        const std::vector<uint32_t> shown = h.ExpectedBand("TXT(Override) Subtitles swe 0x777 150");
         const std::vector<uint32_t> blank = h.ExpectedBand("");
         std::vector<uint32_t> afterSelection, afterBlanking;
         h.Run(
