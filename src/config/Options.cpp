@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <sstream>
 
 #include "config/Settings.h"
 #include "platform/Log.h"
@@ -43,6 +44,26 @@ public:
         settings_.GetValueHex(key, value);
         return value;
     }
+    // A list of palette indexes, "24,1,2,..."; false (said once) when the
+    // key is unset or the list is not that many numbers 0-255.
+    template <size_t N>
+    bool Indexes(const char* key, std::array<int, N>& out) {
+        std::string text;
+        if (settings_.GetValue(key, text) < 0) return false;
+        std::istringstream in(text);
+        std::string item;
+        size_t n = 0;
+        bool ok = true;
+        while (ok && std::getline(in, item, ',')) {
+            char* end = nullptr;
+            const long v = std::strtol(item.c_str(), &end, 10);
+            ok = n < N && end != item.c_str() && v >= 0 && v <= 255;
+            if (ok) out[n++] = int(v);
+        }
+        if (ok && n == N) return true;
+        eWarning("Setting %s: '%s' is not %zu palette indexes 0 to 255, using none\n", key, Shown(text).c_str(), N);
+        return false;
+    }
     std::string Text(const char* key) {
         std::string value;
         defaults_.GetValue(key, value);
@@ -76,7 +97,12 @@ constexpr IntKey kUseBackground{"UseBackground", INT_MIN, INT_MAX, 0};
 constexpr IntKey kOutlineSize{"OutlineSize", 0, 32, 2};
 constexpr IntKey kPaletteText{"PaletteTextColor", 0, 255, 31}, kPaletteOutline{"PaletteOutlineColor", 0, 255, 24},
     kPaletteBackground{"PaletteBackgroundColor", 0, 255, 24};
-constexpr IntKey kCollision{"CollisionDetection", 0, 1, 1};
+constexpr IntKey kCollision{"CollisionDetection", 0, 2, 1};
+constexpr IntKey kTeletextColors{"TeletextColors", 0, 1, 1};
+constexpr IntKey kDvbYOffset{"DVBYOffset", -576, 576, 0};
+constexpr IntKey kDvbZoom{"DVBZoom", 100, 200, 100};
+constexpr IntKey kDvbBackground{"DVBBackground", 0, 1, 0};
+constexpr IntKey kPaletteDvbBackground{"PaletteDVBBackgroundColor", 0, 255, 24};
 constexpr IntKey kMaxShowTime{"DVBMaxShowTime", 0, 3600, 0};
 constexpr IntKey kRecDelay{"RecDelay", 0, 600, 4};
 constexpr IntKey kOsdMessages{"OSDMessages", INT_MIN, INT_MAX, 0};
@@ -99,7 +125,21 @@ TeletextStyle ReadTeletext(Reader& r) {
     t.paletteBackgroundColor = r.Int(kPaletteBackground);
     t.paletteTextColor = r.Int(kPaletteText);
     t.collisionDetection = r.Int(kCollision);
+    t.teletextColors = r.Int(kTeletextColors);
+    t.paletteTeletextColorsSet = r.Indexes("PaletteTeletextColors", t.paletteTeletextColors);
     return t;
+}
+
+DvbOptions ReadDvb(Reader& r, int collisionDetection) {
+    DvbOptions d;
+    d.maxShowTime = r.Int(kMaxShowTime);
+    d.collisionDetection = collisionDetection;
+    d.yOffset = r.Int(kDvbYOffset);
+    d.zoom = r.Int(kDvbZoom);
+    d.background = r.Int(kDvbBackground);
+    d.backgroundColor = r.Hex("DVBBackgroundColor");
+    d.paletteBackgroundColor = r.Int(kPaletteDvbBackground);
+    return d;
 }
 
 }  // namespace
@@ -108,8 +148,7 @@ Options ReadOptions(Settings& settings) {
     Reader r(settings);
     Options o;
     o.teletext = ReadTeletext(r);
-    o.dvb.maxShowTime = r.Int(kMaxShowTime);
-    o.dvb.collisionDetection = o.teletext.collisionDetection;
+    o.dvb = ReadDvb(r, o.teletext.collisionDetection);
     o.choice.useExternalChannels = r.Int(kExternalChannels);
     o.choice.language = r.Text("Language");
     o.choice.secondaryLanguage = r.Text("SecondaryLanguage");

@@ -3,6 +3,7 @@
 // by value. Nothing outside config/ looks a setting up by its key.
 #pragma once
 
+#include <array>
 #include <string>
 
 class Settings;
@@ -28,12 +29,27 @@ struct TeletextStyle {
     int outlineSize = 2;
     int textColor = 0, outlineColor = 0, backgroundColor = 0;
     int paletteTextColor = 0, paletteOutlineColor = 0, paletteBackgroundColor = 0;
+    // 0 draws other displays over, 1 holds subtitles back while one shows,
+    // 2 moves them above it (or below) where they fit.
     int collisionDetection = 1;
+    // 1: each run in its broadcast colour (white ones in textColor); 0: all
+    // in textColor.
+    int teletextColors = 1;
+    // One-byte screens: the palette index of each Teletext colour (black,
+    // red, green, yellow, blue, magenta, cyan, white); unset, all runs use
+    // paletteTextColor.
+    std::array<int, 8> paletteTeletextColors{};
+    bool paletteTeletextColorsSet = false;
 };
 
 struct DvbOptions {
     int maxShowTime = 0;  // seconds a page may stay at most; 0: as it says
-    int collisionDetection = 1;  // as for Teletext: 0 draws over other displays
+    int collisionDetection = 1;  // as for Teletext
+    int yOffset = 0;  // lines of a 576-line screen, negative up
+    int zoom = 100;   // percent, about the bottom centre of the subtitle
+    int background = 0;  // 1: a box behind the subtitle's opaque extent
+    int backgroundColor = 0x00000080;  // 0xRRGGBBAA
+    int paletteBackgroundColor = 24;
 };
 
 // Which subtitles to look for.

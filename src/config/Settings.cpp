@@ -40,6 +40,7 @@ const char* const kDefaults[][2] = {
     {"PaletteOutlineColor", "24"},
     {"PaletteBackgroundColor", "24"},
     {"CollisionDetection", "1"},
+    {"DVBBackgroundColor", "00000080"},
 };
 
 }  // namespace

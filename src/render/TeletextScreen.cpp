@@ -17,6 +17,8 @@ constexpr int kBottomSlotRow = 21;    // row index of the bottom slot's own row
 const char kMeasureSample[] = "[]|{}\\yYjJ";
 constexpr int kFourThree = 4;
 constexpr int kBottomGap = 3;  // lines below the deepest descender, room for the outline
+// EN 300 706 §12.2: the eight alpha colours, 0xRRGGBB, in code order.
+constexpr int kTeletextRgb[8] = {0x000000, 0xFF0000, 0x00FF00, 0xFFFF00, 0x0000FF, 0xFF00FF, 0x00FFFF, 0xFFFFFF};
 
 // Coordinates handed to the display come from settings of any size; far
 // beyond the screen they all mean the same, and bounding them keeps the
@@ -58,6 +60,14 @@ void TeletextScreen::Start(IDisplayDevice* display, const config::TeletextStyle&
     l.backgroundColor = words ? style.backgroundColor : style.paletteBackgroundColor;
     l.textColor = words ? style.textColor : style.paletteTextColor;
     l.collisionDetection = style.collisionDetection;
+    // As broadcast, white in the configured text colour; on one-byte
+    // screens through the configured indexes, if any.
+    for (int c = 0; c < 8; ++c) {
+        l.runColors[c] = l.textColor;
+        if (style.teletextColors != 1) continue;
+        if (words && c != pages::kWhite) l.runColors[c] = int(uint32_t(kTeletextRgb[c]) << 8 | 0xFF);
+        if (!words && style.paletteTeletextColorsSet) l.runColors[c] = style.paletteTeletextColors[size_t(c)];
+    }
     other_.SetOwnColours(l.textColor, l.outlineColor, l.backgroundColor);
 
     int width = 0;
@@ -156,6 +166,10 @@ void TeletextScreen::EachRun(const pages::TeletextRow& row, long long x, long lo
     display_->SetSlant(false);
 }
 
+int TeletextScreen::Colour(const pages::TextRun& run) const {
+    return layout_.runColors[run.colour >= 0 && run.colour < 8 ? run.colour : pages::kWhite];
+}
+
 // Every run's outline first, then every run's text (useBackground 1: a box
 // and the text only).
 void TeletextScreen::DrawRuns(const pages::TeletextRow& row, long long x, long long limit) {
@@ -164,7 +178,7 @@ void TeletextScreen::DrawRuns(const pages::TeletextRow& row, long long x, long l
     if (l.useBackground != 1 && row.runs.size() == 1) {
         const pages::TextRun& run = row.runs[0];
         display_->SetSlant(run.slant);
-        display_->DrawOutlinedText(run.text, Bound(x), y, Bound(limit), l.fontSize, l.textColor, l.outlineColor,
+        display_->DrawOutlinedText(run.text, Bound(x), y, Bound(limit), l.fontSize, Colour(run), l.outlineColor,
                                    Bound(l.outlineSize));
         display_->SetSlant(false);
         return;
@@ -175,7 +189,7 @@ void TeletextScreen::DrawRuns(const pages::TeletextRow& row, long long x, long l
                                        Bound(l.outlineSize));
         });
     EachRun(row, x, x + limit, [&](const pages::TextRun& run, int pen, int room) {
-        display_->DrawText(run.text, pen, y, room, 0, l.fontSize, l.textColor);
+        display_->DrawText(run.text, pen, y, room, 0, l.fontSize, Colour(run));
     });
 }
 

@@ -25,6 +25,8 @@ struct TeletextLayout {
     int outlineSize = 2;
     int centerText = 0, useBackground = 0;
     int textColor = 0, outlineColor = 0, backgroundColor = 0;
+    // The colour each Teletext colour's runs are drawn in.
+    int runColors[8] = {};
     int collisionDetection = 1;
     // The line box: lines above the baseline and below it.
     int textHeight = 0, textDepth = 0;
@@ -58,6 +60,7 @@ private:
     template <typename Draw>
     void EachRun(const pages::TeletextRow& row, long long x, long long end, Draw draw);
     int BoxTop(int rowIndex, int boxHeight) const;
+    int Colour(const pages::TextRun& run) const;
 
     IDisplayDevice* display_ = nullptr;
     TeletextLayout layout_;

@@ -34,14 +34,18 @@ void OnPage(vbi_event* event, void* user) {
             doubleHeight |= cells[c].size == VBI_DOUBLE_HEIGHT || cells[c].size == VBI_DOUBLE_SIZE;
         if (!doubleHeight) continue;
         std::string text;
+        std::vector<int> colours;
         for (int c = 0; c < pg.columns; ++c) {
-            if (cells[c].opacity == VBI_TRANSPARENT_SPACE)
+            if (cells[c].opacity == VBI_TRANSPARENT_SPACE) {
                 text += ' ';
-            else
-                utf8::Append(text, cells[c].unicode);
+                continue;
+            }
+            utf8::Append(text, cells[c].unicode);
+            const int colour = cells[c].foreground;
+            if (cells[c].unicode != ' ' && (colours.empty() || colours.back() != colour)) colours.push_back(colour);
         }
         text = Normalise(text);
-        if (!text.empty()) page.lines.push_back({row, text});
+        if (!text.empty()) page.lines.push_back({row, text, colours});
     }
     vbi_unref_page(&pg);
     if (!page.lines.empty()) state->pages.push_back(page);

@@ -16,6 +16,11 @@ namespace ttxref {
 struct Line {
     int row;
     std::string text;  // UTF-8, normalised
+    // The foreground colours of its characters left to right, each colour
+    // once per stretch (0-7: black, red, green, yellow, blue, magenta,
+    // cyan, white); not compared.
+    std::vector<int> colours;
+    Line(int r, std::string t, std::vector<int> c = {}) : row(r), text(std::move(t)), colours(std::move(c)) {}
     bool operator==(const Line& o) const { return row == o.row && text == o.text; }
 };
 // For gtest's messages.
