@@ -31,6 +31,43 @@ bool OtherDisplay::Own(IDisplayDevice& display, int x, int y) const {
     return false;
 }
 
+namespace {
+constexpr int kBandColumnStep = 8;
+}  // namespace
+
+bool OtherDisplay::Band(IDisplayDevice& display, int left, int top, int right, int bottom, int& first,
+                        int& last) const {
+    left = left < 0 ? 0 : left, top = top < 0 ? 0 : top;
+    right = right > display.Width() ? display.Width() : right;
+    bottom = bottom > display.Height() ? display.Height() : bottom;
+    first = -1, last = -1;
+    for (int y = top; y < bottom; ++y)
+        for (int x = left; x < right; x += kBandColumnStep) {
+            if (!Other(display, x, y)) continue;
+            if (first < 0) first = y;
+            last = y;
+            break;
+        }
+    return first >= 0;
+}
+
+bool OtherDisplay::Avoid(IDisplayDevice& display, int left, int top, int right, int bottom, int& shift) const {
+    shift = 0;
+    int first, last;
+    if (!Band(display, left, top, right, bottom, first, last)) return true;
+    const int height = bottom - top;
+    // Above the other display, else below it, where the new band is clear too.
+    for (const int to : {first - height, last + 1}) {
+        if (to < 0 || to + height > display.Height()) continue;
+        int f, l;
+        if (Band(display, left, to, right, to + height, f, l)) continue;
+        shift = to - top;
+        eTrace("TEKO: Other display on lines %d-%d, subtitle moved by %d\n", first, last, shift);
+        return true;
+    }
+    return false;
+}
+
 bool OtherDisplay::Shows(IDisplayDevice& display, int skipTop, int skipBottom) const {
     const int x = display.Width() / 2, height = display.Height();
     for (int y = 0; y < height; y += 2) {

@@ -18,9 +18,20 @@ public:
     // caller's own subtitle, which a device that cannot tell what it drew
     // would take for another display.
     bool Shows(IDisplayDevice& display, int skipTop, int skipBottom) const;
+    // For a subtitle that would cover [left, right) x [top, bottom): the
+    // lines it must move by to keep clear of another display over that
+    // band (every 8th column, every line): into the free space above the
+    // lines that show it, else below them. 0 when none shows there; false
+    // when the subtitle fits neither above nor below.
+    bool Avoid(IDisplayDevice& display, int left, int top, int right, int bottom, int& shift) const;
 
 private:
     bool Own(IDisplayDevice& display, int x, int y) const;
+    bool Other(IDisplayDevice& display, int x, int y) const {
+        return display.ShowsOther(x, y) && !Own(display, x, y);
+    }
+    // The first and last line of [top, bottom) where another display shows.
+    bool Band(IDisplayDevice& display, int left, int top, int right, int bottom, int& first, int& last) const;
     int own_[3] = {0, 0, 0};
     int count_ = 0;
 };

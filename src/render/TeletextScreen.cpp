@@ -125,7 +125,10 @@ void TeletextScreen::Show(const pages::TeletextPage& page) {
         return Clear();
     }
     shown_ = page;
-    if (!OkToDraw()) {
+    std::vector<LineBox> boxes;
+    for (const pages::TeletextRow& row : page.rows) boxes.push_back(Place(row));
+    int shift = 0;
+    if (!Fits(boxes, shift)) {
         for (const pages::TeletextRow& row : page.rows) eTrace("Subtitle@%d:%s\n", row.row + 1, row.bytes.c_str());
         eTrace("...don't draw this, something on screen.\n");
         pending_ = true;
@@ -133,9 +136,49 @@ void TeletextScreen::Show(const pages::TeletextPage& page) {
     }
     display_->Lock();
     ClearLocked();
-    for (const pages::TeletextRow& row : page.rows) DrawRow(row);
+    for (size_t k = 0; k < boxes.size(); ++k) DrawRow(page.rows[k], boxes[k], shift);
     display_->UnLock();
     pending_ = false;
+}
+
+// Whether the page may be drawn now, and the lines it moves by to keep
+// clear of another display (CollisionDetection 2).
+bool TeletextScreen::Fits(const std::vector<LineBox>& boxes, int& shift) const {
+    shift = 0;
+    if (layout_.collisionDetection != 2) return OkToDraw();
+    long long left = screenWidth_, right = 0;
+    int top = screenHeight_, bottom = 0;
+    for (const LineBox& b : boxes) {
+        if (b.lines <= 0) continue;
+        left = std::min(left, b.x - layout_.textDepth / 2);
+        right = std::max(right, b.x + b.width + layout_.textDepth / 2);
+        top = std::min(top, b.top);
+        bottom = std::max(bottom, b.top + b.lines);
+    }
+    if (top >= bottom) return true;
+    return other_.Avoid(*display_, Bound(left), top, Bound(right), bottom, shift);
+}
+
+TeletextScreen::LineBox TeletextScreen::Place(const pages::TeletextRow& row) const {
+    const TeletextLayout& l = layout_;
+    LineBox box;
+    int h = 0, d = 0;
+    display_->GetStringSize(l.fontSize, Joined(row), box.width, h, d);
+    if (l.centerText == 1) {
+        box.x = (screenWidth_ - (long long)box.width) / 2 + 1;
+        box.limit = screenWidth_;
+    } else {
+        box.x = (long long)l.startXPos + Scaled(kLeftMargin, screenWidth_, kScreenWidth);
+        box.limit = screenWidth_ - box.x;
+    }
+    const long long lines = (long long)l.textHeight + l.textDepth;
+    if (lines <= 0 || lines > screenHeight_) {
+        eWarning("Subtitle line of %lld lines does not fit the screen.\n", lines);
+        return box;
+    }
+    box.lines = int(lines);
+    box.top = BoxTop(row.row, box.lines);
+    return box;
 }
 
 // Slot (i - 21) / 2, truncating toward zero, counts line pitches up from the
@@ -193,40 +236,24 @@ void TeletextScreen::DrawRuns(const pages::TeletextRow& row, long long x, long l
     });
 }
 
-void TeletextScreen::DrawRow(const pages::TeletextRow& row) {
+void TeletextScreen::DrawRow(const pages::TeletextRow& row, const LineBox& box, int shift) {
     const TeletextLayout& l = layout_;
     eTrace("Subtitle@%d:%s\n", row.row + 1, row.bytes.c_str());
-    const std::string text = Joined(row);
-    int w = 0, h = 0, d = 0;
-    display_->GetStringSize(l.fontSize, text, w, h, d);
-    long long x, limit;
-    if (l.centerText == 1) {
-        x = (screenWidth_ - (long long)w) / 2 + 1;
-        limit = screenWidth_;
-    } else {
-        x = (long long)l.startXPos + Scaled(kLeftMargin, screenWidth_, kScreenWidth);
-        limit = screenWidth_ - x;
-    }
-    const long long boxLines = (long long)l.textHeight + l.textDepth;
-    if (boxLines <= 0 || boxLines > screenHeight_) {
-        eWarning("Subtitle line of %lld lines does not fit the screen.\n", boxLines);
-        return;
-    }
-    const int lines = int(boxLines);
-    const int top = BoxTop(row.row, lines);
+    if (box.lines <= 0) return;
+    const int top = box.top + shift;
     highestRow_ = std::min(highestRow_, top);
-    lowestRow_ = std::max(lowestRow_, top + lines);
+    lowestRow_ = std::max(lowestRow_, top + box.lines);
     // Without a back buffer the drawing would land on the screen's top
     // lines; the line is left out instead (the display has logged why).
-    if (!display_->AllocateBackBuffer(lines, 0)) return;
+    if (!display_->AllocateBackBuffer(box.lines, 0)) return;
     display_->SelectBackBuffer(true);
     if (l.useBackground == 1 || l.useBackground == 2)
-        display_->DrawFilledRect(Bound(x - l.textDepth / 2), 0, Bound((long long)w + l.textDepth), lines,
-                                 l.backgroundColor);
+        display_->DrawFilledRect(Bound(box.x - l.textDepth / 2), 0, Bound((long long)box.width + l.textDepth),
+                                 box.lines, l.backgroundColor);
     eTrace("Subtitle@RenderText.\n");
-    DrawRuns(row, x, limit);
+    DrawRuns(row, box.x, box.limit);
     display_->BlitBackBuffer(top);
-    if (lineDrawn) lineDrawn(row.row, text);
+    if (lineDrawn) lineDrawn(row.row, Joined(row));
     display_->SelectBackBuffer(false);
     display_->FreeBackBuffer();
 }

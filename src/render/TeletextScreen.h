@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "config/Options.h"
 #include "pages/Page.h"
@@ -55,7 +56,15 @@ public:
 private:
     bool OkToDraw() const;
     void ClearLocked();
-    void DrawRow(const pages::TeletextRow& row);
+    // Where a row's line box goes: its text's start and room, the box's
+    // first line and height (0: it fits no screen) and the text's width.
+    struct LineBox {
+        long long x = 0, limit = 0;
+        int top = 0, lines = 0, width = 0;
+    };
+    LineBox Place(const pages::TeletextRow& row) const;
+    bool Fits(const std::vector<LineBox>& boxes, int& shift) const;
+    void DrawRow(const pages::TeletextRow& row, const LineBox& box, int shift);
     void DrawRuns(const pages::TeletextRow& row, long long x, long long limit);
     template <typename Draw>
     void EachRun(const pages::TeletextRow& row, long long x, long long end, Draw draw);
