@@ -44,6 +44,7 @@ void gTEKOApp::run() {
 }
 
 void gTEKOApp::Poll(LoopState& state) {
+    platform::FlushRepeats();
     if (IsDisabled()) {
         // Logged once per disabled period: decoding is stopped on entry.
         if (decoding) {
@@ -66,6 +67,9 @@ void gTEKOApp::Poll(LoopState& state) {
     if (osdClearCountdown == 0) debugMessage("");
 
     const int changed = HasServiceChanged();
+    // Without a service (no hand-off file yet) there is nothing to look
+    // for: the daemon waits quietly for the front end.
+    if (serviceId < 0 && changed != 1) return;
     if (changed == 1 || state.lastScanResult <= 0 || state.rescanCountdown <= 0) Select(state);
 }
 

@@ -40,7 +40,6 @@ const char* const kDefaults[][2] = {
     {"PaletteOutlineColor", "24"},
     {"PaletteBackgroundColor", "24"},
     {"CollisionDetection", "1"},
-    {"DVBBackgroundColor", "00000080"},
 };
 
 }  // namespace
@@ -114,6 +113,6 @@ int Settings::GetValueHex(std::string key, int& out) {
 
 void Settings::Dump() {
     for (const auto& entry : values) {
-        eDebug("CONFIG: %s = %s\n", entry.first.c_str(), entry.second.c_str());
+        eListing("CONFIG: %s = %s\n", entry.first.c_str(), entry.second.c_str());
     }
 }
