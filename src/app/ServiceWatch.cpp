@@ -36,12 +36,12 @@ int VideoFormatOf(int aspect) {
     }
 }
 
-// Opens a fixed path for reading and closes it again: 1 when that worked.
-bool CanOpen(const char* fixedPath) {
-    const int fd = platform::Open(fixedPath, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    platform::Close(fd);
-    return true;
+// A flag file is there when the path holds a regular file; a link, FIFO,
+// folder or device there is not looked into.
+bool FlagSet(platform::FileState& state, const char* fixedPath) {
+    int error = 0;
+    const platform::FileKind kind = platform::KindOf(fixedPath, error);
+    return state.Tell(kind, error);
 }
 
 // A failed line of the hand-off file: why, when it was not simply short.
@@ -65,18 +65,20 @@ void gTEKOApp::ResetServiceState() {
     playback = 0;
 }
 
-int gTEKOApp::IsDisabled() { return CanOpen(paths::kDisableFlag) ? 1 : 0; }
+int gTEKOApp::IsDisabled() { return FlagSet(disableState, paths::kDisableFlag) ? 1 : 0; }
 
 int gTEKOApp::HasServiceChanged() {
-    platform::TextFile file(paths::kHandOff, kMaxHandOffBytes);
+    platform::TextFile file(paths::kHandOff, kMaxHandOffBytes, platform::TextFile::kWorldWritable);
+    handOffState.Tell(file.Kind(), file.Kind() == platform::FileKind::kError ? file.Error() : 0);
     if (!file.IsOpen()) {
-        // A missing file is the plugin's normal absence; any other reason
-        // (permissions, a broken disk) is worth its own line.
-        if (file.Error() != ENOENT) eWarning("Could not open %s: %s\n", paths::kHandOff, strerror(file.Error()));
-        eDebug("Could not find TEKO.tmp...is Python plugin running?\n");
+        // The plugin's normal absence is told once, until the file comes.
+        if (file.Kind() == platform::FileKind::kAbsent && !handOffMissing)
+            eDebug("Could not find TEKO.tmp...is Python plugin running?\n");
+        handOffMissing = true;
         ResetServiceState();
         return 0;
     }
+    handOffMissing = false;
     // The fields are stored one by one as they are read: a file caught
     // half-written keeps what was read, and because a new SID resets the
     // rest first, the next complete read still reports the change.
@@ -137,7 +139,7 @@ int gTEKOApp::HasServiceChanged() {
     pmtPid = pmt;
     if (pmt == -1) eWarning("Strange...no PMT??? Hrm...\n");
 
-    if (CanOpen(paths::kReloadFlag)) {
+    if (FlagSet(reloadState, paths::kReloadFlag)) {
         // One request: the flag goes before the configuration is read.
         platform::Unlink(paths::kReloadFlag);
         eDebug("Reload configs requested.\n");

@@ -14,6 +14,8 @@
 #include "demux/PMTLoader.h"
 #include "display/FrameBufferDevice.h"
 #include "dvbsub/DVBSubtitle.h"
+#include "platform/Paths.h"
+#include "platform/WorldFile.h"
 #include "render/Presenter.h"
 #include "teletext/TXTSubtitle.h"
 
@@ -86,6 +88,11 @@ public:
     int useDVBFirst = 0;
     bool decoding = false;
     int osdClearCountdown = 0;
+    // What the files in /tmp held at the last look (each told once).
+    platform::FileState handOffState{paths::kHandOff};
+    platform::FileState disableState{paths::kDisableFlag};
+    platform::FileState reloadState{paths::kReloadFlag};
+    bool handOffMissing = false;
 
     // The status line holds at most this many bytes, its end included.
     static constexpr size_t kStatusTextSize = 60;

@@ -38,10 +38,12 @@ public:
         }
         return int(value);
     }
-    int Hex(const char* key) {
-        int value = 0;
-        defaults_.GetValueHex(key, value);
-        settings_.GetValueHex(key, value);
+    int Hex(const char* key, int preset = 0) {
+        int value = preset;
+        std::string text;
+        // Only a store that holds the key is asked (a missing key is no fault).
+        if (defaults_.GetValue(key, text) >= 0) defaults_.GetValueHex(key, value);
+        if (settings_.GetValue(key, text) >= 0) settings_.GetValueHex(key, value);
         return value;
     }
     // A list of palette indexes, "24,1,2,..."; false (said once) when the
@@ -137,7 +139,7 @@ DvbOptions ReadDvb(Reader& r, int collisionDetection) {
     d.yOffset = r.Int(kDvbYOffset);
     d.zoom = r.Int(kDvbZoom);
     d.background = r.Int(kDvbBackground);
-    d.backgroundColor = r.Hex("DVBBackgroundColor");
+    d.backgroundColor = r.Hex("DVBBackgroundColor", 0x00000080);
     d.paletteBackgroundColor = r.Int(kPaletteDvbBackground);
     return d;
 }

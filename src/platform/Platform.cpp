@@ -35,6 +35,8 @@ void* Backend::Mmap(size_t length, int prot, int flags, int fd, off_t offset) {
 int Backend::Munmap(void* addr, size_t length) { return ::munmap(addr, length); }
 std::string Backend::Resolve(const std::string& fixedPath) { return fixedPath; }
 int Backend::Unlink(const std::string& fixedPath) { return ::unlink(Resolve(fixedPath).c_str()); }
+int Backend::Fstat(int fd, struct stat* st) { return ::fstat(fd, st); }
+int Backend::Lstat(const char* fixedPath, struct stat* st) { return ::lstat(Resolve(fixedPath).c_str(), st); }
 
 bool Backend::PollSleep(unsigned microseconds) {
     ::usleep(microseconds);

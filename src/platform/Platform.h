@@ -11,6 +11,7 @@
 #pragma once
 
 #include <pthread.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <atomic>
@@ -42,6 +43,10 @@ public:
     // "/tmp/TEKO.tmp", the font...) really lives.
     virtual std::string Resolve(const std::string& fixedPath);
     virtual int Unlink(const std::string& fixedPath);
+    // stat(2) of an open file, and lstat(2) of a fixed path (a link is
+    // described, never followed).
+    virtual int Fstat(int fd, struct stat* st);
+    virtual int Lstat(const char* fixedPath, struct stat* st);
 
     // The main loop's poll period. Returns false when whoever drives the
     // daemon (a test, the simulator) wants the main loop to end.

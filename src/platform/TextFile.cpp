@@ -15,7 +15,13 @@ TextFile::TextFile(const char* fixedPath, size_t maxBytes) : maxBytes_(maxBytes)
     if (fd_ < 0) {
         error_ = errno;
         fd_ = -1;
+        kind_ = error_ == ENOENT ? FileKind::kAbsent : FileKind::kError;
     }
+}
+
+TextFile::TextFile(const char* fixedPath, size_t maxBytes, WorldWritable) : maxBytes_(maxBytes) {
+    fd_ = OpenRegular(fixedPath, kind_, error_);
+    if (fd_ < 0 && kind_ == FileKind::kAbsent) error_ = ENOENT;
 }
 
 TextFile::~TextFile() {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/WorldFile.h"
+
 namespace platform {
 
 class TextFile {
@@ -15,6 +17,10 @@ public:
     // Opens `fixedPath` for reading. No more than `maxBytes` bytes of it are
     // ever read (0: no bound), so a runaway file costs a bounded time.
     explicit TextFile(const char* fixedPath, size_t maxBytes = 0);
+    // A file in a world-writable folder: opened as OpenRegular opens it;
+    // anything but a regular file stays closed, Kind() telling what it was.
+    enum WorldWritable { kWorldWritable };
+    TextFile(const char* fixedPath, size_t maxBytes, WorldWritable);
     ~TextFile();
     TextFile(const TextFile&) = delete;
     TextFile& operator=(const TextFile&) = delete;
@@ -24,6 +30,7 @@ public:
     int Error() const { return error_; }
     // True once the byte bound stopped the reading.
     bool HitBound() const { return hitBound_; }
+    FileKind Kind() const { return kind_; }
 
     // The next line, without its line feed. At most `keep` characters are
     // stored; the rest of a longer line is read past. False at the end of
@@ -40,6 +47,7 @@ private:
     size_t total_ = 0;
     bool hitBound_ = false;
     bool end_ = false;
+    FileKind kind_ = FileKind::kRegular;
     size_t pos_ = 0;
     size_t length_ = 0;
     char buffer_[4096];

@@ -97,7 +97,7 @@ TEST(App, RunLoadsTheConfigurationThenPollsEveryHalfSecond) {
                        "TEKO: CONFIG: BackgroundColor = 00000044\n"),
               std::string::npos);
     EXPECT_EQ(Count(log, "TEKO: CONFIG: "), 25);
-    EXPECT_EQ(Count(log, "TEKO: Could not find TEKO.tmp...is Python plugin running?\n"), 4);
+    EXPECT_EQ(Count(log, "TEKO: Could not find TEKO.tmp...is Python plugin running?\n"), 1);
     const std::string end = "TEKO: Exit from main loop...bye bye...\n";
     EXPECT_EQ(log.substr(log.size() - end.size()), end);
 }
