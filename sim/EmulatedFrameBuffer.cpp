@@ -194,7 +194,7 @@ void EmulatedFrameBuffer::SetBlitObserver(BlitObserver observer) {
 
 int EmulatedFrameBuffer::VisibleLines() const {
     if (config_.lineLength <= 0) return 0;
-    return int(std::min<size_t>(kScreenHeight, memoryBytes_ / size_t(config_.lineLength)));
+    return int(std::min<size_t>(size_t(Height()), memoryBytes_ / size_t(config_.lineLength)));
 }
 
 int EmulatedFrameBuffer::Blit() {
@@ -221,7 +221,7 @@ int EmulatedFrameBuffer::Blit() {
 void EmulatedFrameBuffer::PaintRect(int x, int y, int width, int height, bool opaque) {
     std::lock_guard<std::mutex> lock(mutex_);
     const int bytes = BytesPerPixel();
-    const long columns = config_.lineLength / bytes;
+    const long columns = std::min<long>(Width(), config_.lineLength / bytes);
     const long lines = long(memoryBytes_ / size_t(std::max(1, config_.lineLength)));
     const long right = std::min<long>(long(x) + width, columns), bottom = std::min<long>(long(y) + height, lines);
     for (long row = std::max(0, y); view_ && row < bottom; ++row) {
@@ -253,7 +253,7 @@ void EmulatedFrameBuffer::Capture() {
 
 bool EmulatedFrameBuffer::TakeChanges(BlitEvent& event) {
     size_t stride = size_t(config_.lineLength);
-    size_t visible = std::min<size_t>(stride, size_t(kScreenWidth) * BytesPerPixel());
+    size_t visible = std::min<size_t>(stride, size_t(Width()) * BytesPerPixel());
     for (int row = 0; view_ && row < VisibleLines(); ++row) {
         size_t at = row * stride;
         if (std::memcmp(view_ + at, shadow_.data() + at, visible) == 0) continue;
@@ -300,19 +300,22 @@ bool EmulatedFrameBuffer::TailIntact() const {
 }
 
 bool EmulatedFrameBuffer::WritePng(const std::string& path) const {
-    return WriteRgbPng(path, kScreenWidth, kScreenHeight,
-                       ComposeRgb(view_, memoryBytes_, config_.bitsPerPixel, config_.lineLength, config_.palette));
+    return WriteRgbPng(path, Width(), Height(),
+                       ComposeRgb(view_, memoryBytes_, config_.bitsPerPixel, config_.lineLength, Width(), Height(),
+                                  config_.palette));
 }
 
 std::vector<uint8_t> EmulatedFrameBuffer::ComposeRgb(const uint8_t* memory, size_t bytes, int bitsPerPixel,
-                                                     int lineLength, const Palette::Colours& palette) {
+                                                     int lineLength, int width, int height,
+                                                     const Palette::Colours& palette) {
     const int bpp = bitsPerPixel == 32 ? 4 : 1;
-    std::vector<uint8_t> rgb(size_t(kScreenWidth) * kScreenHeight * 3);
-    int columns = lineLength > 0 ? std::min(kScreenWidth, lineLength / bpp) : 0;
-    int lines = lineLength > 0 ? int(std::min<size_t>(kScreenHeight, bytes / size_t(lineLength))) : 0;
+    width = std::max(width, 0), height = std::max(height, 0);
+    std::vector<uint8_t> rgb(size_t(width) * size_t(height) * 3);
+    int columns = lineLength > 0 ? std::min(width, lineLength / bpp) : 0;
+    int lines = lineLength > 0 ? int(std::min<size_t>(size_t(height), bytes / size_t(lineLength))) : 0;
     if (!memory) columns = lines = 0;
-    for (int y = 0; y < kScreenHeight; ++y) {
-        for (int x = 0; x < kScreenWidth; ++x) {
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
             uint32_t argb = 0;
             if (x < columns && y < lines) {
                 const uint8_t* at = memory + size_t(y) * lineLength + size_t(x) * bpp;
@@ -322,7 +325,7 @@ std::vector<uint8_t> EmulatedFrameBuffer::ComposeRgb(const uint8_t* memory, size
                     argb = palette[*at];
             }
             unsigned alpha = argb >> 24;
-            uint8_t* out = &rgb[(size_t(y) * kScreenWidth + x) * 3];
+            uint8_t* out = &rgb[(size_t(y) * size_t(width) + size_t(x)) * 3];
             if (alpha == 0) {  // most of a subtitle screen
                 std::memcpy(out, kBackdrop, 3);
                 continue;

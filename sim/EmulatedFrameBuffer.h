@@ -10,8 +10,8 @@
 // it, and the bytes between the end of the memory and the end of its last
 // page hold a canary (TailIntact), so a write outside the memory is caught.
 //
-// PNG screens are always 720 x 576 (the daemon's surface) and composited
-// over a fixed backdrop colour, RGB 0x30 0x50 0x70, that stands for the
+// PNG screens are xres x yres (the visible screen) and composited over a
+// fixed backdrop colour, RGB 0x30 0x50 0x70, that stands for the
 // video: what is transparent on the OSD shows as that blue-grey.
 // 32-bit pixels are read as 0xAARRGGBB words; 8-bit pixels are palette
 // indexes, shown through the configured palette (Palette.h: by default
@@ -20,6 +20,7 @@
 
 #include <linux/fb.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -52,7 +53,7 @@ struct FrameBufferConfig {
 class EmulatedFrameBuffer : public SimDevice {
 public:
     // One successful FBIO_BLIT. Rows are the first and last screen row
-    // (0-575) that changed since the previous blit, -1 when nothing did.
+    // (0 to yres - 1) that changed since the previous blit, -1 when nothing did.
     struct BlitEvent {
         int number;  // 1 for the first successful blit
         int firstRow;
@@ -61,8 +62,6 @@ public:
     };
     using BlitObserver = std::function<void(const BlitEvent&)>;
 
-    static constexpr int kScreenWidth = 720;
-    static constexpr int kScreenHeight = 576;
     static constexpr uint8_t kBackdrop[3] = {0x30, 0x50, 0x70};
 
     explicit EmulatedFrameBuffer(const FrameBufferConfig& config = FrameBufferConfig());
@@ -105,6 +104,9 @@ public:
 
     int BitsPerPixel() const { return config_.bitsPerPixel; }
     int LineLength() const { return config_.lineLength; }
+    // The visible screen (xres x yres).
+    int Width() const { return std::max(0, config_.xres); }
+    int Height() const { return std::max(0, config_.yres); }
     size_t MemoryBytes() const { return memoryBytes_; }
     // The screen memory itself (what the daemon draws into).
     uint8_t* Memory() { return view_; }
@@ -118,13 +120,14 @@ public:
     // True while nothing was written past the end of the memory.
     bool TailIntact() const;
 
-    // The 720 x 576 screen as it is now, as a PNG.
+    // The visible screen as it is now, as a PNG.
     bool WritePng(const std::string& path) const;
     // A screen memory of `bytes` bytes (`lineLength` bytes a line) as the
-    // viewer sees it: 720 x 576 RGB, 3 bytes a pixel, over the backdrop.
-    // Lets a copy taken at a blit be written later, off the daemon's path.
-    static std::vector<uint8_t> ComposeRgb(const uint8_t* memory, size_t bytes, int bitsPerPixel,
-                                           int lineLength, const Palette::Colours& palette);
+    // viewer sees it: width x height RGB, 3 bytes a pixel, over the
+    // backdrop. Lets a copy taken at a blit be written later, off the
+    // daemon's path.
+    static std::vector<uint8_t> ComposeRgb(const uint8_t* memory, size_t bytes, int bitsPerPixel, int lineLength,
+                                           int width, int height, const Palette::Colours& palette);
     const Palette::Colours& Colours() const { return config_.palette; }
 
 private:

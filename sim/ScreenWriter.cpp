@@ -18,11 +18,13 @@ std::string Numbered(int blit, const char* suffix) {
 }  // namespace
 
 ScreenWriter::ScreenWriter(std::string folder, bool raw, int bitsPerPixel, int lineLength, size_t memoryBytes,
-                           const Palette::Colours& palette)
+                           int width, int height, const Palette::Colours& palette)
     : folder_(std::move(folder)),
       raw_(raw),
       bitsPerPixel_(bitsPerPixel),
       lineLength_(lineLength),
+      width_(std::max(width, 0)),
+      height_(std::max(height, 0)),
       palette_(palette),
       screen_(memoryBytes, 0) {
     thread_ = std::thread(&ScreenWriter::Run, this);
@@ -67,10 +69,9 @@ void ScreenWriter::Run() {
         changed_.notify_all();
         std::copy(rows.bytes.begin(), rows.bytes.end(), screen_.begin() + long(rows.offset));
         lock.unlock();
-        const std::vector<uint8_t> rgb =
-            EmulatedFrameBuffer::ComposeRgb(screen_.data(), screen_.size(), bitsPerPixel_, lineLength_, palette_);
-        bool ok = WriteRgbPng(folder_ + "/" + PngName(rows.blit), EmulatedFrameBuffer::kScreenWidth,
-                              EmulatedFrameBuffer::kScreenHeight, rgb);
+        const std::vector<uint8_t> rgb = EmulatedFrameBuffer::ComposeRgb(screen_.data(), screen_.size(), bitsPerPixel_,
+                                                                         lineLength_, width_, height_, palette_);
+        bool ok = WriteRgbPng(folder_ + "/" + PngName(rows.blit), width_, height_, rgb);
         if (raw_) ok = WriteRaw(folder_ + "/" + RawName(rows.blit), screen_) && ok;
         if (!ok) ++failures_;
         lock.lock();
@@ -83,10 +84,10 @@ void ScreenWriter::Run() {
 
 bool ScreenWriter::WriteRaw(const std::string& path, const std::vector<uint8_t>& memory) const {
     const size_t bpp = bitsPerPixel_ == 32 ? 4 : 1;
-    const size_t row = EmulatedFrameBuffer::kScreenWidth * bpp;
-    std::vector<uint8_t> out(row * EmulatedFrameBuffer::kScreenHeight, 0);
+    const size_t row = size_t(width_) * bpp;
+    std::vector<uint8_t> out(row * size_t(height_), 0);
     const size_t stride = size_t(lineLength_ > 0 ? lineLength_ : 0);
-    for (size_t y = 0; stride && y < size_t(EmulatedFrameBuffer::kScreenHeight); ++y) {
+    for (size_t y = 0; stride && y < size_t(height_); ++y) {
         const size_t at = y * stride;
         if (at >= memory.size()) break;
         const size_t n = std::min(row, std::min(stride, memory.size() - at));

@@ -3,8 +3,8 @@
 // encoding, so a fast replay keeps the pace a box would have. The thread
 // keeps its own copy of the screen and applies the changes in order. Optionally also writes
 // the raw screen beside each PNG, for pixel comparisons:
-//   NNNNNN.raw: 720 x 576 pixels, row by row, without the line
-//   padding; 4 bytes a pixel (the 32-bit word 0xAARRGGBB, little-endian)
+//   NNNNNN.raw: the screen's width x height pixels, row by row, without
+//   the line padding; 4 bytes a pixel (the 32-bit word 0xAARRGGBB, little-endian)
 //   at 32 bits per pixel, else 1 byte (the palette index).
 #pragma once
 
@@ -22,10 +22,11 @@
 
 class ScreenWriter {
 public:
-    // `memoryBytes`: the size of the screen memory, all zero at the start.
-    // `palette`: how 8-bit pixels are shown.
-    ScreenWriter(std::string folder, bool raw, int bitsPerPixel, int lineLength, size_t memoryBytes,
-                 const Palette::Colours& palette);
+    // `memoryBytes`: the size of the screen memory, all zero at the start;
+    // `width` x `height`: the visible screen. `palette`: how 8-bit pixels
+    // are shown.
+    ScreenWriter(std::string folder, bool raw, int bitsPerPixel, int lineLength, size_t memoryBytes, int width,
+                 int height, const Palette::Colours& palette);
     ~ScreenWriter();
     ScreenWriter(const ScreenWriter&) = delete;
     ScreenWriter& operator=(const ScreenWriter&) = delete;
@@ -57,6 +58,8 @@ private:
     bool raw_;
     int bitsPerPixel_;
     int lineLength_;
+    int width_;
+    int height_;
     Palette::Colours palette_;
     std::mutex mutex_;
     std::condition_variable changed_;

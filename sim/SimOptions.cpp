@@ -4,6 +4,8 @@
 #include <cstring>
 #include <utility>
 
+#include "display/IDisplayDevice.h"
+
 namespace {
 
 bool ToDouble(const std::string& text, double& out) {
@@ -95,6 +97,18 @@ bool ToMenu(const std::string& text, SimOptions::Menu& menu) {
     return menu.x >= 0 && menu.y >= 0 && menu.width > 0 && menu.height > 0;
 }
 
+// Line lengths above this are no driver's: four times the widest line of
+// full HD at 32 bits a pixel. Bounds the emulated memory (35 MB at 1080 lines).
+constexpr int kMaxStride = 32768;
+
+// "WxH": a screen from 320 x 240 to full HD, the sizes a box's display
+// takes (720x576, 1280x720, 1920x1080 among them).
+bool ToSize(const std::string& text, int& width, int& height) {
+    const size_t x = text.find('x');
+    if (x == std::string::npos || !ToInt(text.substr(0, x), width) || !ToInt(text.substr(x + 1), height)) return false;
+    return width >= 320 && width <= kMaxScreenWidth && height >= 240 && height <= kMaxScreenHeight;
+}
+
 }  // namespace
 
 const char* SimOptions::Usage() {
@@ -149,7 +163,12 @@ const char* SimOptions::Usage() {
            "  --root DIR           folder standing in for / (default DIR/root)\n"
            "Screen and pace:\n"
            "  --bpp 32|8           framebuffer depth (default 32)\n"
-           "  --stride BYTES       framebuffer line length (default width x bytes per pixel)\n"
+           "  --size WxH           the screen's visible size in pixels, 320x240 to\n"
+           "                       1920x1080 (default 720x576; an HD box has 1280x720 or\n"
+           "                       1920x1080): the daemon draws for it, the screens are\n"
+           "                       that size, --menu rectangles are in its pixels\n"
+           "  --stride BYTES       framebuffer line length, at least the width's pixels and\n"
+           "                       at most 32768 (default width x bytes per pixel)\n"
            "  --palette FILE       8-bit screens: the colours the front end would program,\n"
            "                       one entry a line, \"INDEX 0xAARRGGBB\" (INDEX 0-255, '#'\n"
            "                       comments), over the default: 0 transparent, 24 black,\n"
@@ -170,7 +189,7 @@ const char* SimOptions::Usage() {
            "                       unless paced)\n"
            "  --duration SECONDS   stop after that much stream time\n"
            "  --raw                also write screens/NNNNNN.raw beside each PNG: the\n"
-           "                       screen memory at that blit, 720x576 pixels row by row,\n"
+           "                       screen memory at that blit, the --size's pixels row by row,\n"
            "                       4 bytes (0xAARRGGBB, little-endian) or 1 byte (palette\n"
            "                       index) a pixel, for pixel comparisons\n"
            "  --log-level LEVEL    what reaches log.txt: debug (default: everything,\n"
@@ -179,7 +198,7 @@ const char* SimOptions::Usage() {
            "                       events, warnings and errors) or warning\n"
            "  --quiet              no progress lines\n"
            "  --help               this text\n"
-           "Output in DIR: log.txt (the daemon's log), screens/NNNNNN.png (the 720x576\n"
+           "Output in DIR: log.txt (the daemon's log), screens/NNNNNN.png (the --size\n"
            "screen after each blit that changed it, NNNNNN the blit's number), timeline.tsv\n"
            "(stream time of each such blit in ms, blit, changed rows, PNG, Teletext lines,\n"
            "size of log.txt at the blit, PES packets handed to the decoder before the\n"
@@ -311,6 +330,12 @@ bool SimOptions::Parse(int argc, char** argv, std::string& error) {
                 return false;
             }
             disables.push_back(range);
+        } else if (arg == "--size") {
+            if (!value(v)) return false;
+            if (!ToSize(v, width, height)) {
+                error = "--size takes WIDTHxHEIGHT from 320x240 to 1920x1080 (such as 1280x720), not '" + v + "'";
+                return false;
+            }
         } else if (arg == "--menu") {
             Menu menu{};
             if (!value(v)) return false;
@@ -349,8 +374,15 @@ bool SimOptions::Parse(int argc, char** argv, std::string& error) {
         error = "--bpp takes 32 or 8";
         return false;
     }
-    if (stride != 0 && stride < 720 * (bpp / 8)) {
-        error = "--stride must hold at least 720 pixels";
+    if (stride != 0 && (stride < width * (bpp / 8) || stride > kMaxStride)) {
+        error = "--stride must hold at least " + std::to_string(width) + " pixels and be at most " +
+                std::to_string(kMaxStride) + " bytes";
+        return false;
+    }
+    for (const Menu& m : menus) {
+        if (m.x < width && m.y < height) continue;
+        error = "--menu " + std::to_string(m.x) + "," + std::to_string(m.y) + " is off the " + std::to_string(width) +
+                "x" + std::to_string(height) + " screen";
         return false;
     }
     if (speed < 0 || (speed > 0 && speed < 0.01)) {

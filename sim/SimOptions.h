@@ -32,6 +32,8 @@ struct SimOptions {
     std::vector<double> reloads;
     std::string config, channels, translation, font, root;
     int bpp = 32;
+    // The screen's visible size (the driver's xres x yres).
+    int width = 720, height = 576;
     int stride = 0;
     std::string palette;  // 8-bit screens: a palette file over the default one
     bool noBlit = false;  // a driver without FBIO_BLIT: the memory is the screen

@@ -202,6 +202,8 @@ int Simulator::Run() {
     EmulatedDemux demux(replay, clock);
     FrameBufferConfig config;
     config.bitsPerPixel = options_.bpp;
+    config.xres = options_.width;
+    config.yres = options_.height;
     config.lineLength = options_.stride;
     config.noBlit = options_.noBlit;
     if (!options_.palette.empty() && !Palette::Load(options_.palette, config.palette, error)) {
@@ -212,7 +214,8 @@ int Simulator::Run() {
     // Screens are written off the daemon's path: a blit costs it a copy of
     // the rows that changed.
     ScreenWriter screens(options_.out + "/screens", options_.raw, framebuffer.BitsPerPixel(),
-                         framebuffer.LineLength(), framebuffer.MemoryBytes(), framebuffer.Colours());
+                         framebuffer.LineLength(), framebuffer.MemoryBytes(), framebuffer.Width(), framebuffer.Height(),
+                         framebuffer.Colours());
     Report report(options_.out);
     if (!report.Open()) {
         fprintf(stderr, "tekod-sim: cannot write %s/timeline.tsv and pes.tsv\n", options_.out.c_str());
@@ -360,7 +363,8 @@ int Simulator::Run() {
         fprintf(stderr, "tekod-sim: %d screens could not be written to %s/screens\n", screens.Failures(),
                 options_.out.c_str());
 
-    report.WriteIndex("TEKO on " + Basename(options_.ts));
+    report.WriteIndex("TEKO on " + Basename(options_.ts) + ", " + std::to_string(options_.width) + "x" +
+                      std::to_string(options_.height) + " screen");
     printf("tekod-sim: done: %.1f s of stream in %.1f s (%.1fx), %d blits, %zu screen changes, %zu Teletext lines\n",
            streamSeconds, realSeconds, realSeconds > 0 ? streamSeconds / realSeconds : 0.0, framebuffer.Blits(),
            report.Changes().size(), lines);

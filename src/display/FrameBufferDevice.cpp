@@ -75,6 +75,13 @@ int FrameBufferDevice::Create(std::string path) {
     eDebug("width=%d\n", static_cast<int>(varInfo.xres));
     eDebug("height=%d\n", static_cast<int>(varInfo.yres));
     eDebug("stride=%d\n", static_cast<int>(fixInfo.line_length));
+    if (!MeasureScreen()) {
+        platform::Munmap(screen, fixInfo.smem_len);
+        screen = target = nullptr;
+        platform::Close(fd);
+        fd = -1;
+        return -1;
+    }
 
     int result;
     {
@@ -106,16 +113,42 @@ int FrameBufferDevice::Create(std::string path) {
     return 0;
 }
 
-// The layer and the record of what was shown cover the screen's rows of
-// the surface; both start empty (nothing of ours is on the screen).
-bool FrameBufferDevice::AllocateLayer() {
+// The visible resolution, cut to full HD and to the whole pixels and lines
+// that the line length and the memory hold: the sizes come from the driver
+// and bound every buffer and every write below.
+bool FrameBufferDevice::MeasureScreen() {
+    const unsigned long long xres = varInfo.xres, yres = varInfo.yres;
+    if ((xres > kMaxScreenWidth || yres > kMaxScreenHeight) && !toldOversize) {
+        eWarning("The screen has %llux%llu pixels; drawing on its top left %dx%d\n", xres, yres,
+                 int(std::min<unsigned long long>(xres, kMaxScreenWidth)),
+                 int(std::min<unsigned long long>(yres, kMaxScreenHeight)));
+        toldOversize = true;
+    }
     const size_t stride = fixInfo.line_length;
-    const size_t lines = stride ? std::min<size_t>(kScreenHeight, fixInfo.smem_len / stride) : 0;
+    const unsigned long long columns = std::min<unsigned long long>(
+        {xres, static_cast<unsigned long long>(kMaxScreenWidth), stride / BytesPerPixel()});
+    const unsigned long long lines = std::min<unsigned long long>(
+        {yres, static_cast<unsigned long long>(kMaxScreenHeight), stride ? fixInfo.smem_len / stride : 0});
+    if (columns == 0 || lines == 0) {
+        eWarning("Could not draw on a screen of %llux%llu pixels (line length %zu, %u bytes of memory)\n", xres,
+                 yres, stride, fixInfo.smem_len);
+        return false;
+    }
+    screenWidth = static_cast<int>(columns);
+    screenHeight = static_cast<int>(lines);
+    layerStride = static_cast<size_t>(screenWidth) * BytesPerPixel();
+    return true;
+}
+
+// The layer and the record of what was shown cover the surface; both start
+// empty (nothing of ours is on the screen).
+bool FrameBufferDevice::AllocateLayer() {
+    const size_t bytes = layerStride * static_cast<size_t>(screenHeight);
     try {
-        layer.assign(lines * stride, 0);
-        shown.assign(lines * stride, 0);
+        layer.assign(bytes, 0);
+        shown.assign(bytes, 0);
     } catch (const std::bad_alloc&) {
-        eWarning("Could not allocate the drawing layer (%zu bytes)\n", 2 * lines * stride);
+        eWarning("Could not allocate the drawing layer (%zu bytes)\n", 2 * bytes);
         return false;
     }
     return true;
@@ -139,15 +172,15 @@ int FrameBufferDevice::Destroy() {
 }
 
 FrameBufferDevice::Surface FrameBufferDevice::TargetSurface(bool toScreen) const {
-    Surface s{nullptr, fixInfo.line_length, 0, 0};
-    if (!created || s.stride == 0) return s;
-    s.columns = static_cast<int>(std::min<size_t>(kScreenWidth, s.stride / BytesPerPixel()));
+    Surface s{nullptr, layerStride, 0, 0};
+    if (!created || layer.empty()) return s;
+    s.columns = screenWidth;
     if (toScreen || target != backBuffer || backBuffer == nullptr) {
-        s.base = layer.empty() ? nullptr : const_cast<unsigned char*>(layer.data());
-        s.lines = static_cast<int>(layer.size() / s.stride);
+        s.base = const_cast<unsigned char*>(layer.data());
+        s.lines = screenHeight;
     } else {
         s.base = backBuffer;
-        s.lines = std::min(kScreenHeight, backBufferLines);
+        s.lines = std::min(screenHeight, backBufferLines);
     }
     return s;
 }
@@ -155,6 +188,7 @@ FrameBufferDevice::Surface FrameBufferDevice::TargetSurface(bool toScreen) const
 FrameBufferDevice::Surface FrameBufferDevice::ScreenSurface() const {
     Surface s = TargetSurface(true);
     if (s.base) s.base = screen;
+    s.stride = fixInfo.line_length;
     return s;
 }
 
@@ -180,16 +214,16 @@ void FrameBufferDevice::PresentRow(unsigned char* screenRow, const unsigned char
 }
 
 void FrameBufferDevice::Present() {
-    const Surface s = TargetSurface(true);
-    if (!s.base || !screen) return;
-    const size_t used = static_cast<size_t>(s.columns) * BytesPerPixel();
+    const Surface s = ScreenSurface();
+    if (!s.base) return;
     for (int row = 0; row < s.lines; ++row) {
-        const size_t at = static_cast<size_t>(row) * s.stride;
-        if (std::memcmp(&layer[at], &shown[at], used) == 0) continue;
+        const size_t at = static_cast<size_t>(row) * layerStride;
+        if (std::memcmp(&layer[at], &shown[at], layerStride) == 0) continue;
+        unsigned char* screenRow = s.base + static_cast<size_t>(row) * s.stride;
         if (bpp == 32)
-            PresentRow<uint32_t>(screen + at, &layer[at], &shown[at], s.columns);
+            PresentRow<uint32_t>(screenRow, &layer[at], &shown[at], s.columns);
         else
-            PresentRow<uint8_t>(screen + at, &layer[at], &shown[at], s.columns);
+            PresentRow<uint8_t>(screenRow, &layer[at], &shown[at], s.columns);
     }
 }
 
@@ -200,11 +234,13 @@ void FrameBufferDevice::PresentUnlessLocked() {
 bool FrameBufferDevice::ShowsOther(int x, int y) {
     const Surface s = ScreenSurface();
     if (!s.base || x < 0 || y < 0 || x >= s.columns || y >= s.lines) return false;
-    const size_t at = static_cast<size_t>(y) * s.stride + static_cast<size_t>(x) * BytesPerPixel();
-    if (bpp != 32) return screen[at] != 0 && screen[at] != shown[at];
+    const size_t column = static_cast<size_t>(x) * BytesPerPixel();
+    const unsigned char* seenAt = s.base + static_cast<size_t>(y) * s.stride + column;
+    const unsigned char* oursAt = &shown[static_cast<size_t>(y) * layerStride + column];
+    if (bpp != 32) return *seenAt != 0 && *seenAt != *oursAt;
     uint32_t seen, ours;
-    std::memcpy(&seen, screen + at, 4);
-    std::memcpy(&ours, &shown[at], 4);
+    std::memcpy(&seen, seenAt, 4);
+    std::memcpy(&ours, oursAt, 4);
     return (seen >> 24) != 0 && seen != ours;
 }
 
@@ -236,18 +272,18 @@ void FrameBufferDevice::FillSpan(unsigned char* row, int x, int count, int colou
 }
 
 int FrameBufferDevice::Clear() {
-    DrawFilledRect(0, 0, kScreenWidth, kScreenHeight, 0);
+    DrawFilledRect(0, 0, screenWidth, screenHeight, 0);
     return 1;
 }
 
 int FrameBufferDevice::DrawFilledRect(int x, int y, int width, int height, int colour) {
     PresentAfter present{*this};
     // The x rules are the interface's own (the fill covers x .. x + width
-    // inclusive, limited to column 719); 64-bit sums keep huge arguments
-    // from overflowing.
-    long long left = x < 0 ? 0 : (x >= kScreenWidth ? kScreenWidth - 1 : x);
+    // inclusive, limited to the last column); 64-bit sums keep huge
+    // arguments from overflowing.
+    long long left = x < 0 ? 0 : (x >= screenWidth ? screenWidth - 1 : x);
     long long w = width;
-    if (left + w >= kScreenWidth) w = kScreenWidth - 1 - left;
+    if (left + w >= screenWidth) w = screenWidth - 1 - left;
     if (w <= 0) return 0;
     Surface s = TargetSurface(false);
     if (!s.base) return 0;
@@ -272,22 +308,19 @@ int FrameBufferDevice::AllocateBackBuffer(int lines, int colour) {
     // A buffer already there would be lost; one taller than the surface is
     // never needed and could exhaust a box's memory.
     ReleaseBackBuffer();
-    if (lines <= 0 || lines > kScreenHeight || fixInfo.line_length == 0) {
+    if (lines <= 0 || lines > screenHeight || layerStride == 0) {
         eWarning("Could not allocate Back buffer...\n");
         return 0;
     }
-    backBuffer = static_cast<unsigned char*>(
-        std::malloc(static_cast<size_t>(lines) * fixInfo.line_length));
+    backBuffer = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(lines) * layerStride));
     if (!backBuffer) {
         eWarning("Could not allocate Back buffer...\n");
         return 0;
     }
     backBufferLines = lines;
     if (wasSelected) target = backBuffer;
-    int columns = static_cast<int>(std::min<size_t>(kScreenWidth, fixInfo.line_length / BytesPerPixel()));
-    for (int row = 0; row < lines; ++row) {
-        FillSpan(backBuffer + static_cast<size_t>(row) * fixInfo.line_length, 0, columns, colour);
-    }
+    for (int row = 0; row < lines; ++row)
+        FillSpan(backBuffer + static_cast<size_t>(row) * layerStride, 0, screenWidth, colour);
     return 1;
 }
 
@@ -315,23 +348,14 @@ int FrameBufferDevice::BlitBackBuffer(int line) {
         eWarning("Error...no Back buffer.\n");
         return 0;
     }
-    // A plain row-for-row copy onto the screen, limited to the screen rows
-    // that exist. Only the 720 columns of the surface are copied: beyond
-    // them a wide stride's back-buffer line holds bytes nobody drew.
+    // A plain row-for-row copy into the layer, limited to the screen rows
+    // that exist; the two have lines of the same length.
     Surface s = TargetSurface(true);
     long long first = std::max<long long>(0, line);
     long long last = std::min<long long>(static_cast<long long>(line) + backBufferLines, s.lines);
     if (!s.base || first >= last) return 1;
-    const size_t used = static_cast<size_t>(s.columns) * BytesPerPixel();
-    unsigned char* to = s.base + first * s.stride;
-    const unsigned char* from = backBuffer + (first - line) * s.stride;
-    if (used == s.stride) {
-        std::memcpy(to, from, static_cast<size_t>(last - first) * s.stride);
-        return 1;
-    }
-    for (long long row = first; row < last; ++row, to += s.stride, from += s.stride) {
-        std::memcpy(to, from, used);
-    }
+    std::memcpy(s.base + first * s.stride, backBuffer + (first - line) * s.stride,
+                static_cast<size_t>(last - first) * s.stride);
     return 1;
 }
 

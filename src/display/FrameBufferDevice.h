@@ -14,9 +14,16 @@
 //
 // Safety rules that hold whatever callers pass:
 // - nothing is drawn while the device is not created;
-// - every write is clipped against the 720 x 576 surface and against the
-//   real size of its target (the mapped screen memory or the back buffer),
-//   so no coordinate can reach memory the device does not own;
+// - the surface is the screen's visible resolution as the driver gives it,
+//   cut to what its memory holds and to full HD (1920 x 1080): a larger
+//   screen is drawn on in its top left corner. Width() and Height() say
+//   what that leaves;
+// - every write is clipped against that surface and against the real size
+//   of its target (the mapped screen memory or the back buffer), so no
+//   coordinate can reach memory the device does not own;
+// - the layer, the record of what was shown and the back buffer are lines
+//   of the surface's own width, whatever line length the driver reports,
+//   so a driver's word cannot make the daemon allocate more than they need;
 // - the colour table has 256 entries, all transparent until set.
 //
 // On 32-bit screens BlitBitmap pairs pixel values with colour-table entries
@@ -73,6 +80,9 @@ public:
                          int outlineSize) override;
     void BlitARGB(const uint32_t* data, int width, int height, int x, int y) override;
     bool ShowsOther(int x, int y) override;
+    // The surface that Create found (720 x 576 before it).
+    int Width() override { return screenWidth; }
+    int Height() override { return screenHeight; }
 
     void SetSlant(bool on) override { slant = on; }
     // Sum of the advances of `text` at the size last given to DrawText or
@@ -114,6 +124,8 @@ private:
         ~PresentAfter() { device.PresentUnlessLocked(); }
     };
     int BytesPerPixel() const { return bpp == 32 ? 4 : 1; }
+    // The surface from the driver's answers; false when nothing of it can be drawn on.
+    bool MeasureScreen();
     uint32_t PixelWord(int colour) const;
     void FillSpan(unsigned char* row, int x, int count, int colour) const;
     void ReleaseBackBuffer();
@@ -160,6 +172,10 @@ private:
     std::vector<unsigned char> shown;  // what this device last put on the screen
     int backBufferLines = 0;
     int bpp = 0;
+    int screenWidth = kScreenWidth;
+    int screenHeight = kScreenHeight;
+    size_t layerStride = 0;      // bytes a line of the layer, `shown` and the back buffer
+    bool toldOversize = false;   // a screen larger than full HD is logged once
     std::string fontPath;
     // The whole font file, read once by Create: FreeType would otherwise map
     // the file, and a font rewritten in place under a running daemon would

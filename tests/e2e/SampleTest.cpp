@@ -1,7 +1,8 @@
 // Every stream of the table, replayed by tekod-sim at 32 and 8 bits per
 // pixel: the subtitles a viewer sees, when they appear against the arrival
 // of their packets in the replay, and what is drawn against the reference
-// decoders (FFmpeg for DVB subtitles, libzvbi for Teletext).
+// decoders (FFmpeg for DVB subtitles, libzvbi for Teletext). The demo and
+// one DVB sample are played on an HD screen too.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,6 +20,8 @@ namespace {
 using dvbref::Screen;
 
 struct SimRunOf {
+    int width = dvbref::kWidth, height = dvbref::kHeight;  // the screen's
+    std::string label;  // the stream's name, and the screen's size when not the standard one
     Played played;
     SimResult sim;
     std::vector<Screen> screens;  // after each change
@@ -59,6 +62,43 @@ std::vector<size_t> ReceivedPes(const SimRunOf& run) {
 }
 
 bool UsesDefaultColours(const std::vector<Pes>& pes, size_t first, size_t k);
+
+// On a screen of another size than the page's display the daemon averages
+// display pixels by area (32 bits) or takes the nearest (8 bits); FFmpeg's
+// picture is scaled by area for the comparison. At 32 bits every pixel's
+// alpha agrees within kAlphaSlack (the daemon's sums are whole numbers,
+// the reference's floating point) and, where both are at least half
+// opaque, its colour within the conversion's tolerance; in default
+// colours, which differ in alpha too, only whether a pixel shows
+// anything is compared. At 8 bits a pixel that only opaque display
+// pixels cover is drawn, and one that only transparent ones cover is left
+// alone (or holds a low CLUT index, as on the standard screen). Empty when
+// they agree, else the first difference; the largest differences grow.
+constexpr int kAlphaSlack = 2;
+std::string ScaledDiff(const Screen& ours, const Screen& reference, int bpp, bool defaults, int width,
+                       int& maxAlpha, int& maxColour) {
+    if (ours.size() != reference.size()) return "screen sizes differ";
+    for (size_t at = 0; at < ours.size(); ++at) {
+        const uint32_t o = ours[at], r = reference[at];
+        std::string what;
+        if (bpp != 32) {
+            if ((r >> 24) == 255 && o == 0) what = "missing";
+            if ((r >> 24) == 0 && o != 0 && o != 0xF0 && o >= 16) what = "extra";
+        } else {
+            const int alpha = std::abs(int(o >> 24) - int(r >> 24));
+            if (!defaults) maxAlpha = std::max(maxAlpha, alpha);
+            if (defaults ? ((o >> 24) == 0) != ((r >> 24) == 0) : alpha > kAlphaSlack)
+                what = "alpha " + std::to_string(o >> 24) + " != " + std::to_string(r >> 24);
+            for (int shift = 0; !defaults && shift < 24 && (o >> 24) >= 128 && (r >> 24) >= 128; shift += 8) {
+                const int d = std::abs(int((o >> shift) & 0xFF) - int((r >> shift) & 0xFF));
+                maxColour = std::max(maxColour, d);
+                if (d > dvbref::kColourTolerance) what = "colour differs by " + std::to_string(d);
+            }
+        }
+        if (!what.empty()) return std::to_string(at % width) + "," + std::to_string(at / width) + ": " + what;
+    }
+    return std::string();
+}
 
 void CheckDvb(const StreamCase& c, SimRunOf& run, int bpp) {
     const auto& pes = run.played.pes;
@@ -104,14 +144,17 @@ void CheckDvb(const StreamCase& c, SimRunOf& run, int bpp) {
         for (size_t k = 0; k < run.firstPes && k < pes.size(); ++k) before += pes[k].bytes[3] == 0xBD;
         EXPECT_LE(shown, c.subtitles) << "display sets after which a subtitle showed";
         EXPECT_GE(shown + before, c.subtitles) << "display sets after which a subtitle showed";
-        printf("[ e2e ] %s %d bpp: %d subtitles shown\n", c.name, bpp, shown);
+        printf("[ e2e ] %s %d bpp: %d subtitles shown\n", run.label.c_str(), bpp, shown);
         return;
     }
 
-    dvbref::FfmpegDecoder ffmpeg;
+    dvbref::Options onScreen;
+    onScreen.screenWidth = run.width, onScreen.screenHeight = run.height;
+    const bool scaled = run.width != dvbref::kWidth || run.height != dvbref::kHeight;
+    dvbref::FfmpegDecoder ffmpeg(onScreen);
     ASSERT_TRUE(ffmpeg.Ok());
-    const Screen empty(size_t(dvbref::kWidth) * dvbref::kHeight, 0);
-    int outputs = 0, matched = 0, maxDiff = 0, defaults = 0;
+    const Screen empty(size_t(run.width) * run.height, 0);
+    int outputs = 0, matched = 0, maxDiff = 0, maxAlpha = 0, defaults = 0;
     std::string firstMismatch;
     // Subtitles: display sets that show something other than the one before.
     int inStream = 0, afterStart = 0;
@@ -135,11 +178,18 @@ void CheckDvb(const StreamCase& c, SimRunOf& run, int bpp) {
         ++outputs;
         const Screen& ours = screenAfter[k] >= 0 ? run.screens[size_t(screenAfter[k])] : empty;
         int setDiff = 0;
-        std::string diff = dvbref::Compare(ours, reference, bpp, &setDiff);
-        if (diff.empty()) maxDiff = std::max(maxDiff, setDiff);
-        if (!diff.empty() && bpp == 32 && UsesDefaultColours(pes, run.firstPes, k)) {
-            ++defaults;
-            diff = dvbref::Compare(dvbref::Visible(ours), dvbref::Visible(reference), bpp, nullptr);
+        std::string diff;
+        if (scaled) {
+            const bool own = UsesDefaultColours(pes, run.firstPes, k);
+            defaults += own;
+            diff = ScaledDiff(ours, reference, bpp, own, run.width, maxAlpha, maxDiff);
+        } else {
+            diff = dvbref::Compare(ours, reference, bpp, &setDiff);
+            if (diff.empty()) maxDiff = std::max(maxDiff, setDiff);
+            if (!diff.empty() && bpp == 32 && UsesDefaultColours(pes, run.firstPes, k)) {
+                ++defaults;
+                diff = dvbref::Compare(dvbref::Visible(ours), dvbref::Visible(reference), bpp, nullptr);
+            }
         }
         matched += diff.empty();
         if (!diff.empty() && firstMismatch.empty() && getenv("E2E_KEEP")) {
@@ -149,13 +199,13 @@ void CheckDvb(const StreamCase& c, SimRunOf& run, int bpp) {
         if (!diff.empty() && firstMismatch.empty())
             firstMismatch = "PES " + std::to_string(k) + " at " + std::to_string(pes[k].lastUs / 1000) + " ms: " + diff;
     }
+    std::string how = scaled ? " scaled onto " + std::to_string(run.width) + "x" + std::to_string(run.height) : "";
+    if (bpp == 32)
+        how += " (" + std::to_string(defaults) + " in default colours), largest colour difference " +
+               std::to_string(maxDiff) + (scaled ? ", alpha difference " + std::to_string(maxAlpha) : "");
     printf("[ e2e ] %s %d bpp: %d of %d subtitles shown (%d after decoding started), %d of %d FFmpeg display sets "
            "matched%s\n",
-           c.name, bpp, shown, inStream, afterStart, matched, outputs,
-           bpp == 32 ? (" (" + std::to_string(defaults) + " in default colours), largest colour difference " +
-                        std::to_string(maxDiff))
-                           .c_str()
-                     : "");
+           run.label.c_str(), bpp, shown, inStream, afterStart, matched, outputs, how.c_str());
     EXPECT_GT(outputs, 0);
     EXPECT_EQ(matched, outputs) << firstMismatch;
 }
@@ -250,7 +300,7 @@ void CheckTeletext(const StreamCase& c, SimRunOf& run, int bpp) {
         return;
     }
     if (!ttxref::Available()) {
-        printf("[ e2e ] %s: libzvbi is not installed, pages not compared\n", c.name);
+        printf("[ e2e ] %s: libzvbi is not installed, pages not compared\n", run.label.c_str());
         return;
     }
     auto pagesFrom = [&](size_t first) {
@@ -296,24 +346,50 @@ void CheckTeletext(const StreamCase& c, SimRunOf& run, int bpp) {
             run.latest = std::max(run.latest, ours[i].ms - due);
         }
     }
-    printf("[ e2e ] %s %d bpp: %zu of %d pages drawn, %d of %zu libzvbi pages since decoding started matched\n", c.name,
-           bpp, ours.size(), c.subtitles, matched, theirs.size());
+    printf("[ e2e ] %s %d bpp: %zu of %d pages drawn, %d of %zu libzvbi pages since decoding started matched\n",
+           run.label.c_str(), bpp, ours.size(), c.subtitles, matched, theirs.size());
 }
 
 // ---- The table -----------------------------------------------------------
 
-class SampleRun : public ::testing::TestWithParam<std::tuple<size_t, int>> {};
+// A stream of the table, the screen's depth and its size.
+struct Screening {
+    size_t stream;
+    int bpp;
+    int width, height;
+};
+
+// Every stream on the standard screen; on a 1280 x 720 one the demo's two
+// services and the shared sample whose DVB colours are all its own (it
+// skips where the samples are not).
+std::vector<Screening> Screenings() {
+    std::vector<Screening> all;
+    for (size_t k = 0; k < Cases().size(); ++k)
+        for (int bpp : {32, 8}) all.push_back({k, bpp, dvbref::kWidth, dvbref::kHeight});
+    for (const char* hd : {"demo_dvb", "demo_teletext", "pes_uk_colours"})
+        for (size_t k = 0; k < Cases().size(); ++k)
+            if (std::string(Cases()[k].name) == hd)
+                for (int bpp : {32, 8}) all.push_back({k, bpp, 1280, 720});
+    return all;
+}
+
+class SampleRun : public ::testing::TestWithParam<Screening> {};
 
 TEST_P(SampleRun, ShowsTheReferenceSubtitlesWhenTheirPacketsArrive) {
-    const StreamCase& c = Cases()[std::get<0>(GetParam())];
-    const int bpp = std::get<1>(GetParam());
+    const StreamCase& c = Cases()[GetParam().stream];
+    const int bpp = GetParam().bpp;
     if (SourcePath(c).empty()) GTEST_SKIP() << c.file << " is not in the samples";
     TempDir tmp;
     SimRunOf run;
+    run.width = GetParam().width, run.height = GetParam().height;
     std::string error;
     ASSERT_TRUE(Prepare(c, tmp.Path(), run.played, error)) << error;
+    run.label = c.name;
+    if (run.width != dvbref::kWidth || run.height != dvbref::kHeight)
+        run.label += " " + std::to_string(run.width) + "x" + std::to_string(run.height);
     const std::string out = tmp.Path() + "/out";
     std::vector<std::string> args = RunArgs(run.played.path, out, WriteConfig(tmp.Path(), c.language), c.service, bpp);
+    args.insert(args.end(), {"--size", std::to_string(run.width) + "x" + std::to_string(run.height)});
     if (c.seconds > 0) {
         args.insert(args.end(), {"--duration", std::to_string(c.seconds)});
         run.played.durationUs = int64_t(c.seconds) * 1000000;
@@ -324,9 +400,9 @@ TEST_P(SampleRun, ShowsTheReferenceSubtitlesWhenTheirPacketsArrive) {
     std::istringstream said(run.sim.out);
     for (std::string line; std::getline(said, line);)
         if (line.rfind("tekod-sim: done", 0) == 0 || line.rfind("tekod-sim: resident", 0) == 0)
-            printf("[ e2e ] %s %d bpp: %s\n", c.name, bpp, line.c_str());
+            printf("[ e2e ] %s %d bpp: %s\n", run.label.c_str(), bpp, line.c_str());
     for (const Change& change : run.sim.changes) {
-        run.screens.push_back(ReadScreen(out, change, bpp));
+        run.screens.push_back(ReadScreen(out, change, bpp, run.width, run.height));
         ASSERT_FALSE(run.screens.back().empty()) << change.png;
         run.ink.push_back(dvbref::Ink(run.screens.back(), bpp));
     }
@@ -363,17 +439,19 @@ TEST_P(SampleRun, ShowsTheReferenceSubtitlesWhenTheirPacketsArrive) {
         leadMax = std::max(leadMax, pes.dueUs - pes.lastUs);
     }
     printf("[ e2e ] %s %d bpp: subtitles at most %lld ms after their time; packets came %lld to %lld ms ahead of it\n",
-           c.name, bpp, (long long)run.latest, (long long)(run.played.pes.empty() ? 0 : leadMin / 1000),
+           run.label.c_str(), bpp, (long long)run.latest, (long long)(run.played.pes.empty() ? 0 : leadMin / 1000),
            (long long)(leadMax / 1000));
 }
 
-std::string Name(const ::testing::TestParamInfo<std::tuple<size_t, int>>& info) {
-    return std::string(Cases()[std::get<0>(info.param)].name) + "_" + std::to_string(std::get<1>(info.param)) + "bpp";
+std::string Name(const ::testing::TestParamInfo<Screening>& info) {
+    const Screening& s = info.param;
+    std::string name = std::string(Cases()[s.stream].name) + "_" + std::to_string(s.bpp) + "bpp";
+    if (s.width != dvbref::kWidth || s.height != dvbref::kHeight)
+        name += "_" + std::to_string(s.width) + "x" + std::to_string(s.height);
+    return name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Streams, SampleRun,
-                         ::testing::Combine(::testing::Range(size_t(0), Cases().size()), ::testing::Values(32, 8)),
-                         Name);
+INSTANTIATE_TEST_SUITE_P(Streams, SampleRun, ::testing::ValuesIn(Screenings()), Name);
 
 }  // namespace
 }  // namespace e2e

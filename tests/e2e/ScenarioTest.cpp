@@ -41,7 +41,7 @@ TEST(CommandLine, HelpListsEveryOption) {
     const SimResult help = RunSim({"--help"}, "");
     EXPECT_EQ(help.status, 0);
     for (const char* option : {"--ts", "--out", "--service", "--zap", "--playback", "--aspect", "--disable",
-                               "--reload", "--config", "--channels", "--translation", "--font", "--root", "--bpp",
+                               "--reload", "--config", "--channels", "--translation", "--font", "--root", "--bpp", "--size",
                                "--stride", "--speed", "--loop", "--duration", "--raw", "--quiet", "--help", "--list",
                                "--language", "--type", "--pid", "--dvb", "--teletext", "--page-id", "--log-level"})
         EXPECT_NE(help.out.find(std::string("  ") + option + " "), std::string::npos) << option;
@@ -49,8 +49,9 @@ TEST(CommandLine, HelpListsEveryOption) {
     EXPECT_EQ(unknown.status, 2);
 }
 
-// A missing, unreadable or non-TS file, or a service not in the stream: one
-// clear line and exit status 2, and nothing written.
+// A missing, unreadable or non-TS file, a service not in the stream, or a
+// screen that cannot be: one clear line and exit status 2, and nothing
+// written.
 TEST(CommandLine, BadStreamOrServiceStopsBeforeAnythingStarts) {
     TempDir tmp;
     const std::string text = tmp.Path() + "/not-a-stream.ts";
@@ -66,18 +67,27 @@ TEST(CommandLine, BadStreamOrServiceStopsBeforeAnythingStarts) {
         {"--ts", demo, "--service", "77"},
         {"--ts", demo, "--zap", "3:77"},
         {"--ts", demo, "--loop"},  // unpaced, a loop needs an end
+        // Screens no box has, lines too short for the width, a menu off the screen.
+        {"--ts", demo, "--size", "1280"},
+        {"--ts", demo, "--size", "1280x"},
+        {"--ts", demo, "--size", "3840x2160"},
+        {"--ts", demo, "--size", "100x100"},
+        {"--ts", demo, "--size", "1280x720", "--stride", "4000"},
+        {"--ts", demo, "--size", "1280x720", "--stride", "1000000"},
+        {"--ts", demo, "--size", "1280x720", "--menu", "1:2:1280,0,10,10"},
+        {"--ts", demo, "--menu", "1:2:0,576,10,10"},
     };
     for (const auto& words : cases) {
         const std::string out = tmp.Path() + "/out";
         std::vector<std::string> args = words;
         args.insert(args.end(), {"--out", out, "--quiet"});
         const SimResult r = RunSim(args, "");
-        EXPECT_EQ(r.status, 2) << words[1];
+        EXPECT_EQ(r.status, 2) << words.back();
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         EXPECT_EQ(r.err.compare(0, 10, "tekod-sim:"), 0) << r.err;
         EXPECT_TRUE(r.out.empty()) << r.out;
         struct stat st;
-        EXPECT_NE(stat((out + "/log.txt").c_str(), &st), 0) << "the daemon started for " << words[1];
+        EXPECT_NE(stat((out + "/log.txt").c_str(), &st), 0) << "the daemon started for " << words.back();
     }
 }
 

@@ -153,11 +153,11 @@ SimResult RunDemo(const std::string& outDir, const std::vector<std::string>& ext
     return r;
 }
 
-dvbref::Screen ReadScreen(const std::string& dir, const Change& change, int bitsPerPixel) {
+dvbref::Screen ReadScreen(const std::string& dir, const Change& change, int bitsPerPixel, int width, int height) {
     std::string name = change.png;
     if (name.size() > 4) name.replace(name.size() - 4, 4, ".raw");
     const std::string bytes = ReadText(dir + "/screens/" + name);
-    const size_t pixels = size_t(dvbref::kWidth) * dvbref::kHeight;
+    const size_t pixels = size_t(width) * size_t(height);
     const size_t each = bitsPerPixel == 32 ? 4 : 1;
     if (bytes.size() != pixels * each) return {};
     dvbref::Screen screen(pixels);

@@ -48,8 +48,10 @@ SimResult RunSim(const std::vector<std::string>& args, const std::string& outDir
 // zap at 33 s), quiet, with `extra` after those words (a later word wins),
 // into `outDir`; a run that fails is a test failure.
 SimResult RunDemo(const std::string& outDir, const std::vector<std::string>& extra);
-// The raw screen of a change (--raw), 720 x 576 pixels; empty if absent.
-dvbref::Screen ReadScreen(const std::string& dir, const Change& change, int bitsPerPixel);
+// The raw screen of a change (--raw), width x height pixels (the run's
+// --size); empty if absent.
+dvbref::Screen ReadScreen(const std::string& dir, const Change& change, int bitsPerPixel, int width = dvbref::kWidth,
+                          int height = dvbref::kHeight);
 // Removes a folder and everything under it.
 void RemoveTree(const std::string& dir);
 std::string ReadText(const std::string& path);

@@ -72,7 +72,8 @@ bool FfmpegDecoder::Decode(const uint8_t* pes, size_t size, Screen& screen) {
             }
     }
     avsubtitle_free(&sub);
-    screen = w == kWidth && h == kHeight ? picture : ScaleByArea(picture, w, h);
+    const int sw = options_.screenWidth, sh = options_.screenHeight;
+    screen = w == sw && h == sh ? picture : ScaleByArea(picture, w, h, sw, sh);
     return true;
 }
 
@@ -93,7 +94,7 @@ Screen Visible(const Screen& screen) {
     return visible;
 }
 
-std::string Compare(const Screen& ours, const Screen& reference, int bitsPerPixel, int* maxColourDiff) {
+std::string Compare(const Screen& ours, const Screen& reference, int bitsPerPixel, int* maxColourDiff, int width) {
     if (ours.size() != reference.size()) return "screen sizes differ";
     for (size_t at = 0; at < ours.size(); ++at) {
         const uint32_t o = ours[at], r = reference[at];
@@ -112,16 +113,16 @@ std::string Compare(const Screen& ours, const Screen& reference, int bitsPerPixe
                 if (d > kColourTolerance) what = "colour differs by " + std::to_string(d);
             }
         }
-        if (!what.empty()) return std::to_string(at % kWidth) + "," + std::to_string(at / kWidth) + ": " + what;
+        if (!what.empty()) return std::to_string(at % width) + "," + std::to_string(at / width) + ": " + what;
     }
     return std::string();
 }
 
-Screen ScaleByArea(const Screen& picture, int width, int height) {
-    Screen screen(size_t(kWidth) * kHeight, 0);
-    const double fx = double(width) / kWidth, fy = double(height) / kHeight;
-    for (int sy = 0; sy < kHeight; ++sy)
-        for (int sx = 0; sx < kWidth; ++sx) {
+Screen ScaleByArea(const Screen& picture, int width, int height, int screenWidth, int screenHeight) {
+    Screen screen(size_t(screenWidth) * screenHeight, 0);
+    const double fx = double(width) / screenWidth, fy = double(height) / screenHeight;
+    for (int sy = 0; sy < screenHeight; ++sy)
+        for (int sx = 0; sx < screenWidth; ++sx) {
             const double x0 = sx * fx, x1 = (sx + 1) * fx, y0 = sy * fy, y1 = (sy + 1) * fy;
             double a = 0, c[3] = {0, 0, 0};
             for (int y = int(y0); y < height && y < y1; ++y)
@@ -137,7 +138,7 @@ Screen ScaleByArea(const Screen& picture, int width, int height) {
             if (alpha <= 0) continue;
             uint32_t word = uint32_t(std::min(alpha, 255L)) << 24;
             for (int k = 0; k < 3; ++k) word |= uint32_t(std::lround(c[k] / a)) << (16 - 8 * k);
-            screen[size_t(sy) * kWidth + sx] = word;
+            screen[size_t(sy) * screenWidth + sx] = word;
         }
     return screen;
 }

@@ -1,5 +1,6 @@
 // FFmpeg's DVB subtitle decoder as the independent reference of what a
-// display set shows, and the comparison of a 720 x 576 screen with it:
+// display set shows, and the comparison of a screen (720 x 576 unless told
+// otherwise) with it:
 //  - 32 bits per pixel: the same alpha at every pixel (so the same regions,
 //    positions and opaque/transparent pixels); colours may differ by the
 //    conversion formula only (BT.709 in the daemon, BT.601 in FFmpeg);
@@ -21,18 +22,21 @@ constexpr int kHeight = 576;
 // BT.709 against BT.601 on the colours of the samples stays inside this.
 constexpr int kColourTolerance = 48;
 
-// 720 x 576 pixels: 0xAARRGGBB words, or palette indices on an 8-bit screen.
+// The screen's pixels row by row: 0xAARRGGBB words, or palette indices on
+// an 8-bit screen.
 using Screen = std::vector<uint32_t>;
 
 // What the reference decoder is told of the stream: the pages to keep
 // (dvb_substream 0 and the ids as extradata; -1 keeps every page) and the
 // display its pictures are composed for. Pictures of a display other than
-// 720 x 576 are scaled onto the screen by area (ScaleByArea).
+// the screen are scaled onto it by area (ScaleByArea).
 struct Options {
     int compositionPage = -1;
     int ancillaryPage = -1;
     int displayWidth = kWidth;
     int displayHeight = kHeight;
+    int screenWidth = kWidth;
+    int screenHeight = kHeight;
 };
 
 class FfmpegDecoder {
@@ -43,7 +47,7 @@ public:
     FfmpegDecoder& operator=(const FfmpegDecoder&) = delete;
     bool Ok() const;
     // Feeds one whole PES packet (its segments, from the first sync byte);
-    // true with the screen FFmpeg's output shows (clipped at 720 x 576) when
+    // true with the screen FFmpeg's output shows (clipped to the display) when
     // the packet completes a display set.
     bool Decode(const uint8_t* pes, size_t size, Screen& screen);
 
@@ -54,9 +58,11 @@ private:
 };
 
 // Empty string when `ours` shows what `reference` does (see above), else
-// the first difference ("x,y: alpha 255 != 0"). `maxColourDiff` grows to
-// the largest colour difference seen on a 32-bit screen.
-std::string Compare(const Screen& ours, const Screen& reference, int bitsPerPixel, int* maxColourDiff);
+// the first difference ("x,y: alpha 255 != 0", on a screen `width` pixels
+// wide). `maxColourDiff` grows to the largest colour difference seen on a
+// 32-bit screen.
+std::string Compare(const Screen& ours, const Screen& reference, int bitsPerPixel, int* maxColourDiff,
+                    int width = kWidth);
 // Pixels that show something (alpha > 0 at 32 bpp, index not transparent at 8).
 int Ink(const Screen& screen, int bitsPerPixel);
 // A 32-bit screen reduced to where it shows something (opaque black there,
@@ -64,10 +70,12 @@ int Ink(const Screen& screen, int bitsPerPixel);
 // on their own default colours, which differ.
 Screen Visible(const Screen& screen);
 
-// A picture of width x height 0xAARRGGBB pixels averaged onto 720 x 576:
-// each screen pixel gets the area-weighted mean of the picture pixels it
-// covers, colours weighted by alpha. Plain floating point, pixel by pixel.
-Screen ScaleByArea(const Screen& picture, int width, int height);
+// A picture of width x height 0xAARRGGBB pixels averaged onto a screen of
+// screenWidth x screenHeight: each screen pixel gets the area-weighted mean
+// of the picture pixels it covers, colours weighted by alpha. Plain
+// floating point, pixel by pixel.
+Screen ScaleByArea(const Screen& picture, int width, int height, int screenWidth = kWidth,
+                   int screenHeight = kHeight);
 
 // Intersection over union of two screens' pixel sets: opaque (alpha of at
 // least 128) and light (opaque, with a luma of at least 128: text).
