@@ -1,3 +1,4 @@
+#include "platform/Signals.h"
 #include "FrontEnd.h"
 
 #include <unistd.h>
@@ -49,6 +50,7 @@ int FrontEnd::Advance(int64_t streamMs) {
             case FrontEndEvent::DisableOn: SetDisabled(true); break;
             case FrontEndEvent::DisableOff: SetDisabled(false); break;
             case FrontEndEvent::Reload: RequestReload(); break;
+            case FrontEndEvent::Signal: platform::RaiseSignal(event.serviceId); break;
             case FrontEndEvent::MenuOn:
             case FrontEndEvent::MenuOff:
                 if (painter_) painter_(event.serviceId, event.kind == FrontEndEvent::MenuOn);

@@ -1,7 +1,8 @@
 // The television front end's part, as the simulator plays it: it writes the
 // hand-off file for the watched service (with tekoctl's atomic writer, so
 // the daemon never reads half a file), and creates or removes the two flag
-// files, each at its stream time. The files are the daemon's fixed paths,
+// files, each at its stream time; it also raises signals in the daemon,
+// as a box owner's kill would. The files are the daemon's fixed paths,
 // resolved through the installed platform backend.
 #pragma once
 
@@ -13,10 +14,10 @@
 #include "TsInfo.h"
 
 struct FrontEndEvent {
-    enum Kind { Zap, DisableOn, DisableOff, Reload, MenuOn, MenuOff };
+    enum Kind { Zap, DisableOn, DisableOff, Reload, MenuOn, MenuOff, Signal };
     int64_t atMs = 0;
     Kind kind = Zap;
-    int serviceId = 0;  // Zap; the menu's number for MenuOn and MenuOff
+    int serviceId = 0;  // Zap; the menu's number for MenuOn and MenuOff; the signal's
 };
 
 class FrontEnd {

@@ -1,5 +1,6 @@
 #include "SimOptions.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -123,6 +124,7 @@ const char* SimOptions::Usage() {
            "  --service SID        service to watch (decimal); default: the first service of\n"
            "                       the PAT that carries subtitles\n"
            "  --zap SECONDS:SID    switch to service SID at that stream time (repeatable)\n"
+           "  --signal SECONDS:NAME  raise TERM, INT or HUP in the daemon at that stream time (repeatable)\n"
            "  --playback           the hand-off file reports a recording (Seekable 1)\n"
            "  --aspect CODE        the hand-off Aspect code (default 2)\n"
            "  --disable FROM:TO    the disable flag exists between those stream times\n"
@@ -313,6 +315,16 @@ bool SimOptions::Parse(int argc, char** argv, std::string& error) {
             if (arg == "--speed") speed = d;
             if (arg == "--duration") duration = d;
             if (arg == "--reload") reloads.push_back(d);
+        } else if (arg == "--signal") {
+            Signal signal{};
+            if (!value(v)) return false;
+            const bool split = SplitPair(v, a, b) && ToDouble(a, signal.at);
+            signal.signal = b == "TERM" ? SIGTERM : b == "INT" ? SIGINT : b == "HUP" ? SIGHUP : 0;
+            if (!split || signal.signal == 0) {
+                error = "--signal takes SECONDS:TERM, SECONDS:INT or SECONDS:HUP, not '" + v + "'";
+                return false;
+            }
+            signals.push_back(signal);
         } else if (arg == "--zap") {
             Zap zap{};
             if (!value(v)) return false;

@@ -30,6 +30,11 @@ struct SimOptions {
     };
     std::vector<Menu> menus;
     std::vector<double> reloads;
+    struct Signal {
+        double at;
+        int signal;
+    };
+    std::vector<Signal> signals;
     std::string config, channels, translation, font, root;
     int bpp = 32;
     // The screen's visible size (the driver's xres x yres).

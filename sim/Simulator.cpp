@@ -278,6 +278,8 @@ int Simulator::Run() {
         frontEnd.Schedule({int64_t(range.to * 1000), FrontEndEvent::DisableOff, 0});
     }
     for (double at : options_.reloads) frontEnd.Schedule({int64_t(at * 1000), FrontEndEvent::Reload, 0});
+    for (const SimOptions::Signal& s : options_.signals)
+        frontEnd.Schedule({int64_t(s.at * 1000), FrontEndEvent::Signal, s.signal});
     // A menu going away erases its rectangle, and the menus still up are
     // painted again over what it shared with them; the screen is looked at
     // as the front end's own blit would show it.

@@ -6,6 +6,7 @@
 #include "platform/Log.h"
 #include "app/gTEKOApp.h"
 #include "platform/Platform.h"
+#include "platform/Signals.h"
 
 namespace {
 constexpr unsigned kPollMicros = 500000;
@@ -29,6 +30,8 @@ void gTEKOApp::run() {
             // The reader thread draws on the display: it must be gone before
             // the screen memory is unmapped.
             StopAll();
+            // The status line too: nothing of the daemon's stays on the screen.
+            if (osdClearCountdown > 0) debugMessage("");
             display.Destroy();
             eDebug("Exit from main loop...bye bye...\n");
             return;
@@ -39,12 +42,23 @@ void gTEKOApp::run() {
             keepRunning = false;
             continue;
         }
+        if (const int signal = platform::TakeStopSignal()) {
+            eDebug("%s: stopping.\n", platform::SignalName(signal));
+            keepRunning = false;
+            continue;
+        }
         Poll(state);
     }
 }
 
 void gTEKOApp::Poll(LoopState& state) {
     platform::FlushRepeats();
+    if (platform::TakeReloadRequest()) {
+        // As the reload flag asks it: the settings again, then the choice.
+        eDebug("Reload configs requested (SIGHUP).\n");
+        loadConfiguration();
+        state.lastScanResult = 0;
+    }
     if (IsDisabled()) {
         // Logged once per disabled period: decoding is stopped on entry.
         if (decoding) {

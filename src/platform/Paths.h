@@ -10,6 +10,8 @@ constexpr const char* kTranslation = "/etc/TEKO.translation";
 constexpr const char* kHandOff = "/tmp/TEKO.tmp";
 constexpr const char* kDisableFlag = "/tmp/.TEKO_Disable";
 constexpr const char* kReloadFlag = "/tmp/.TEKO_Reload";
+// The one-instance lock, with the daemon's pid.
+constexpr const char* kPidFile = "/run/tekod.pid";
 constexpr const char* kDefaultFont = "/usr/share/fonts/md_khmurabi_10.ttf";
 constexpr const char* kDemux = "/dev/dvb/adapter0/demux0";
 constexpr const char* kFrameBuffer = "/dev/fb/0";
