@@ -49,48 +49,34 @@ std::string Failure(const std::string& what, const std::string& path) {
     return what + " " + path + ": " + strerror(errno);
 }
 
-// The flag files only need to exist (the daemon never reads them).
-int CreateFlag(const char* fixedPath) {
+// /tmp is anyone's: a link there is never acted through, and nothing but
+// a regular file is replaced or removed. Empty when the path is fine.
+std::string Refusal(const std::string& path) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) return errno == ENOENT ? "" : Failure("cannot look at", path);
+    if (S_ISLNK(st.st_mode)) return "refusing to act through the symbolic link " + path;
+    if (S_ISFIFO(st.st_mode)) return "refusing to act on the FIFO " + path;
+    if (!S_ISREG(st.st_mode)) return path + " is not a regular file; left as it is";
+    return "";
+}
+
+// `text` as the whole new content of `fixedPath`: a new file of its own in
+// the same folder (O_EXCL, so never through a link planted there), renamed
+// into place, so that the daemon never sees half of it.
+std::string Replace(const char* fixedPath, const std::string& text) {
     const std::string path = platform::Resolve(fixedPath);
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        fprintf(stderr, "tekoctl: %s\n", Failure("cannot create", path).c_str());
-        return 1;
-    }
-    close(fd);
-    return 0;
-}
-
-int RemoveFlag(const char* fixedPath) {
-    const std::string path = platform::Resolve(fixedPath);
-    if (unlink(path.c_str()) != 0 && errno != ENOENT) {
-        fprintf(stderr, "tekoctl: %s\n", Failure("cannot remove", path).c_str());
-        return 1;
-    }
-    return 0;
-}
-
-int Usage() {
-    fputs(kTekoCtlUsage, stderr);
-    return 2;
-}
-
-}  // namespace
-
-std::string WriteHandOff(const int (&values)[7]) {
-    std::string text;
-    for (int value : values) text += std::to_string(value) + "\n";
-
-    const std::string path = platform::Resolve(paths::kHandOff);
+    const std::string refusal = Refusal(path);
+    if (!refusal.empty()) return refusal;
     const size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     // A dot file: the daemon's folder may be watched by people listing it.
-    std::string temp = folder + ".TEKO.tmp.XXXXXX";
-    int fd = mkstemp(&temp[0]);
+    std::string temp = folder + (name[0] == '.' ? "" : ".") + name + ".XXXXXX";
+    int fd = mkostemp(&temp[0], O_CLOEXEC);
     if (fd < 0) return Failure("cannot create a file in", folder);
     // Readable by a daemon that runs as another user. No fsync: the rename
     // alone makes the whole file visible at once to other processes, and a
-    // hand-off file in /tmp need not outlive a crash.
+    // file in /tmp need not outlive a crash.
     bool ok = fchmod(fd, 0644) == 0 && WriteAll(fd, text);
     std::string error = ok ? "" : Failure("cannot write", temp);
     if (close(fd) != 0 && ok) {
@@ -103,6 +89,40 @@ std::string WriteHandOff(const int (&values)[7]) {
     }
     if (!ok) unlink(temp.c_str());
     return error;
+}
+
+int Reported(const std::string& error) {
+    if (error.empty()) return 0;
+    fprintf(stderr, "tekoctl: %s\n", error.c_str());
+    return 1;
+}
+
+// The flag files only need to exist (the daemon never reads them).
+int CreateFlag(const char* fixedPath) {
+    const std::string path = platform::Resolve(fixedPath);
+    struct stat st;
+    if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return 0;
+    return Reported(Replace(fixedPath, ""));
+}
+
+int RemoveFlag(const char* fixedPath) {
+    const std::string path = platform::Resolve(fixedPath);
+    std::string error = Refusal(path);
+    if (error.empty() && unlink(path.c_str()) != 0 && errno != ENOENT) error = Failure("cannot remove", path);
+    return Reported(error);
+}
+
+int Usage() {
+    fputs(kTekoCtlUsage, stderr);
+    return 2;
+}
+
+}  // namespace
+
+std::string WriteHandOff(const int (&values)[7]) {
+    std::string text;
+    for (int value : values) text += std::to_string(value) + "\n";
+    return Replace(paths::kHandOff, text);
 }
 
 int TekoCtlMain(int argc, const char* const* argv) {

@@ -2,6 +2,8 @@
 // service watch reads, the hand-off file is never seen half-written, and
 // bad arguments change nothing.
 #include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -107,6 +109,28 @@ TEST(TekoCtl, FailureToWriteIsReportedWithStatus1) {
     EXPECT_EQ(err.rfind("tekoctl: cannot create a file in ", 0), 0u) << err;
     EXPECT_EQ(Ctl({"disable"}, &err), 1);
     EXPECT_EQ(Ctl({"reload"}, &err), 1);
+}
+
+// Run as root, tekoctl does not act through a link or on a FIFO that
+// someone planted at a flag's path: it says so, exits 1 and leaves both.
+TEST(TekoCtl, PlantedLinksAndFifosAreRefused) {
+    TempRoot root;
+    root.Write("/etc/only-root", "kept");
+    const std::string flag = root.At(paths::kDisableFlag);
+    for (bool fifo : {false, true}) {
+        SCOPED_TRACE(fifo ? "FIFO" : "link");
+        unlink(flag.c_str());
+        ASSERT_EQ(fifo ? mkfifo(flag.c_str(), 0666) : symlink(root.At("/etc/only-root").c_str(), flag.c_str()), 0);
+        for (const char* command : {"disable", "enable"}) {
+            std::string err;
+            EXPECT_EQ(Ctl({command}, &err), 1) << command;
+            EXPECT_NE(err.find("refusing"), std::string::npos) << err;
+        }
+        struct stat st;
+        ASSERT_EQ(lstat(flag.c_str(), &st), 0);
+        EXPECT_TRUE(fifo ? S_ISFIFO(st.st_mode) : S_ISLNK(st.st_mode));
+        EXPECT_EQ(Read(root.At("/etc/only-root")), "kept");
+    }
 }
 
 // A reader polling the file while services are tuned back and forth only
