@@ -1,11 +1,11 @@
 #include "app/ChannelList.h"
 
-#include <fstream>
 
 #include "platform/Log.h"
 #include "config/NumberText.h"
 #include "platform/Paths.h"
 #include "platform/Platform.h"
+#include "platform/TextFile.h"
 
 int split(const std::string& text, const std::string& delimiter, std::vector<std::string>& out,
           bool includeEmpty) {
@@ -50,11 +50,11 @@ std::string EntryPart(const std::string& line) {
 
 int CheckExternalChannels(int serviceId, std::string language, int& pid, int& page) {
     eDebug("EXT::Checking for TXT Subtitles in external file...\n");
-    std::ifstream in(platform::Resolve(paths::kChannels), std::ios::binary);
-    if (!in) return 0;
+    platform::TextFile in(paths::kChannels);
+    if (!in.IsOpen()) return 0;
     std::string line;
     std::vector<std::string> fields;
-    while (std::getline(in, line)) {
+    while (in.ReadLine(line)) {
         if (line.empty() || line[0] == '#' || line[0] == ';') continue;
         fields.clear();
         split(EntryPart(line), " ", fields, true);

@@ -36,6 +36,8 @@ void gTEKOApp::Select(LoopState& state) {
         return;
     }
     memset(state.statusText, 0, sizeof state.statusText);
+    // The tables once for every language this selection tries.
+    translator.Load();
     if (!SearchLanguage(language, true, state.statusText) &&
         !SearchLanguage(secondaryLanguage, false, state.statusText)) {
         eDebug("-> Let's fall into zzzzzzz...\n");

@@ -1,13 +1,52 @@
 #include "config/Translator.h"
 
-#include <fstream>
+#include <errno.h>
+
+#include <cstring>
+#include <vector>
 
 #include "platform/Log.h"
 #include "config/NumberText.h"
 #include "platform/Paths.h"
 #include "platform/Platform.h"
+#include "platform/TextFile.h"
 
-Translator::Translator() : table{}, state(0) {}
+namespace {
+
+// The shipped tables, built in from data/TEKO.translation.
+const char kBuiltIn[] =
+#include "BuiltInTranslation.inc"
+    ;
+
+// Larger than any table file; nothing past it is read.
+constexpr size_t kMaxTranslationBytes = 1 << 20;
+
+// Why a file's content cannot be the tables, or "".
+std::string Unusable(const std::vector<unsigned char>& bytes) {
+    if (bytes.empty()) return "empty";
+    if (std::memchr(bytes.data(), 0, bytes.size())) return "binary";
+    const std::string text(bytes.begin(), bytes.end());
+    if (text.find("BeginTable:") == std::string::npos) return "not a table";
+    return "";
+}
+
+}  // namespace
+
+Translator::Translator() : table{}, state(0), text_(kBuiltIn) {}
+
+void Translator::Load() {
+    std::vector<unsigned char> bytes;
+    const int error = platform::ReadWholeFile(paths::kTranslation, bytes, kMaxTranslationBytes);
+    std::string why = error == ENOENT ? "missing" : error ? std::string("unreadable: ") + strerror(error) : Unusable(bytes);
+    if (why.empty()) {
+        text_.assign(bytes.begin(), bytes.end());
+    } else {
+        text_ = kBuiltIn;
+        if (why != fileState_)
+            eWarning("Translation file %s is %s; using the built-in tables\n", paths::kTranslation, why.c_str());
+    }
+    fileState_ = why;
+}
 
 Translator::~Translator() = default;
 
@@ -20,10 +59,11 @@ void Translator::SelectCountryCode(std::string countryCode) {
 int Translator::loadCountryCode(std::string countryCode) {
     eDebug("Load Translation from: %s\n", paths::kTranslation);
     state = 0;
-    std::ifstream in(platform::Resolve(paths::kTranslation), std::ios::binary);
-    if (!in) return 0;
-    std::string line;
-    while (std::getline(in, line)) {
+    for (size_t at = 0; at < text_.size();) {
+        size_t end = text_.find('\n', at);
+        if (end == std::string::npos) end = text_.size();
+        std::string line = text_.substr(at, end - at);
+        at = end + 1;
         if (line.empty()) continue;
         // "##" starts a comment; a lone "#" is the character 0x23 itself.
         if (line.size() >= 2 && line[0] == '#' && line[1] == '#') continue;

@@ -13,6 +13,11 @@ public:
     Translator();
     virtual ~Translator();
 
+    // Reads the translation file again (once per selection, not once per
+    // language tried). A file that is missing, empty, binary or holds no
+    // table is told once per such state, and the tables built into the
+    // daemon (the shipped file's) are used instead.
+    void Load();
     void SelectCountryCode(std::string countryCode);
     int loadCountryCode(std::string countryCode);
     void handleLine(std::string key, std::string value, std::string countryCode);
@@ -25,4 +30,6 @@ public:
 private:
     int table[255];
     int state;
+    std::string text_;       // the tables in force
+    std::string fileState_;  // what the file was at the last load ("" good)
 };

@@ -20,6 +20,7 @@ protected:
     std::string Select(const std::string& file, const std::string& country) {
         root.Write("/etc/TEKO.translation", file);
         testing::internal::CaptureStderr();
+        translator.Load();
         translator.SelectCountryCode(country);
         return testing::internal::GetCapturedStderr();
     }
@@ -82,12 +83,36 @@ TEST_F(TranslatorTest, MissingFileAndReselectionReread) {
     Select("BeginTable:swe\n[:198\nEndTable\n", "swe");
     EXPECT_EQ(Tr(translator, '['), 198u);
 
-    root.Remove("/etc/TEKO.translation");
-    testing::internal::CaptureStderr();
-    translator.SelectCountryCode("swe");
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "TEKO: Translator: CC=swe\nTEKO: Load Translation from: /etc/TEKO.translation\n");
-    EXPECT_EQ(Tr(translator, '['), 0u + '[');
+}
+
+// A file that cannot be the tables is told once per state, and the
+// shipped tables built into the daemon are used instead of raw codes.
+TEST_F(TranslatorTest, BrokenFilesFallBackOnTheBuiltInTables) {
+    const struct {
+        bool present;
+        std::string file;
+        const char* said;  // null: not told again
+    } kCases[] = {
+        {false, "", "missing"}, {false, "", nullptr}, {true, "", "empty"},
+        {true, std::string("BeginTable:swe\n\0\1", 17), "binary"}, {true, "plain text\n", "not a table"},
+    };
+    for (const auto& c : kCases) {
+        if (c.present)
+            root.Write("/etc/TEKO.translation", c.file);
+        else
+            root.Remove("/etc/TEKO.translation");
+        testing::internal::CaptureStderr();
+        translator.Load();
+        translator.SelectCountryCode("swe");
+        const std::string log = testing::internal::GetCapturedStderr();
+        const std::string told = std::string("TEKO: Translation file /etc/TEKO.translation is ") +
+                                 (c.said ? c.said : "") + "; using the built-in tables\n";
+        EXPECT_EQ(log.find("Translation file") != std::string::npos, c.said != nullptr) << log;
+        if (c.said) {
+            EXPECT_EQ(log.substr(0, told.size()), told);
+        }
+        EXPECT_EQ(Tr(translator, '['), 196u);  // the built-in Swedish Ä
+    }
 }
 
 TEST_F(TranslatorTest, HugeAndBinaryFilesAreReadWithoutFault) {
@@ -139,6 +164,7 @@ protected:
     }
     void Select(const std::string& country) {
         testing::internal::CaptureStderr();
+        translator.Load();
         translator.SelectCountryCode(country);
         testing::internal::GetCapturedStderr();
     }
