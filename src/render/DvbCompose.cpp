@@ -285,18 +285,6 @@ private:
     bool known_ = false;
 };
 
-// The image buffer, grown to `bytes`; null (said) when it cannot be.
-unsigned char* image(ImageBuffer& buffer, const pages::DvbRegion& region, size_t bytes) {
-    if (bytes <= buffer.bytes) return buffer.data.get();
-    std::unique_ptr<unsigned char[]> grown(new (std::nothrow) unsigned char[bytes]);
-    if (!grown) {
-        eWarning("ERROR: Could not allocate the screen image of region %d.\n", region.id);
-        return nullptr;
-    }
-    buffer.data = std::move(grown);
-    buffer.bytes = bytes;
-    return buffer.data.get();
-}
 // Screen words from region codes one to one; eight equal codes are looked
 // up once.
 void lookup_row(const unsigned char* row, int n, const uint32_t* words, uint32_t* to) {
@@ -359,26 +347,21 @@ void scale(const Display& d, const pages::DvbRegion& region, const uint32_t* wor
     }
 }
 
-void blit_argb(IDisplayDevice& device, const Display& d, const pages::DvbRegion& region, const Axis& ax,
-               const Axis& ay, bool scaled, ImageBuffer& buffer) {
+void compose_argb(const Display& d, const pages::DvbRegion& region, const Axis& ax, const Axis& ay, bool scaled,
+                  uint32_t* out) {
     const int w = ax.last - ax.first, h = ay.last - ay.first;
-    uint32_t* out = reinterpret_cast<uint32_t*>(image(buffer, region, size_t(w) * h * sizeof(uint32_t)));
-    if (!out) return;
     if (scaled) {
         scale(d, region, region.argb, ax, ay, out);
     } else {
         for (int ky = 0; ky < h; ++ky)
             lookup_row(region.codes + long(ky) * region.width, w, region.argb, out + size_t(ky) * w);
     }
-    device.BlitARGB(out, w, h, ax.first, ay.first);
 }
 
-void blit_indices(IDisplayDevice& device, const pages::DvbRegion& region, const Axis& ax, const Axis& ay,
-                  bool scaled, ImageBuffer& buffer) {
+void compose_indices(const pages::DvbRegion& region, const Axis& ax, const Axis& ay, bool scaled,
+                     unsigned char* out) {
     const uint8_t* table = region.index;
     const int w = ax.last - ax.first, h = ay.last - ay.first;
-    unsigned char* out = image(buffer, region, size_t(w) * h);
-    if (!out) return;
     for (int ky = 0; ky < h; ++ky) {
         unsigned char* to = out + size_t(ky) * w;
         if (!scaled) {
@@ -393,8 +376,6 @@ void blit_indices(IDisplayDevice& device, const pages::DvbRegion& region, const 
             to[kx] = row && sx >= 0 ? table[row[sx]] : 0;
         }
     }
-    for (int i = 0; i < 16; ++i) device.SetRawColor(i, region.palette[i]);
-    device.BlitBitmap(out, w, h, ax.first, ay.first);
 }
 
 // The axes of the region being drawn, kept between calls (they are large).
@@ -422,17 +403,30 @@ void ComposeRegion(IDisplayDevice& device, const Display& d, const Display& scre
                    ImageBuffer& buffer) {
     ScreenBox box;
     if (!region.codes || !RegionBox(d, screen, region, box) || box.Empty()) return;
-    Axis& ax = regionAxes[0];
-    Axis& ay = regionAxes[1];
-    const bool scaled = d.width != screen.width || d.height != screen.height;
-    if (scaled) {
-        map_axis(ax, region.x, region.width, d.width, screen.width);
-        map_axis(ay, region.y, region.height, d.height, screen.height);
+    const int bpp = device.GetBPP() == 32 ? 32 : 8;
+    const int w = box.right - box.left, h = box.bottom - box.top;
+    const unsigned char* image = CachedImage(buffer, region, d, screen, bpp);
+    if (!image) {
+        const size_t bytes = size_t(w) * size_t(h) * (bpp == 32 ? sizeof(uint32_t) : 1);
+        unsigned char* out = NewImage(buffer, region, d, screen, bpp, bytes);
+        if (!out) return;
+        Axis& ax = regionAxes[0];
+        Axis& ay = regionAxes[1];
+        const bool scaled = d.width != screen.width || d.height != screen.height;
+        if (scaled) {
+            map_axis(ax, region.x, region.width, d.width, screen.width);
+            map_axis(ay, region.y, region.height, d.height, screen.height);
+        }
+        if (bpp == 32) compose_argb(d, region, ax, ay, scaled, reinterpret_cast<uint32_t*>(out));
+        else compose_indices(region, ax, ay, scaled, out);
+        image = out;
     }
-    if (device.GetBPP() == 32)
-        blit_argb(device, d, region, ax, ay, scaled, buffer);
-    else
-        blit_indices(device, region, ax, ay, scaled, buffer);
+    if (bpp == 32) {
+        device.BlitARGB(reinterpret_cast<const uint32_t*>(image), w, h, box.left, box.top);
+        return;
+    }
+    for (int i = 0; i < 16; ++i) device.SetRawColor(i, region.palette[i]);
+    device.BlitBitmap(const_cast<unsigned char*>(image), w, h, box.left, box.top);
 }
 
 }  // namespace render
