@@ -160,29 +160,24 @@ int subtitle_nearest_default4(int colour) {
 // wins a tie between the two, its entries coming first.
 int subtitle_nearest_default4_rgb(int colour) {
     const unsigned c = unsigned(colour);
-    const long ch[3] = {long(c >> 24), long((c >> 16) & 0xFF), long((c >> 8) & 0xFF)};  // red, green, blue
-    const auto sq = [](long v) { return v * v; };
-    int full = 0, half = 8;
-    long toFull = 0, toHalf = 0;
-    for (int k = 0; k < 3; ++k) {
-        const bool up = ch[k] > 127;  // 255 nearer than 0 (no tie at 127.5)
-        full |= up << k;
-        toFull += sq(up ? ch[k] - 255 : ch[k]);
-        const bool halfUp = ch[k] > 64;  // 128 nearer than 0; at 64 both are
-        half |= halfUp << k;
-        toHalf += sq(halfUp ? ch[k] - 128 : ch[k]);
-    }
+    const int r = int(c >> 24), g = int((c >> 16) & 0xFF), b = int((c >> 8) & 0xFF);
+    // Channel by channel: the nearer level of 0 and 255 (no tie at
+    // 127.5), and of 0 and 128 (at 64 both are: 0).
+    const auto toFull = [](int v) { return v > 127 ? (v - 255) * (v - 255) : v * v; };
+    const auto toHalf = [](int v) { return v > 64 ? (v - 128) * (v - 128) : v * v; };
+    int full = (r > 127) | (g > 127) << 1 | (b > 127) << 2;
+    int dFull = toFull(r) + toFull(g) + toFull(b);
+    const int half = 8 | (r > 64) | (g > 64) << 1 | (b > 64) << 2;
+    const int dHalf = toHalf(r) + toHalf(g) + toHalf(b);
     if (!full) {
         // Black is no entry of the first cube: its nearest other corner
         // raises the channel that costs least, the highest (red first on
         // a tie); raising more costs more.
-        int k = 0;
-        for (int j = 1; j < 3; ++j)
-            if (ch[j] > ch[k]) k = j;
-        full = 1 << k;
-        toFull += sq(ch[k] - 255) - sq(ch[k]);
+        const int top = r >= g && r >= b ? r : g >= b ? g : b;
+        full = r == top ? 1 : g == top ? 2 : 4;
+        dFull += (top - 255) * (top - 255) - top * top;
     }
-    return toFull <= toHalf ? full : half;
+    return dFull <= dHalf ? full : half;
 }
 
 void subtitle_process_clut(subtitle_page* page, const unsigned char* data, int length) {
