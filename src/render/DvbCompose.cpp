@@ -12,9 +12,10 @@
 //    0xF0 | a 4-bit entry for the box's hardware palette.
 // Without scaling every pixel keeps its own colour (a run of eight equal
 // codes looked up once).
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <new>
+#include <vector>
 
 #include "render/DvbCompose.h"
 
@@ -380,8 +381,19 @@ void scale_row(const pages::DvbRegion& region, const uint32_t* words, const uint
 // hold the sums exactly (a display of odd size), or the span is wider than
 // their room (which no display of at most 1920 pixels gives), each pixel
 // is averaged on its own.
+// Whether screen row ky lies over a changed region row (see KeptImage):
+// one of its taps, or the one under its centre; every row without
+// `changed`.
+bool redo(const unsigned char* changed, const Axis& ay, int ky, bool nearest) {
+    if (!changed) return true;
+    if (nearest) return ay.nearest[ky] >= 0 && changed[ay.nearest[ky]];
+    for (int t = 0; t < ay.count[ky]; ++t)
+        if (changed[ay.start[ky] + t]) return true;
+    return false;
+}
+
 void scale(const Display& d, const pages::DvbRegion& region, const uint32_t* words, const Axis& ax,
-           const Axis& ay, uint32_t* out) {
+           const Axis& ay, const unsigned char* changed, uint32_t* out) {
     // Room for the columns and for the taps of weight 0 past the last.
     static thread_local Premultiplied sums[kMaxDisplayWidth + kMaxTaps];
     const uint32_t area = uint32_t(d.width) * uint32_t(d.height);
@@ -389,7 +401,8 @@ void scale(const Display& d, const pages::DvbRegion& region, const uint32_t* wor
     const int from = ax.start[0], to = ax.start[w - 1] + ax.count[w - 1];
     if (!exact_in_floats(d, ax, ay) || to - from > kMaxDisplayWidth) {
         for (int ky = 0; ky < h; ++ky)
-            for (int kx = 0; kx < w; ++kx) out[size_t(ky) * w + kx] = average(region, words, ax, kx, ay, ky, area);
+            for (int kx = 0; kx < w && redo(changed, ay, ky, false); ++kx)
+                out[size_t(ky) * w + kx] = average(region, words, ax, kx, ay, ky, area);
         return;
     }
     Premultiplied table[256];
@@ -404,6 +417,7 @@ void scale(const Display& d, const pages::DvbRegion& region, const uint32_t* wor
                                        : scale_row<kMaxTaps>;
     for (int ky = 0; ky < h; ++ky) {
         uint32_t* row = out + size_t(ky) * w;
+        if (!redo(changed, ay, ky, false)) continue;  // its taps, and so the row before if the same, unchanged
         if (ay.same[ky]) {
             std::memcpy(row, row - w, sizeof *row * size_t(w));
             continue;
@@ -413,23 +427,27 @@ void scale(const Display& d, const pages::DvbRegion& region, const uint32_t* wor
     }
 }
 
+// The image's rows, or those over `changed` region rows (see redo); an
+// unscaled row lies over the region row of its number.
 void compose_argb(const Display& d, const pages::DvbRegion& region, const Axis& ax, const Axis& ay, bool scaled,
-                  uint32_t* out) {
+                  const unsigned char* changed, uint32_t* out) {
     const int w = ax.last - ax.first, h = ay.last - ay.first;
     if (scaled) {
-        scale(d, region, region.argb, ax, ay, out);
+        scale(d, region, region.argb, ax, ay, changed, out);
     } else {
         for (int ky = 0; ky < h; ++ky)
-            lookup_row(region.codes + long(ky) * region.width, w, region.argb, out + size_t(ky) * w);
+            if (!changed || changed[ky])
+                lookup_row(region.codes + long(ky) * region.width, w, region.argb, out + size_t(ky) * w);
     }
 }
 
 void compose_indices(const pages::DvbRegion& region, const Axis& ax, const Axis& ay, bool scaled,
-                     unsigned char* out) {
+                     const unsigned char* changed, unsigned char* out) {
     const uint8_t* table = region.index;
     const int w = ax.last - ax.first, h = ay.last - ay.first;
     for (int ky = 0; ky < h; ++ky) {
         unsigned char* to = out + size_t(ky) * w;
+        if (changed && !(scaled ? redo(changed, ay, ky, true) : changed[ky])) continue;
         if (!scaled) {
             const unsigned char* row = region.codes + long(ky) * region.width;
             for (int kx = 0; kx < w; ++kx) to[kx] = table[row[kx]];
@@ -471,11 +489,12 @@ void ComposeRegion(IDisplayDevice& device, const Display& d, const Display& scre
     if (!region.codes || !RegionBox(d, screen, region, box) || box.Empty()) return;
     const int bpp = device.GetBPP() == 32 ? 32 : 8;
     const int w = box.right - box.left, h = box.bottom - box.top;
-    const unsigned char* image = CachedImage(buffer, region, d, screen, bpp);
-    if (!image) {
-        const size_t bytes = size_t(w) * size_t(h) * (bpp == 32 ? sizeof(uint32_t) : 1);
-        unsigned char* out = NewImage(buffer, region, d, screen, bpp, bytes);
-        if (!out) return;
+    static thread_local std::vector<unsigned char> changedRows;
+    unsigned char* out = KeptImage(buffer, region, d, screen, bpp, changedRows);
+    const unsigned char* changed = out ? changedRows.data() : nullptr;
+    if (!out) out = NewImage(buffer, region, d, screen, bpp, size_t(w) * size_t(h) * (bpp == 32 ? 4 : 1));
+    if (!out) return;
+    if (!changed || std::find(changedRows.begin(), changedRows.end(), 1) != changedRows.end()) {
         Axis& ax = regionAxes[0];
         Axis& ay = regionAxes[1];
         const bool scaled = d.width != screen.width || d.height != screen.height;
@@ -483,10 +502,10 @@ void ComposeRegion(IDisplayDevice& device, const Display& d, const Display& scre
             map_axis(ax, region.x, region.width, d.width, screen.width);
             map_axis(ay, region.y, region.height, d.height, screen.height);
         }
-        if (bpp == 32) compose_argb(d, region, ax, ay, scaled, reinterpret_cast<uint32_t*>(out));
-        else compose_indices(region, ax, ay, scaled, out);
-        image = out;
+        if (bpp == 32) compose_argb(d, region, ax, ay, scaled, changed, reinterpret_cast<uint32_t*>(out));
+        else compose_indices(region, ax, ay, scaled, changed, out);
     }
+    const unsigned char* image = out;
     if (bpp == 32) {
         device.BlitARGB(reinterpret_cast<const uint32_t*>(image), w, h, box.left, box.top);
         return;

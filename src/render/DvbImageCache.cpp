@@ -82,12 +82,18 @@ bool grow(std::unique_ptr<unsigned char[]>& to, size_t& have, size_t bytes) {
 
 }  // namespace
 
-const unsigned char* CachedImage(ImageBuffer& buffer, const pages::DvbRegion& region, const Display& d,
-                                 const Display& screen, int bpp) {
+unsigned char* KeptImage(ImageBuffer& buffer, const pages::DvbRegion& region, const Display& d,
+                         const Display& screen, int bpp, std::vector<unsigned char>& changed) {
     ComposedImage* c = find(buffer, region.id);
-    if (!c || !c->codes || !same_key(*c, region, d, screen, bpp) || !same_colours(*c, region) ||
-        std::memcmp(c->codes.get(), region.codes, code_bytes(region)) != 0)
-        return nullptr;
+    if (!c || !c->codes || !same_key(*c, region, d, screen, bpp) || !same_colours(*c, region)) return nullptr;
+    const size_t width = size_t(region.width);
+    changed.resize(size_t(region.height));
+    for (size_t y = 0; y < changed.size(); ++y) {
+        unsigned char* kept = c->codes.get() + y * width;
+        const unsigned char* now = region.codes + y * width;
+        changed[y] = std::memcmp(kept, now, width) != 0;
+        if (changed[y]) std::memcpy(kept, now, width);
+    }
     c->lastUse = ++buffer.uses;
     return c->image.get();
 }

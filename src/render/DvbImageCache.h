@@ -1,7 +1,7 @@
 // The screen images of the DVB regions drawn, kept from one page to the
-// next (DvbImageCache.cpp): a region shown again as it was, the older
-// lines of a roll-up page say, is blitted from its image instead of being
-// composed again. The screen is still drawn every time: each page change
+// next (DvbImageCache.cpp): a region shown again as it was, or with some
+// rows changed (a roll-up page's new word), is blitted from its image,
+// only the rows changed composed again. The screen is still drawn every time: each page change
 // clears what was drawn and blits every region within one lock span.
 #pragma once
 
@@ -44,10 +44,13 @@ struct ImageBuffer {
     unsigned long uses = 0;
 };
 
-// The image of `region` as it was last composed for this display, screen
-// and depth, or null when it was not, or was from other codes or colours.
-const unsigned char* CachedImage(ImageBuffer& buffer, const pages::DvbRegion& region, const Display& d,
-                                 const Display& screen, int bpp);
+// The image kept of `region` for this display, screen and depth, in the
+// same colours, or null. `changed` gets for each row of the region
+// whether its codes differ from those the image was composed from (the
+// rows of the screen over them are to be composed again); the image is
+// noted as the region's.
+unsigned char* KeptImage(ImageBuffer& buffer, const pages::DvbRegion& region, const Display& d,
+                         const Display& screen, int bpp, std::vector<unsigned char>& changed);
 // Room for `bytes` of the image of `region`, noted as composed from it
 // (the caller composes it there); null, said, when it cannot be had.
 unsigned char* NewImage(ImageBuffer& buffer, const pages::DvbRegion& region, const Display& d,

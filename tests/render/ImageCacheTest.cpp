@@ -52,6 +52,28 @@ TEST(ImageCache, ARegionChangedInPlaceIsComposedAgain) {
     }
 }
 
+// Rows changed in place (a roll-up's new word) against the same codes
+// composed afresh: every screen row over them, scaled or not, is redrawn.
+TEST(ImageCache, ChangedRowsComeOutAsAFreshComposition) {
+    for (const render::Display d : {render::Display{}, render::Display{1920, 1080}, render::Display{320, 240}}) {
+        CheckingDisplay kept(false, 32), fresh(false, 32);
+        render::ImageBuffer images;
+        std::vector<uint8_t> codes(90 * 30);
+        for (size_t i = 0; i < codes.size(); ++i) codes[i] = uint8_t(i / 7 % 3);
+        pages::DvbRegion region{};
+        region.x = 33, region.y = 17;
+        region.width = 90, region.height = 30;
+        region.codes = codes.data();
+        region.argb[1] = 0xFF204060u, region.argb[2] = 0x80A0C0E0u;
+        Draw(kept, images, d, region);
+        for (int y : {0, 13, 29}) codes[size_t(y) * 90 + 40] = 2, codes[size_t(y) * 90 + 41] = 0;
+        Draw(kept, images, d, region);
+        render::ImageBuffer none;
+        Draw(fresh, none, d, region);
+        EXPECT_EQ(kept.words, fresh.words) << d.width << "x" << d.height;
+    }
+}
+
 TEST(ImageCache, OneByteScreensGetThePaletteAndTheNewIndexes) {
     CheckingDisplay screen(false, 8);
     render::ImageBuffer images;
