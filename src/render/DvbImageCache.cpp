@@ -102,8 +102,8 @@ unsigned char* NewImage(ImageBuffer& buffer, const pages::DvbRegion& region, con
                         const Display& screen, int bpp, size_t bytes) {
     ComposedImage& c = entry_for(buffer, region.id);
     const size_t codes = code_bytes(region);
-    // The codes are kept only while the image is theirs: a failed or
-    // partial update leaves no image to be found.
+    // The codes are kept only while the image is theirs: an image that
+    // cannot be had is not to be found.
     c.codes.reset();
     c.id = region.id;
     c.held = c.imageBytes;

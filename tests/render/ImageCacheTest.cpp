@@ -12,7 +12,7 @@
 namespace {
 
 struct Drawn {
-    uint32_t word;  // inside the top left corner of the region's blit (its edge may be part covered)
+    uint32_t word;  // inside the top left corner of the region's blit (edge pixels may be half covered)
     int blits;
 };
 
