@@ -7,7 +7,9 @@
 // without storing them (FFmpeg makes its bitmaps and shows nothing);
 // drawing into the emulated framebuffer through the framebuffer device is
 // measured too, without a ratio. The decoder's log goes to /dev/null, as it
-// costs what it costs on a box.
+// costs what it costs on a box. --profile=SIDE,PASSES runs one side alone,
+// untimed, for callgrind (valgrind --tool=callgrind bench_dvbsub
+// --profile=compose,50 --filter=hd_damaged).
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/log.h>
@@ -168,6 +170,11 @@ struct Options {
     int repetitions = kRepetitions;
     double seconds = kRepetitionSeconds;
     std::string filter;  // only the samples whose name holds this
+    // One side alone (decode, ffmpeg, compose or fb) for this many passes
+    // per sample, nothing timed: for a profiler such as callgrind, whose
+    // counts should not mix the sides.
+    std::string side;
+    long passes = 0;
 };
 
 // The value of `--key=value` in `arg`, or false if `arg` is another option.
@@ -185,11 +192,15 @@ bool ParseOptions(int argc, char** argv, Options& o) {
             o.repetitions = std::atoi(value.c_str());
         } else if (OptionValue(argv[i], "seconds", value)) {
             o.seconds = std::atof(value.c_str());
+        } else if (OptionValue(argv[i], "profile", o.side)) {
+            const size_t comma = o.side.find(',');
+            o.passes = comma == std::string::npos ? 100 : std::atol(o.side.c_str() + comma + 1);
+            o.side = o.side.substr(0, comma);
         } else if (!OptionValue(argv[i], "filter", o.filter)) {
             return false;
         }
     }
-    return o.repetitions > 0 && o.seconds > 0;
+    return o.repetitions > 0 && o.seconds > 0 && (o.side.empty() || o.passes > 0);
 }
 
 // The emulated framebuffer's device, made once for every sample, or null.
@@ -227,6 +238,12 @@ void MeasureSample(const Sample& s, const Options& o) {
     bench::Side theirs{[&] { ffmpeg.Pass(); }};
     bench::Side compose{[&] { OursPass(s, &sink); }};
     bench::Side fb{[&] { OursPass(s, screen); }};
+    if (!o.side.empty()) {
+        bench::Side* only = o.side == "decode" ? &decode : o.side == "ffmpeg" ? &theirs
+                            : o.side == "compose" ? &compose : screen && o.side == "fb" ? &fb : nullptr;
+        if (only) bench::TimePasses(*only, o.passes);
+        return;
+    }
     std::vector<bench::Side*> sides{&decode, &theirs, &compose};
     if (screen) sides.push_back(&fb);
     for (bench::Side* side : sides) bench::Calibrate(*side, o.seconds);
@@ -239,7 +256,9 @@ void MeasureSample(const Sample& s, const Options& o) {
 int main(int argc, char** argv) {
     Options options;
     if (!ParseOptions(argc, argv, options)) {
-        std::printf("usage: %s [--repetitions=N] [--seconds=CPU-SECONDS] [--filter=SAMPLE]\n", argv[0]);
+        std::printf("usage: %s [--repetitions=N] [--seconds=CPU-SECONDS] [--filter=SAMPLE]\n"
+                    "       %s --profile=decode|ffmpeg|compose|fb[,PASSES] [--filter=SAMPLE]\n",
+                    argv[0], argv[0]);
         return 2;
     }
     av_log_set_level(AV_LOG_QUIET);
@@ -248,9 +267,10 @@ int main(int argc, char** argv) {
         std::printf("The DVB samples are not in %s\n", TEKO_SAMPLES_DIR);
         return 0;
     }
-    PrintHeader();
+    if (options.side.empty()) PrintHeader();
     for (const Sample& s : Samples())
         if (s.name.find(options.filter) != std::string::npos) MeasureSample(s, options);
+    if (!options.side.empty()) return 0;
     std::printf("(display sets per CPU second, median of %d repetitions of about %.2f s of CPU each: FFmpeg's\n"
                 " avcodec_decode_subtitle2; this decoder alone; decoding and composing onto a 32-bit display that\n"
                 " keeps nothing, scaling included; and drawing through the framebuffer device into the emulated\n"

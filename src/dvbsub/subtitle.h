@@ -64,6 +64,12 @@ struct subtitle_clut {
     int colours2[4];
     int colours4[16];
     int colours8[256];
+    // The same entries as a page value carries them (pages::DvbRegion):
+    // 0xAARRGGBB, and the nearest default palette index, set with each
+    // entry, so that handing a page over copies them instead of searching
+    // the palette for 256 colours at every display set.
+    uint32_t argb2[4], argb4[16], argb8[256];
+    uint8_t index2[4], index4[16], index8[256];
 };
 
 struct subtitle_page {
@@ -195,6 +201,9 @@ void subtitle_process_clut(subtitle_page* page, const unsigned char* body, int l
 const subtitle_clut* subtitle_default_clut();
 // The family of a region depth (1, 2 or 3) and its number of entries.
 const int* subtitle_clut_family(const subtitle_clut* clut, int depth, int* entries);
+// The same family's 0xAARRGGBB colours and palette indexes.
+const uint32_t* subtitle_clut_argb(const subtitle_clut* clut, int depth);
+const uint8_t* subtitle_clut_index(const subtitle_clut* clut, int depth);
 // The 4-bit default-CLUT entry (1-15) nearest in colour to an opaque or
 // translucent 0xRRGGBBAA colour; 0 for a transparent one.
 int subtitle_nearest_default4(int colour);

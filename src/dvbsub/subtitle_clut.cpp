@@ -1,6 +1,7 @@
 // CLUTs (EN 300 743 §7.2.4, §10): the three families of entries for 2-,
 // 4- and 8-bit regions, their default contents, the CLUT definition
 // segment, and the colour of an entry.
+#include <cstdint>
 #include <new>
 
 #include "platform/ByteReader.h"
@@ -49,13 +50,48 @@ int default_colour8(int i) {
     return rgba(unsigned(c[0]), unsigned(c[1]), unsigned(c[2]), alpha);
 }
 
+// 0xRRGGBBAA -> 0xAARRGGBB.
+uint32_t argb(int colour) {
+    const uint32_t c = uint32_t(colour);
+    return (c >> 8) | (c << 24);
+}
+
+// Palette indexes for a box whose palette holds the 4-bit default CLUT
+// (EN 300 743 §10.2) at 0xF0-0xFF: each entry as the default entry
+// nearest to its colour. With the default CLUTs that is the code itself
+// (2-bit codes through the 2-to-4 map of §10.4); a broadcast CLUT (a grey
+// ramp for anti-aliased text, say) keeps its look instead of showing its
+// codes in the default colours. 2- and 4-bit entries keep every place
+// drawn: only a transparent entry gives 0xF0. 8-bit entries more than half
+// transparent give 0.
+uint8_t index_of(int colour, bool eightBit) {
+    if (eightBit) {
+        const int entry = subtitle_nearest_default4(colour);
+        return uint8_t(entry ? 0xF0 | entry : 0);
+    }
+    return uint8_t((colour & 0xFF) == 0 ? 0xF0 : 0xF0 | subtitle_nearest_default4_rgb(colour));
+}
+
+// One entry of a family, in each of its forms.
+void put(int* colours, uint32_t* argbs, uint8_t* indexes, bool eightBit, int entry, int colour) {
+    colours[entry] = colour;
+    argbs[entry] = argb(colour);
+    indexes[entry] = index_of(colour, eightBit);
+}
+
+// The same where the colour is new: a broadcaster that sends its CLUT
+// at every display set with a new version changes few entries, if any.
+void update(int* colours, uint32_t* argbs, uint8_t* indexes, bool eightBit, int entry, int colour) {
+    if (colours[entry] != colour) put(colours, argbs, indexes, eightBit, entry, colour);
+}
+
 subtitle_clut make_default_clut() {
     subtitle_clut clut{};
     clut.clutId = -1;
     clut.version = -1;
-    for (int i = 0; i < 4; ++i) clut.colours2[i] = default_colour2(i);
-    for (int i = 0; i < 16; ++i) clut.colours4[i] = subtitle_default_color(i);
-    for (int i = 0; i < 256; ++i) clut.colours8[i] = default_colour8(i);
+    for (int i = 0; i < 4; ++i) put(clut.colours2, clut.argb2, clut.index2, false, i, default_colour2(i));
+    for (int i = 0; i < 16; ++i) put(clut.colours4, clut.argb4, clut.index4, false, i, subtitle_default_color(i));
+    for (int i = 0; i < 256; ++i) put(clut.colours8, clut.argb8, clut.index8, true, i, default_colour8(i));
     return clut;
 }
 
@@ -98,6 +134,16 @@ const int* subtitle_clut_family(const subtitle_clut* clut, int depth, int* entri
     return clut->colours4;
 }
 
+const uint32_t* subtitle_clut_argb(const subtitle_clut* clut, int depth) {
+    if (!clut) clut = subtitle_default_clut();
+    return depth == 1 ? clut->argb2 : depth == 3 ? clut->argb8 : clut->argb4;
+}
+
+const uint8_t* subtitle_clut_index(const subtitle_clut* clut, int depth) {
+    if (!clut) clut = subtitle_default_clut();
+    return depth == 1 ? clut->index2 : depth == 3 ? clut->index8 : clut->index4;
+}
+
 // The default entries are opaque but for entry 0: a pixel more than half
 // transparent is nearest to that (an anti-aliased edge would otherwise be
 // drawn solid).
@@ -106,22 +152,32 @@ int subtitle_nearest_default4(int colour) {
     return subtitle_nearest_default4_rgb(colour);
 }
 
+// The fifteen colours are the corners of two cubes: entries 1-7 those of
+// {0, 255}^3 but black, 8-15 all of {0, 128}^3 (8 black). A squared
+// distance is a sum over the channels, so the nearest corner of a cube is
+// the nearest level channel by channel, taken as the lower on a tie (the
+// first entry, as a search in entry order keeps it). The first cube
+// wins a tie between the two, its entries coming first.
 int subtitle_nearest_default4_rgb(int colour) {
-    int best = 1;
-    long bestDistance = -1;
-    for (int entry = 1; entry < 16; ++entry) {
-        const int d = subtitle_default_color(entry);
-        long distance = 0;
-        for (int shift = 8; shift < 32; shift += 8) {
-            const long diff = long((unsigned(colour) >> shift) & 0xFF) - long((unsigned(d) >> shift) & 0xFF);
-            distance += diff * diff;
-        }
-        if (bestDistance < 0 || distance < bestDistance) {
-            best = entry;
-            bestDistance = distance;
-        }
+    const unsigned c = unsigned(colour);
+    const int r = int(c >> 24), g = int((c >> 16) & 0xFF), b = int((c >> 8) & 0xFF);
+    // Channel by channel: the nearer level of 0 and 255 (no tie at
+    // 127.5), and of 0 and 128 (at 64 both are: 0).
+    const auto toFull = [](int v) { return v > 127 ? (v - 255) * (v - 255) : v * v; };
+    const auto toHalf = [](int v) { return v > 64 ? (v - 128) * (v - 128) : v * v; };
+    int full = (r > 127) | (g > 127) << 1 | (b > 127) << 2;
+    int dFull = toFull(r) + toFull(g) + toFull(b);
+    const int half = 8 | (r > 64) | (g > 64) << 1 | (b > 64) << 2;
+    const int dHalf = toHalf(r) + toHalf(g) + toHalf(b);
+    if (!full) {
+        // Black is no entry of the first cube: its nearest other corner
+        // raises the channel that costs least, the highest (red first on
+        // a tie); raising more costs more.
+        const int top = r >= g && r >= b ? r : g >= b ? g : b;
+        full = r == top ? 1 : g == top ? 2 : 4;
+        dFull += (top - 255) * (top - 255) - top * top;
     }
-    return best;
+    return dFull <= dHalf ? full : half;
 }
 
 void subtitle_process_clut(subtitle_page* page, const unsigned char* data, int length) {
@@ -161,8 +217,9 @@ void subtitle_process_clut(subtitle_page* page, const unsigned char* data, int l
         if (!body.Ok()) break;
         // An entry goes into every family its flags name that has room for its id.
         const int colour = subtitle_entry_color(e);
-        if ((flags & 0x80) && entryId < 4) clut->colours2[entryId] = colour;
-        if ((flags & 0x40) && entryId < 16) clut->colours4[entryId] = colour;
-        if (flags & 0x20) clut->colours8[entryId] = colour;
+        if ((flags & 0x80) && entryId < 4) update(clut->colours2, clut->argb2, clut->index2, false, entryId, colour);
+        if ((flags & 0x40) && entryId < 16)
+            update(clut->colours4, clut->argb4, clut->index4, false, entryId, colour);
+        if (flags & 0x20) update(clut->colours8, clut->argb8, clut->index8, true, entryId, colour);
     }
 }

@@ -24,36 +24,19 @@ const subtitle_clut* find_clut(const subtitle_page* page, int clutId) {
     return nullptr;
 }
 
-// 0xRRGGBBAA -> 0xAARRGGBB.
-uint32_t argb(int colour) {
-    const uint32_t c = uint32_t(colour);
-    return (c >> 8) | (c << 24);
-}
-
-// Palette indexes for a box whose palette holds the 4-bit default CLUT
-// (EN 300 743 §10.2) at 0xF0-0xFF: each entry of the region's CLUT as the
-// default entry nearest to its colour. With the default CLUTs that is the
-// code itself (2-bit codes through the 2-to-4 map of §10.4); a broadcast
-// CLUT (a grey ramp for anti-aliased text, say) keeps its look instead of
-// showing its codes in the default colours. 2- and 4-bit entries keep
-// every place drawn: only a transparent entry gives 0xF0. 8-bit entries
-// more than half transparent give 0.
+// The colours of the region's CLUT family as the page value carries them
+// (subtitle_clut.cpp keeps them with each entry), entries past the
+// family's zero; and the 4-bit family for the box's palette.
 void resolve_colours(const subtitle_region* region, const subtitle_clut* clut, pages::DvbRegion& out) {
-    std::memset(out.argb, 0, sizeof out.argb);
-    std::memset(out.index, 0, sizeof out.index);
     int n = 0;
-    const int* family = subtitle_clut_family(clut, region->depth, &n);
-    for (int i = 0; i < n; ++i) {
-        out.argb[i] = argb(family[i]);
-        if (region->depth == 3) {
-            const int entry = subtitle_nearest_default4(family[i]);
-            out.index[i] = uint8_t(entry ? 0xF0 | entry : 0);
-        } else {
-            out.index[i] = uint8_t((family[i] & 0xFF) == 0 ? 0xF0 : 0xF0 | subtitle_nearest_default4_rgb(family[i]));
-        }
-    }
+    subtitle_clut_family(clut, region->depth, &n);
+    const size_t entries = size_t(n);
+    std::memcpy(out.argb, subtitle_clut_argb(clut, region->depth), entries * sizeof out.argb[0]);
+    std::memset(out.argb + entries, 0, (256 - entries) * sizeof out.argb[0]);
+    std::memcpy(out.index, subtitle_clut_index(clut, region->depth), entries);
+    std::memset(out.index + entries, 0, 256 - entries);
     const int* four = subtitle_clut_family(clut, 2, &n);
-    for (int i = 0; i < 16; ++i) out.palette[i] = i < n ? four[i] : 0;
+    std::memcpy(out.palette, four, sizeof out.palette);
 }
 
 // Adds the page's regions to the value; true when any region was found

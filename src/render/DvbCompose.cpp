@@ -12,9 +12,10 @@
 //    0xF0 | a 4-bit entry for the box's hardware palette.
 // Without scaling every pixel keeps its own colour (a run of eight equal
 // codes looked up once).
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <new>
+#include <vector>
 
 #include "render/DvbCompose.h"
 
@@ -42,6 +43,9 @@ struct Axis {
     // The taps are those of the pixel before: on enlarging, most pixels
     // lie inside one display pixel, as their neighbours do.
     bool same[kMaxScreenWidth];
+    // The pixel lies wholly on the region (not on the edge of a region that
+    // starts or ends inside it): its overlaps add up to a screen pixel.
+    bool full[kMaxScreenWidth];
     int nearest[kMaxScreenWidth];  // the region pixel under the centre, -1 none
 };
 
@@ -76,6 +80,9 @@ void map_axis(Axis& a, long pos, long len, int display, int screen) {
             a.weight[k][a.count[k]++] = int(to - from);
         }
         if (a.count[k] > a.taps) a.taps = a.count[k];
+        int covered = 0;
+        for (int t = 0; t < a.count[k]; ++t) covered += a.weight[k][t];
+        a.full[k] = covered == display;
         a.same[k] = k > 0 && a.start[k] == a.start[k - 1] && a.count[k] == a.count[k - 1] &&
                     std::memcmp(a.weight[k], a.weight[k - 1], sizeof a.weight[k][0] * a.count[k]) == 0;
         const long centre = (long(2 * s + 1) * display) / (2L * screen) - pos;
@@ -174,9 +181,19 @@ Premultiplied column(const Premultiplied* table, const unsigned char* const* row
 // screen row ky times their overlaps; eight columns at a time, as one
 // product where they are a run. The number of rows is a constant of the
 // loop, which the compiler unrolls.
+// What scale_row needs to know of a screen row's region rows to find the
+// screen pixels that cover one code only: those rows, and for each eight
+// columns from `from` the code that they all hold there, -1 for none.
+struct Runs {
+    const unsigned char* rows[kMaxTaps];
+    int count = 0;
+    bool full = false;  // the rows cover the screen row whole (see Axis)
+    int16_t eights[kMaxDisplayWidth / 8 + 2];
+};
+
 template <int Taps>
-void sum_rows(const Premultiplied* table, const unsigned char* const* rows, const float* wy, int from, int to,
-              Premultiplied* sums) {
+void sum_rows(const Premultiplied* table, const float* wy, int from, int to, Premultiplied* sums, Runs& runs) {
+    const unsigned char* const* rows = runs.rows;
     float total = 0;
     for (int t = 0; t < Taps; ++t) total += wy[t];
     int x = from;
@@ -185,30 +202,56 @@ void sum_rows(const Premultiplied* table, const unsigned char* const* rows, cons
         if (same_eight<Taps>(rows, x)) {
             const Premultiplied s = table[rows[0][x]] * total;
             for (int k = 0; k < 8; ++k) out[k] = s;
+            runs.eights[(x - from) >> 3] = rows[0][x];
         } else {
             for (int k = 0; k < 8; ++k) out[k] = column<Taps>(table, rows, wy, x + k);
+            runs.eights[(x - from) >> 3] = -1;
         }
     }
+    runs.eights[(x - from) >> 3] = -1;
     for (; x < to; ++x) sums[x - from] = column<Taps>(table, rows, wy, x);
 }
 
 void sum_rows(const pages::DvbRegion& region, const Premultiplied* table, const Axis& ay, int ky, int from, int to,
-              Premultiplied* sums) {
-    const unsigned char* rows[kMaxTaps];
-    for (int t = 0; t < ay.count[ky]; ++t) rows[t] = region.codes + long(ay.start[ky] + t) * region.width;
+              Premultiplied* sums, Runs& runs) {
+    runs.count = ay.count[ky];
+    runs.full = ay.full[ky];
+    for (int t = 0; t < runs.count; ++t) runs.rows[t] = region.codes + long(ay.start[ky] + t) * region.width;
     const float* wy = ay.units[ky];
-    switch (ay.count[ky]) {
+    switch (runs.count) {
     case 1:
-        return sum_rows<1>(table, rows, wy, from, to, sums);
+        return sum_rows<1>(table, wy, from, to, sums, runs);
     case 2:
-        return sum_rows<2>(table, rows, wy, from, to, sums);
+        return sum_rows<2>(table, wy, from, to, sums, runs);
     case 3:
-        return sum_rows<3>(table, rows, wy, from, to, sums);
+        return sum_rows<3>(table, wy, from, to, sums, runs);
     case 4:
-        return sum_rows<4>(table, rows, wy, from, to, sums);
+        return sum_rows<4>(table, wy, from, to, sums, runs);
     default:  // no row (which map_axis never gives)
+        runs.full = false;
         for (int x = from; x < to; ++x) sums[x - from] = Premultiplied{0, 0, 0, 0};
     }
+}
+
+// The code under the whole of screen pixel kx of a row that its region
+// rows cover whole, -1 when it covers more than one or lies on the
+// region's edge. Such a pixel is that code's colour as it is: its sums
+// are the premultiplied colour times the area, whose quotients are whole
+// numbers, which average()'s rounding keeps (its errors stay far below a
+// half). Enlarging (a pixel on two columns and rows at most), the codes
+// are looked at; else the runs of eight.
+template <bool Enlarging>
+inline __attribute__((always_inline)) int only_code(const Runs& runs, const Axis& ax, int kx, int from) {
+    if (!ax.full[kx]) return -1;
+    const int a = ax.start[kx], b = a + ax.count[kx] - 1;
+    if (Enlarging) {
+        const int c = runs.rows[0][a];
+        if (runs.rows[0][b] != c) return -1;
+        if (runs.count == 2 && (runs.rows[1][a] != c || runs.rows[1][b] != c)) return -1;
+        return c;
+    }
+    const int c = runs.eights[(a - from) >> 3];
+    return c == runs.eights[(b - from) >> 3] ? c : -1;
 }
 
 // The second half (the horizontal one) for screen pixel kx: the region
@@ -285,18 +328,6 @@ private:
     bool known_ = false;
 };
 
-// The image buffer, grown to `bytes`; null (said) when it cannot be.
-unsigned char* image(ImageBuffer& buffer, const pages::DvbRegion& region, size_t bytes) {
-    if (bytes <= buffer.bytes) return buffer.data.get();
-    std::unique_ptr<unsigned char[]> grown(new (std::nothrow) unsigned char[bytes]);
-    if (!grown) {
-        eWarning("ERROR: Could not allocate the screen image of region %d.\n", region.id);
-        return nullptr;
-    }
-    buffer.data = std::move(grown);
-    buffer.bytes = bytes;
-    return buffer.data.get();
-}
 // Screen words from region codes one to one; eight equal codes are looked
 // up once.
 void lookup_row(const unsigned char* row, int n, const uint32_t* words, uint32_t* to) {
@@ -313,24 +344,56 @@ void lookup_row(const unsigned char* row, int n, const uint32_t* words, uint32_t
     for (; k < n; ++k) to[k] = words[row[k]];
 }
 
-// The scaled image, a screen row at a time: the region columns under the
-// span summed down the rows under it, then across. Where floats would not
-// hold the sums exactly (a display of odd size), or the span is wider than
-// their room (which no display of at most 1920 pixels gives), each pixel
-// is averaged on its own.
-// One scaled screen row from the column sums of the rows under it.
-template <int Taps>
-void scale_row(const pages::DvbRegion& region, const uint32_t* words, const Axis& ax, const Axis& ay, int ky,
-               uint32_t area, const Premultiplied* sums, int from, Resolver& resolver, uint32_t* row) {
+// `Only`: 0 when the row's region rows do not cover it whole, else
+// whether only_code looks at the codes (1) or the runs (2).
+template <int Taps, int Only>
+void scale_pixels(const pages::DvbRegion& region, const uint32_t* words, const uint32_t* shown, const Axis& ax,
+                  const Axis& ay, int ky, uint32_t area, const Premultiplied* sums, const Runs& runs, int from,
+                  Resolver& resolver, uint32_t* row) {
     for (int kx = 0; kx < ax.last - ax.first; ++kx) {
-        if (ax.same[kx]) row[kx] = row[kx - 1];
+        if (ax.same[kx]) {
+            row[kx] = row[kx - 1];
+            continue;
+        }
+        const int code = Only ? only_code<Only == 1>(runs, ax, kx, from) : -1;
+        if (code >= 0) row[kx] = shown[code];
         else if (!resolver.Resolve(sum_columns<Taps>(ax, kx, sums, from), row[kx]))
             row[kx] = average(region, words, ax, kx, ay, ky, area);
     }
 }
 
+// One scaled screen row from the column sums of the rows under it;
+// `shown`: each code's colour, 0 where it is transparent.
+template <int Taps>
+void scale_row(const pages::DvbRegion& region, const uint32_t* words, const uint32_t* shown, const Axis& ax,
+               const Axis& ay, int ky, uint32_t area, const Premultiplied* sums, const Runs& runs, int from,
+               Resolver& resolver, uint32_t* row) {
+    if (!runs.full)
+        scale_pixels<Taps, 0>(region, words, shown, ax, ay, ky, area, sums, runs, from, resolver, row);
+    else if (Taps <= 2 && runs.count <= 2)
+        scale_pixels<Taps, 1>(region, words, shown, ax, ay, ky, area, sums, runs, from, resolver, row);
+    else
+        scale_pixels<Taps, 2>(region, words, shown, ax, ay, ky, area, sums, runs, from, resolver, row);
+}
+
+// The scaled image, a screen row at a time: the region columns under the
+// span summed down the rows under it, then across. Where floats would not
+// hold the sums exactly (a display of odd size), or the span is wider than
+// their room (which no display of at most 1920 pixels gives), each pixel
+// is averaged on its own.
+// Whether screen row ky lies over a changed region row (see KeptImage):
+// one of its taps, or the one under its centre; every row without
+// `changed`.
+bool redo(const unsigned char* changed, const Axis& ay, int ky, bool nearest) {
+    if (!changed) return true;
+    if (nearest) return ay.nearest[ky] >= 0 && changed[ay.nearest[ky]];
+    for (int t = 0; t < ay.count[ky]; ++t)
+        if (changed[ay.start[ky] + t]) return true;
+    return false;
+}
+
 void scale(const Display& d, const pages::DvbRegion& region, const uint32_t* words, const Axis& ax,
-           const Axis& ay, uint32_t* out) {
+           const Axis& ay, const unsigned char* changed, uint32_t* out) {
     // Room for the columns and for the taps of weight 0 past the last.
     static thread_local Premultiplied sums[kMaxDisplayWidth + kMaxTaps];
     const uint32_t area = uint32_t(d.width) * uint32_t(d.height);
@@ -338,11 +401,15 @@ void scale(const Display& d, const pages::DvbRegion& region, const uint32_t* wor
     const int from = ax.start[0], to = ax.start[w - 1] + ax.count[w - 1];
     if (!exact_in_floats(d, ax, ay) || to - from > kMaxDisplayWidth) {
         for (int ky = 0; ky < h; ++ky)
-            for (int kx = 0; kx < w; ++kx) out[size_t(ky) * w + kx] = average(region, words, ax, kx, ay, ky, area);
+            for (int kx = 0; kx < w && redo(changed, ay, ky, false); ++kx)
+                out[size_t(ky) * w + kx] = average(region, words, ax, kx, ay, ky, area);
         return;
     }
     Premultiplied table[256];
     premultiply(words, table);
+    uint32_t shown[256];
+    for (int i = 0; i < 256; ++i) shown[i] = words[i] >> 24 ? words[i] : 0;
+    static thread_local Runs runs;
     Resolver resolver(uint32_t(d.width / ax.unit) * uint32_t(d.height / ay.unit));
     const auto row_of = ax.taps <= 1   ? scale_row<1>
                         : ax.taps == 2 ? scale_row<2>
@@ -350,37 +417,37 @@ void scale(const Display& d, const pages::DvbRegion& region, const uint32_t* wor
                                        : scale_row<kMaxTaps>;
     for (int ky = 0; ky < h; ++ky) {
         uint32_t* row = out + size_t(ky) * w;
+        if (!redo(changed, ay, ky, false)) continue;  // its taps, and so the row before if the same, unchanged
         if (ay.same[ky]) {
             std::memcpy(row, row - w, sizeof *row * size_t(w));
             continue;
         }
-        sum_rows(region, table, ay, ky, from, to, sums);
-        row_of(region, words, ax, ay, ky, area, sums, from, resolver, row);
+        sum_rows(region, table, ay, ky, from, to, sums, runs);
+        row_of(region, words, shown, ax, ay, ky, area, sums, runs, from, resolver, row);
     }
 }
 
-void blit_argb(IDisplayDevice& device, const Display& d, const pages::DvbRegion& region, const Axis& ax,
-               const Axis& ay, bool scaled, ImageBuffer& buffer) {
+// The image's rows, or those over `changed` region rows (see redo); an
+// unscaled row lies over the region row of its number.
+void compose_argb(const Display& d, const pages::DvbRegion& region, const Axis& ax, const Axis& ay, bool scaled,
+                  const unsigned char* changed, uint32_t* out) {
     const int w = ax.last - ax.first, h = ay.last - ay.first;
-    uint32_t* out = reinterpret_cast<uint32_t*>(image(buffer, region, size_t(w) * h * sizeof(uint32_t)));
-    if (!out) return;
     if (scaled) {
-        scale(d, region, region.argb, ax, ay, out);
+        scale(d, region, region.argb, ax, ay, changed, out);
     } else {
         for (int ky = 0; ky < h; ++ky)
-            lookup_row(region.codes + long(ky) * region.width, w, region.argb, out + size_t(ky) * w);
+            if (!changed || changed[ky])
+                lookup_row(region.codes + long(ky) * region.width, w, region.argb, out + size_t(ky) * w);
     }
-    device.BlitARGB(out, w, h, ax.first, ay.first);
 }
 
-void blit_indices(IDisplayDevice& device, const pages::DvbRegion& region, const Axis& ax, const Axis& ay,
-                  bool scaled, ImageBuffer& buffer) {
+void compose_indices(const pages::DvbRegion& region, const Axis& ax, const Axis& ay, bool scaled,
+                     const unsigned char* changed, unsigned char* out) {
     const uint8_t* table = region.index;
     const int w = ax.last - ax.first, h = ay.last - ay.first;
-    unsigned char* out = image(buffer, region, size_t(w) * h);
-    if (!out) return;
     for (int ky = 0; ky < h; ++ky) {
         unsigned char* to = out + size_t(ky) * w;
+        if (changed && !(scaled ? redo(changed, ay, ky, true) : changed[ky])) continue;
         if (!scaled) {
             const unsigned char* row = region.codes + long(ky) * region.width;
             for (int kx = 0; kx < w; ++kx) to[kx] = table[row[kx]];
@@ -393,8 +460,6 @@ void blit_indices(IDisplayDevice& device, const pages::DvbRegion& region, const 
             to[kx] = row && sx >= 0 ? table[row[sx]] : 0;
         }
     }
-    for (int i = 0; i < 16; ++i) device.SetRawColor(i, region.palette[i]);
-    device.BlitBitmap(out, w, h, ax.first, ay.first);
 }
 
 // The axes of the region being drawn, kept between calls (they are large).
@@ -422,17 +487,31 @@ void ComposeRegion(IDisplayDevice& device, const Display& d, const Display& scre
                    ImageBuffer& buffer) {
     ScreenBox box;
     if (!region.codes || !RegionBox(d, screen, region, box) || box.Empty()) return;
-    Axis& ax = regionAxes[0];
-    Axis& ay = regionAxes[1];
-    const bool scaled = d.width != screen.width || d.height != screen.height;
-    if (scaled) {
-        map_axis(ax, region.x, region.width, d.width, screen.width);
-        map_axis(ay, region.y, region.height, d.height, screen.height);
+    const int bpp = device.GetBPP() == 32 ? 32 : 8;
+    const int w = box.right - box.left, h = box.bottom - box.top;
+    static thread_local std::vector<unsigned char> changedRows;
+    unsigned char* out = KeptImage(buffer, region, d, screen, bpp, changedRows);
+    const unsigned char* changed = out ? changedRows.data() : nullptr;
+    if (!out) out = NewImage(buffer, region, d, screen, bpp, size_t(w) * size_t(h) * (bpp == 32 ? 4 : 1));
+    if (!out) return;
+    if (!changed || std::find(changedRows.begin(), changedRows.end(), 1) != changedRows.end()) {
+        Axis& ax = regionAxes[0];
+        Axis& ay = regionAxes[1];
+        const bool scaled = d.width != screen.width || d.height != screen.height;
+        if (scaled) {
+            map_axis(ax, region.x, region.width, d.width, screen.width);
+            map_axis(ay, region.y, region.height, d.height, screen.height);
+        }
+        if (bpp == 32) compose_argb(d, region, ax, ay, scaled, changed, reinterpret_cast<uint32_t*>(out));
+        else compose_indices(region, ax, ay, scaled, changed, out);
     }
-    if (device.GetBPP() == 32)
-        blit_argb(device, d, region, ax, ay, scaled, buffer);
-    else
-        blit_indices(device, region, ax, ay, scaled, buffer);
+    const unsigned char* image = out;
+    if (bpp == 32) {
+        device.BlitARGB(reinterpret_cast<const uint32_t*>(image), w, h, box.left, box.top);
+        return;
+    }
+    for (int i = 0; i < 16; ++i) device.SetRawColor(i, region.palette[i]);
+    device.BlitBitmap(const_cast<unsigned char*>(image), w, h, box.left, box.top);
 }
 
 }  // namespace render

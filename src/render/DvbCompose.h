@@ -2,19 +2,11 @@
 // and its pixels, scaled from the page's display to the screen.
 #pragma once
 
-#include <cstddef>
-#include <memory>
-
 #include "display/IDisplayDevice.h"
 #include "pages/Page.h"
+#include "render/DvbImageCache.h"
 
 namespace render {
-
-// A display definition, or the screen, in pixels.
-struct Display {
-    int width = kScreenWidth;
-    int height = kScreenHeight;
-};
 
 // The widest display definition composed (EN 300 743 §7.2.1 allows more;
 // the decoder refuses them).
@@ -26,18 +18,13 @@ struct ScreenBox {
     bool Empty() const { return right <= left || bottom <= top; }
 };
 
-// The screen image of the region being drawn, kept from one region to the next.
-struct ImageBuffer {
-    std::unique_ptr<unsigned char[]> data;
-    size_t bytes = 0;
-};
-
 // The screen box that `region` of a page for display `d` covers on
 // `screen`, clipped to it; false when the region lies past the display's
 // edge and is not drawn at all.
 bool RegionBox(const Display& d, const Display& screen, const pages::DvbRegion& region, ScreenBox& box);
 // Draws `region` into that box: area averaged ARGB on 32-bit screens,
-// nearest palette indexes on the others. The caller holds the lock.
+// nearest palette indexes on the others; from the image in `buffer` when
+// the region is drawn as it was. The caller holds the lock.
 void ComposeRegion(IDisplayDevice& device, const Display& d, const Display& screen, const pages::DvbRegion& region,
                    ImageBuffer& buffer);
 
