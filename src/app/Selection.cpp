@@ -61,7 +61,7 @@ bool gTEKOApp::SearchLanguage(const std::string& code, bool primary, char* statu
         StartChosenTXT();
         return true;
     }
-    if (pmtLoader.FindTXTSubtitle(code, subtileType, subtitlePid, subtitlePage)) {
+    if (pmtLoader.FindTXTSubtitle(serviceId, code, subtileType, subtitlePid, subtitlePage)) {
         eDebug("TXT FROM PMT: %s, PID=%x, PAGE=%x\n", L, subtitlePid, subtitlePage);
         FormatStatus(statusText, "TXT(Stream) Subtitles %s 0x%x %x", L, subtitlePid, subtitlePage);
         StartChosenTXT();
@@ -100,12 +100,12 @@ bool OfWantedKind(int type, int subtileType) {
 }  // namespace
 
 bool gTEKOApp::FindDVB(const std::string& code) {
-    if (!pmtLoader.FindDVBSubtitle(code, subtitlePid)) return false;
+    if (!pmtLoader.FindDVBSubtitle(serviceId, code, subtitlePid)) return false;
     // The first entry of the wanted kind, else the language's first entry:
     // the other kind is better than nothing.
     const DVBDescriptor* chosen = nullptr;
     for (const DVBDescriptor* d : pmtLoader.DvbList()) {
-        if (d->language != code) continue;
+        if (d->serviceId != serviceId || d->language != code) continue;
         if (!chosen) chosen = d;
         if (OfWantedKind(d->type, subtileType)) {
             chosen = d;

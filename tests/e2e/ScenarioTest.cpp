@@ -304,5 +304,25 @@ TEST(Scenarios, ZapStopsTheOldSubtitlesAndStartsTheNewWithinASecond) {
     EXPECT_NE(s.sim.log.find("Start TXT Subtile: PID=210, PAGE=888\n"), std::string::npos);
 }
 
+// ---- Stream choice -----------------------------------------------------
+
+// Two programmes' PMT sections on one PID (as a French multiplex sends
+// them), the watched programme's second: its subtitle PID 0x8C carries a
+// subtitle, the other programme's 0x96 nothing. The daemon reads the
+// watched programme's section and shows its subtitle.
+TEST(Scenarios, SharedPmtPidGivesTheWatchedProgrammesSubtitles) {
+    TempDir tmp;
+    TimedStream stream({
+        {1537, 0x64, 0x65, {{0x06, 0x96, ts::SubtitlingDescriptor({{"fre", 0x10, 1, 1}})}}},
+        {1025, 0x64, 0x66, {{0x06, 0x8C, ts::SubtitlingDescriptor({{"fre", 0x10, 1, 1}})}}},
+    });
+    for (int ms = 1000; ms < 6000; ms += 1000) stream.AddPes(ms, 0x8C, DvbSubtitle(ms / 1000, 60));
+    const std::string ts = Write(tmp.Path(), "shared.ts", stream.Build(6000));
+    const Screens s = RunStream(ts, tmp.Path() + "/out", WriteConfig(tmp.Path(), "fre"), 1025, {});
+    EXPECT_NE(s.sim.log.find("Start DVB Subtile: PID=8c\n"), std::string::npos);
+    EXPECT_EQ(s.sim.log.find("Start DVB Subtile: PID=96\n"), std::string::npos);
+    EXPECT_TRUE(std::any_of(s.ink.begin(), s.ink.end(), [](int ink) { return ink > 0; })) << "nothing shown";
+}
+
 }  // namespace
 }  // namespace e2e
