@@ -14,11 +14,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size) std::memcpy(section, data, size);
     std::vector<std::pair<int, int>> matches;
     int serviceId = size > 4 ? (section[3] << 8) | section[4] : 1;
-    PMTLoader::MatchPAT(section, int(size), serviceId, 0x100, matches);
+    PMTLoader::MatchPAT(section, int(size), serviceId, matches);
     loader->ParsePMT(section, int(size));
     int pid = 0, page = 0;
-    loader->FindDVBSubtitle("eng", pid);
-    loader->FindTXTSubtitle("eng", 2, pid, page);
+    loader->FindDVBSubtitle(serviceId, "eng", pid);
+    loader->FindTXTSubtitle(serviceId, "eng", 2, pid, page);
     loader->GetAllPIDs(0, 0);  // empties the lists (no PMT PID: nothing else happens)
     delete[] section;
     return 0;

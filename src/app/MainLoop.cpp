@@ -85,6 +85,7 @@ void gTEKOApp::Poll(LoopState& state) {
     // for: the daemon waits quietly for the front end.
     if (serviceId < 0 && changed != 1) return;
     if (changed == 1 || state.lastScanResult <= 0 || state.rescanCountdown <= 0) Select(state);
+    WatchFallback(state);
 }
 
 // A display that could not be created (a driver that answered nothing at
@@ -116,7 +117,7 @@ int gTEKOApp::StartDVB(int pid, int compositionPage, int ancillaryPage) {
     eDebug("Start DVB Subtile: PID=%x\n", pid);
     dvbSubtitle.maxShowTime = options.dvb.maxShowTime;
     presenter.dvb.Start(&display, options.dvb);
-    dvbSubtitle.sink = &presenter;
+    dvbSubtitle.sink = &shownPages;
     dvbSubtitle.compositionPageId = compositionPage;
     dvbSubtitle.ancillaryPageId = ancillaryPage;
     dvbSubtitle.Start();
@@ -129,7 +130,7 @@ int gTEKOApp::StartTXT(int pid, int page) {
     eDebug("Start TXT Subtile: PID=%x, PAGE=%x\n", pid, page);
     eDebug("VideoFormat: %d\n", videoFormat);
     presenter.teletext.Start(&display, options.teletext, videoFormat);
-    txtSubtitle.sink = &presenter;
+    txtSubtitle.sink = &shownPages;
     // While a recording plays, Teletext packets are held back by the
     // playback delay ("RecDelay" seconds); a DVB start never gets one.
     int delay = 0;
@@ -153,4 +154,9 @@ void gTEKOApp::StopAll() {
     eDebug("Stop DVB decoding...\n");
     dvbSubtitle.Stop();
     decoding = false;
+    // What a next start shows is counted from then on, and a watch of the
+    // other kind belongs to the start it was armed for.
+    shownPages.Reset();
+    fallbackProbe.Stop();
+    fallback.armed = false;
 }

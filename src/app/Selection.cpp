@@ -10,6 +10,7 @@
 #include "app/ChannelList.h"
 #include "platform/Log.h"
 #include "app/gTEKOApp.h"
+#include "platform/Constants.h"
 
 namespace {
 
@@ -55,6 +56,7 @@ bool gTEKOApp::SearchLanguage(const std::string& code, bool primary, char* statu
     if (useDVBFirst == 1 && FindDVB(code)) {
         FormatStatus(statusText, "DVB(Stream) Subtitles %s 0x%x", L, subtitlePid);
         StartChosenDVB(code);
+        ArmFallback(code, true);
         return true;
     }
     if (useExternalChannels == 2 && CheckExternalChannels(serviceId, code, subtitlePid, subtitlePage)) {
@@ -63,10 +65,12 @@ bool gTEKOApp::SearchLanguage(const std::string& code, bool primary, char* statu
         StartChosenTXT();
         return true;
     }
-    if (pmtLoader.FindTXTSubtitle(code, subtileType, subtitlePid, subtitlePage)) {
+    if (pmtLoader.FindTXTSubtitle(serviceId, code, subtileType, subtitlePid, subtitlePage)) {
         eDebug("TXT FROM PMT: %s, PID=%x, PAGE=%x\n", L, subtitlePid, subtitlePage);
         FormatStatus(statusText, "TXT(Stream) Subtitles %s 0x%x %x", L, subtitlePid, subtitlePage);
         StartChosenTXT();
+        chosenHardOfHearing = subtileType == ids::kTeletextTypeHearingImpaired;
+        ArmFallback(code, false);
         return true;
     }
     if (useExternalChannels == 1 && CheckExternalChannels(serviceId, code, subtitlePid, subtitlePage)) {
@@ -83,31 +87,30 @@ bool gTEKOApp::SearchLanguage(const std::string& code, bool primary, char* statu
         else
             FormatStatus(statusText, "DVB(Stream) Subtitles %s 0x%x", L, subtitlePid);
         StartChosenDVB(code);
+        ArmFallback(code, true);
         return true;
     }
     return false;
 }
 
-namespace {
-
-// EN 300 468 §6.2.41 subtitling_type: 0x10-0x16 normal DVB subtitles,
-// 0x20-0x26 for the hard of hearing. "SubtileType" 2 asks for the first
-// kind, 5 for the second (the Teletext page types of the same meaning).
-bool OfWantedKind(int type, int subtileType) {
-    if (subtileType == 2) return type >= 0x10 && type <= 0x16;
-    if (subtileType == 5) return type >= 0x20 && type <= 0x26;
+// subtitling_type 0x10-0x16 normal DVB subtitles, 0x20-0x26 for the hard
+// of hearing: "SubtileType" 2 asks for the first kind, 5 for the second
+// (the Teletext page types of the same meaning).
+bool gTEKOApp::OfWantedKind(int type, int subtileType) {
+    if (subtileType == ids::kTeletextTypeSubtitle)
+        return type >= ids::kSubtitlingTypeNormalFirst && type <= ids::kSubtitlingTypeNormalLast;
+    if (subtileType == ids::kTeletextTypeHearingImpaired)
+        return type >= ids::kSubtitlingTypeHardOfHearingFirst && type <= ids::kSubtitlingTypeHardOfHearingLast;
     return false;
 }
 
-}  // namespace
-
 bool gTEKOApp::FindDVB(const std::string& code) {
-    if (!pmtLoader.FindDVBSubtitle(code, subtitlePid)) return false;
+    if (!pmtLoader.FindDVBSubtitle(serviceId, code, subtitlePid)) return false;
     // The first entry of the wanted kind, else the language's first entry:
     // the other kind is better than nothing.
     const DVBDescriptor* chosen = nullptr;
     for (const DVBDescriptor* d : pmtLoader.DvbList()) {
-        if (d->language != code) continue;
+        if (d->serviceId != serviceId || d->language != code) continue;
         if (!chosen) chosen = d;
         if (OfWantedKind(d->type, subtileType)) {
             chosen = d;
@@ -116,6 +119,7 @@ bool gTEKOApp::FindDVB(const std::string& code) {
     }
     if (!chosen) return false;
     subtitlePid = chosen->pid;
+    chosenHardOfHearing = OfWantedKind(chosen->type, ids::kTeletextTypeHearingImpaired);
     dvbCompositionPage = chosen->compositionPageId;
     dvbAncillaryPage = chosen->ancillaryPageId;
     return true;

@@ -5,11 +5,14 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
+#include "app/ContentCount.h"
 #include "config/Options.h"
 #include "config/Settings.h"
 #include "config/Translator.h"
+#include "demux/ContentProbe.h"
 #include "demux/PESFilter.h"
 #include "demux/PMTLoader.h"
 #include "display/FrameBufferDevice.h"
@@ -63,6 +66,10 @@ public:
     FrameBufferDevice display;
     // Lays the clients' pages out on the display.
     render::Presenter presenter;
+    // The decoders hand their pages through this count to the presenter.
+    ContentCount shownPages{presenter};
+    // Watches the chosen language's stream of the other kind (Fallback.cpp).
+    ContentProbe fallbackProbe;
     Settings settings;
     // The typed configuration, read from `settings` at every load.
     config::Options options;
@@ -124,4 +131,28 @@ private:
     // The common end of a successful try, after its own log line.
     void StartChosenDVB(const std::string& code);
     void StartChosenTXT();
+
+    // EN 300 468 §6.2.41: whether a subtitling_type is of the kind that
+    // "SubtileType" 2 (normal) or 5 (for the hard of hearing) asks for.
+    static bool OfWantedKind(int type, int subtileType);
+    // After a start from the PMT (Fallback.cpp): finds the language's
+    // stream of the other kind and starts watching it.
+    void ArmFallback(const std::string& code, bool chosenDvb);
+    // Each poll: switches to that stream when the chosen one has shown
+    // nothing since the start and it has shown text.
+    void WatchFallback(LoopState& state);
+
+    // The kind of the stream the selection started (set by its tries).
+    bool chosenHardOfHearing = false;
+    struct FallbackWatch {
+        bool armed = false;
+        bool dvb = false;
+        int pid = 0;
+        int page = 0;  // DVB composition page or Teletext page
+        int ancillaryPage = -1;
+        int fromPage = 0;  // the chosen stream's page, for the log
+        std::string language;
+        int64_t since = 0;  // platform::MonotonicMicros() at the start
+    };
+    FallbackWatch fallback;
 };

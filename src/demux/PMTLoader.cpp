@@ -17,13 +17,22 @@
 namespace {
 constexpr unsigned kSectionTimeoutMs = 5000;
 
-// A one-shot, CRC-checked section filter on table_id (byte 0) alone.
-int SetSectionFilter(int fd, int pid, uint8_t tableId) {
+// A one-shot, CRC-checked section filter on table_id and, when
+// `extension` is not negative, on table_id_extension (a PMT's
+// program_number, ISO/IEC 13818-1 §2.4.4.8): PMT sections of several
+// programmes may share one PID, and only the wanted one is to be read.
+int SetSectionFilter(int fd, int pid, uint8_t tableId, int extension = -1) {
     dmx_sct_filter_params params;
     std::memset(&params, 0, sizeof params);
     params.pid = uint16_t(pid);
-    params.filter.filter[0] = tableId;
-    params.filter.mask[0] = 0xFF;
+    params.filter.filter[ids::kFilterTableId] = tableId;
+    params.filter.mask[ids::kFilterTableId] = 0xFF;
+    if (extension >= 0) {
+        params.filter.filter[ids::kFilterExtensionHigh] = uint8_t(extension >> 8);
+        params.filter.mask[ids::kFilterExtensionHigh] = 0xFF;
+        params.filter.filter[ids::kFilterExtensionLow] = uint8_t(extension);
+        params.filter.mask[ids::kFilterExtensionLow] = 0xFF;
+    }
     params.timeout = kSectionTimeoutMs;
     params.flags = DMX_CHECK_CRC | DMX_ONESHOT | DMX_IMMEDIATE_START;
     return platform::Ioctl(fd, DMX_SET_FILTER, &params);
@@ -77,14 +86,14 @@ int PMTLoader::GetAllPIDs(int serviceId, int pmtPid) {
         return -1;
     }
     std::vector<std::pair<int, int>> matches;
-    if (MatchPAT(pat, int(patSize), serviceId, pmtPid, matches) < 0) {
+    if (MatchPAT(pat, int(patSize), serviceId, matches) < 0) {
         StopAndClose(fd);
         return 0;
     }
     int count = 0;
     unsigned char pmt[kSectionBufferSize];
     for (const auto& match : matches) {
-        if (SetSectionFilter(fd, match.second, ids::kTablePMT) < 0) {
+        if (SetSectionFilter(fd, match.second, ids::kTablePMT, match.first) < 0) {
             eWarning("Error ioctl(DMX_SET_FILTER PMT)\n");
             continue;
         }
@@ -101,8 +110,9 @@ int PMTLoader::GetAllPIDs(int serviceId, int pmtPid) {
 }
 
 // ISO/IEC 13818-1 §2.4.4.3: 4-byte entries from byte 8 up to the CRC. Only
-// entries wholly received are looked at.
-int PMTLoader::MatchPAT(const unsigned char* section, int size, int serviceId, int pmtPid,
+// entries wholly received are looked at. The PMT PID that the front end
+// reports is no key: other programmes may have their PMT on that PID too.
+int PMTLoader::MatchPAT(const unsigned char* section, int size, int serviceId,
                         std::vector<std::pair<int, int>>& matches) {
     ByteReader header(section, size > 0 ? size_t(size) : 0);
     header.Skip(1);
@@ -115,7 +125,7 @@ int PMTLoader::MatchPAT(const unsigned char* section, int size, int serviceId, i
         int pid = entry.U16() & 0x1FFF;
         if (!entry.Ok()) break;
         if (program == 0) continue;  // network_PID
-        if (pid == pmtPid || program == serviceId) matches.emplace_back(program, pid);
+        if (program == serviceId) matches.emplace_back(program, pid);
     }
     return int(matches.size());
 }
@@ -240,10 +250,10 @@ int PMTLoader::GetLanguage(std::string code, std::string& out) {
     return 0;
 }
 
-int PMTLoader::FindDVBSubtitle(std::string language, int& pid) {
+int PMTLoader::FindDVBSubtitle(int serviceId, std::string language, int& pid) {
     eDebug("PMT::Looking for DVB Subtiles...\n");
     for (const DVBDescriptor* d : dvbList) {
-        if (d->language == language) {
+        if (d->serviceId == serviceId && d->language == language) {
             pid = d->pid;
             return 1;
         }
@@ -251,10 +261,10 @@ int PMTLoader::FindDVBSubtitle(std::string language, int& pid) {
     return 0;
 }
 
-int PMTLoader::FindTXTSubtitle(std::string language, int type, int& pid, int& page) {
+int PMTLoader::FindTXTSubtitle(int serviceId, std::string language, int type, int& pid, int& page) {
     eDebug("PMT::Looking for TXT Subtiles...\n");
     for (const TXTDescriptor* d : txtList) {
-        if (d->language == language && d->type == type) {
+        if (d->serviceId == serviceId && d->language == language && d->type == type) {
             pid = d->pid;
             page = d->page;
             return 1;

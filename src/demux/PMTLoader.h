@@ -1,5 +1,6 @@
 // Finds the subtitle streams of a service: reads a PAT section and the PMT
-// section of each matching programme through section filters on the
+// section of the service's programme (filtered by program_number, as
+// several programmes may share a PMT PID) through section filters on the
 // demultiplexer, and records every subtitling_descriptor entry and every
 // Teletext subtitle-page entry with its language (ISO/IEC 13818-1,
 // EN 300 468).
@@ -24,17 +25,19 @@ public:
     // -1 (no PMT PID, or the PAT could not be read), 0 (failure or nothing
     // found) or the number of teletext and subtitling descriptors met.
     int GetAllPIDs(int serviceId, int pmtPid);
-    int FindDVBSubtitle(std::string language, int& pid);
-    int FindTXTSubtitle(std::string language, int type, int& pid, int& page);
+    // The first entry of the service's programme in that language (and
+    // Teletext type): 1 and its PID (and page), else 0.
+    int FindDVBSubtitle(int serviceId, std::string language, int& pid);
+    int FindTXTSubtitle(int serviceId, std::string language, int type, int& pid, int& page);
     static int GetLanguage(std::string code, std::string& out);
     // `descriptor` points at the tag byte; the 2 + descriptor_length bytes
     // from there must have been received (the PMT walk checks it).
     int ParseDVBDescriptor(const unsigned char* descriptor, int pid, int serviceId);
     int ParseTXTDescriptor(const unsigned char* descriptor, int pid, int serviceId);
 
-    // The PAT walk: the (program_number, PMT PID) entries that match by PID
-    // or by service id, in PAT order. -1 when section_length is below 10.
-    static int MatchPAT(const unsigned char* section, int size, int serviceId, int pmtPid,
+    // The PAT walk: the (program_number, PMT PID) entries of the service,
+    // in PAT order. -1 when section_length is below 10.
+    static int MatchPAT(const unsigned char* section, int size, int serviceId,
                         std::vector<std::pair<int, int>>& matches);
     // Parses one PMT section of `size` received bytes; returns the number
     // of teletext and subtitling descriptors met.

@@ -16,6 +16,13 @@ constexpr int kPidPAT = 0x0000;
 constexpr int kPidSDT = 0x0011;
 constexpr uint8_t kTableSDTActual = 0x42;
 constexpr int kPidNull = 0x1FFF;
+
+// Linux DVB section filters (linux/dvb/dmx.h): filter byte 0 is compared
+// with table_id, bytes 1 on with the section from byte 3 on, so 1 and 2
+// hold table_id_extension (a PMT's program_number).
+constexpr int kFilterTableId = 0;
+constexpr int kFilterExtensionHigh = 1;
+constexpr int kFilterExtensionLow = 2;
 constexpr uint8_t kTsSyncByte = 0x47;
 constexpr int kTsPacketSize = 188;
 

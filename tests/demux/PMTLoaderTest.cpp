@@ -45,16 +45,27 @@ Bytes ThreeProgrammeStream() {
     return b.Data();
 }
 
-TEST(PMTLoader, ReadsEveryMatchingProgrammeAndRecordsItsSubtitles) {
+TEST(PMTLoader, ReadsTheServicesProgrammeAndRecordsItsSubtitles) {
     DemuxEnv env;
     ASSERT_TRUE(env.LoadBytes(ThreeProgrammeStream()));
     env.replay.SetLoop(true);  // the tables repeat, as on air
     PMTLoader loader;
     testing::internal::CaptureStderr();
-    // Programme 1 matches by PMT PID, programme 3 by service id.
-    int count = loader.GetAllPIDs(3, 0x100);
+    // Programme 3 is found by its service id in the PAT, whatever PMT PID
+    // the front end reports.
+    EXPECT_EQ(loader.GetAllPIDs(3, 0x100), 1);
+    EXPECT_TRUE(loader.TxtList().empty());
+    std::vector<std::string> dvb;
+    for (const DVBDescriptor* d : loader.DvbList())
+        dvb.push_back(d->language + " " + std::to_string(d->type) + " " + std::to_string(d->pid) + " " +
+                      std::to_string(d->serviceId) + " " + std::to_string(d->compositionPageId) + " " +
+                      std::to_string(d->ancillaryPageId));
+    EXPECT_EQ(dvb, (std::vector<std::string>{"fre 20 770 3 3 4"}));
+    int pid = -1, page = -1;
+    EXPECT_EQ(loader.FindDVBSubtitle(3, "ita", pid), 0);  // on a video stream: ignored
+    int count = loader.GetAllPIDs(1, 0x100);
     std::string log = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(count, 3);  // the teletext, the DVB of programme 1, the DVB of programme 3
+    EXPECT_EQ(count, 2);  // the teletext and the DVB of programme 1
 
     std::vector<std::vector<int>> txt;
     for (const TXTDescriptor* d : loader.TxtList()) {
@@ -65,12 +76,12 @@ TEST(PMTLoader, ReadsEveryMatchingProgrammeAndRecordsItsSubtitles) {
                                                  {2, 0x102, 1, 0, 0x888, 0x58},
                                                  {2, 0x102, 1, 0, 0x889, 0x59},
                                                  {2, 0x102, 1, 1, 0x150, 0x50}}));
-    std::vector<std::string> dvb;
+    dvb.clear();
     for (const DVBDescriptor* d : loader.DvbList())
         dvb.push_back(d->language + " " + std::to_string(d->type) + " " + std::to_string(d->pid) + " " +
                       std::to_string(d->serviceId) + " " + std::to_string(d->compositionPageId) + " " +
                       std::to_string(d->ancillaryPageId));
-    EXPECT_EQ(dvb, (std::vector<std::string>{"ger 16 259 1 1 2", "eng 36 259 1 4660 43981", "fre 20 770 3 3 4"}));
+    EXPECT_EQ(dvb, (std::vector<std::string>{"ger 16 259 1 1 2", "eng 36 259 1 4660 43981"}));
 
     EXPECT_NE(log.find("TEKO: Scan stream for subtitles using PAT, PMT...\n"
                        "TEKO: SearchSID:0x0003  SearchPMT:0x0100 \n"
@@ -91,20 +102,19 @@ TEST(PMTLoader, ReadsEveryMatchingProgrammeAndRecordsItsSubtitles) {
               std::string::npos);
     EXPECT_EQ(env.demux.OpenCount(), 0);
 
-    int pid = -1, page = -1;
-    EXPECT_EQ(loader.FindTXTSubtitle("swe", 2, pid, page), 1);
+    EXPECT_EQ(loader.FindTXTSubtitle(1, "swe", 2, pid, page), 1);
     EXPECT_EQ(pid, 0x102);
     EXPECT_EQ(page, 0x888);  // the type-2 entry, not the type-5 one before it
-    EXPECT_EQ(loader.FindTXTSubtitle("swe", 5, pid, page), 1);
-    EXPECT_EQ(loader.FindTXTSubtitle("swe", 1, pid, page), 0);
+    EXPECT_EQ(loader.FindTXTSubtitle(1, "swe", 5, pid, page), 1);
+    EXPECT_EQ(loader.FindTXTSubtitle(1, "swe", 1, pid, page), 0);
     pid = page = -1;
-    EXPECT_EQ(loader.FindTXTSubtitle("sw", 2, pid, page), 0);
+    EXPECT_EQ(loader.FindTXTSubtitle(1, "sw", 2, pid, page), 0);
     EXPECT_EQ(pid, -1);
     EXPECT_EQ(page, -1);
-    EXPECT_EQ(loader.FindDVBSubtitle("ger", pid), 1);
+    EXPECT_EQ(loader.FindDVBSubtitle(1, "ger", pid), 1);
     EXPECT_EQ(pid, 0x103);
-    EXPECT_EQ(loader.FindDVBSubtitle("deu", pid), 0);
-    EXPECT_EQ(loader.FindDVBSubtitle("ita", pid), 0);  // on a video stream: ignored
+    EXPECT_EQ(loader.FindDVBSubtitle(1, "deu", pid), 0);
+    EXPECT_EQ(loader.FindDVBSubtitle(3, "ger", pid), 0);  // another programme's entry
 }
 
 TEST(PMTLoader, FailuresReturnTheirCodesAndCloseTheDevice) {
@@ -188,10 +198,10 @@ TEST(PMTLoader, LyingLengthsStayWithinTheReceivedBytes) {
     EXPECT_EQ(loader.ParsePMT(big.data(), int(big.size())), 0);
     std::vector<std::pair<int, int>> matches;
     Bytes pat = ts::Pat(1, {{1, 0x100}, {2, 0x100}, {3, 0x200}});
-    EXPECT_EQ(PMTLoader::MatchPAT(pat.data(), int(pat.size()), 3, 0x100, matches), 3);
+    EXPECT_EQ(PMTLoader::MatchPAT(pat.data(), int(pat.size()), 2, matches), 1);
     matches.clear();
-    EXPECT_EQ(PMTLoader::MatchPAT(pat.data(), 14, 3, 0x100, matches), 1);  // only wholly received entries
-    EXPECT_EQ(PMTLoader::MatchPAT(pat.data(), 2, 3, 0x100, matches), -1);
+    EXPECT_EQ(PMTLoader::MatchPAT(pat.data(), 14, 2, matches), 0);  // only wholly received entries
+    EXPECT_EQ(PMTLoader::MatchPAT(pat.data(), 2, 2, matches), -1);
     testing::internal::GetCapturedStderr();
 }
 

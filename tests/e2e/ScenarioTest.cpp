@@ -8,7 +8,9 @@
 
 #include "E2eTest.h"
 #include "TimedStream.h"
+#include "support/DvbSubBuilder.h"
 #include "support/PngRead.h"
+#include "support/TeletextBuilder.h"
 
 namespace e2e {
 namespace {
@@ -302,6 +304,86 @@ TEST(Scenarios, ZapStopsTheOldSubtitlesAndStartsTheNewWithinASecond) {
     ASSERT_GE(text, zap) << "no Teletext after the zap";
     EXPECT_LE(text, zap + 1000 + 120 + kAppearMs);
     EXPECT_NE(s.sim.log.find("Start TXT Subtile: PID=210, PAGE=888\n"), std::string::npos);
+}
+
+// ---- Stream choice -----------------------------------------------------
+
+// Two programmes' PMT sections on one PID (as a French multiplex sends
+// them), the watched programme's second: its subtitle PID 0x8C carries a
+// subtitle, the other programme's 0x96 nothing. The daemon reads the
+// watched programme's section and shows its subtitle.
+TEST(Scenarios, SharedPmtPidGivesTheWatchedProgrammesSubtitles) {
+    TempDir tmp;
+    TimedStream stream({
+        {1537, 0x64, 0x65, {{0x06, 0x96, ts::SubtitlingDescriptor({{"fre", 0x10, 1, 1}})}}},
+        {1025, 0x64, 0x66, {{0x06, 0x8C, ts::SubtitlingDescriptor({{"fre", 0x10, 1, 1}})}}},
+    });
+    for (int ms = 1000; ms < 6000; ms += 1000) stream.AddPes(ms, 0x8C, DvbSubtitle(ms / 1000, 60));
+    const std::string ts = Write(tmp.Path(), "shared.ts", stream.Build(6000));
+    const Screens s = RunStream(ts, tmp.Path() + "/out", WriteConfig(tmp.Path(), "fre"), 1025, {});
+    EXPECT_NE(s.sim.log.find("Start DVB Subtile: PID=8c\n"), std::string::npos);
+    EXPECT_EQ(s.sim.log.find("Start DVB Subtile: PID=96\n"), std::string::npos);
+    EXPECT_TRUE(std::any_of(s.ink.begin(), s.ink.end(), [](int ink) { return ink > 0; })) << "nothing shown";
+}
+
+// The normal French subtitles (DVB 0x10 on 0x110, or Teletext 888) send
+// only clears once a second, the hard-of-hearing ones (DVB 0x20 on 0x120,
+// or Teletext 889 on the same PID) text every two seconds. After 30 s of
+// nothing the daemon switches and the text shows. In the quiet scene the
+// normal stream showed text once, at 3 s: it is kept.
+TEST(Scenarios, EmptyStreamGivesWayToTheOtherKindAfterThirtySeconds) {
+    const ts::Bytes dvbClear = dvbsub::DisplaySetPes(
+        dvbsub::Concat({dvbsub::PageComposition(1, 5, 0, 0, {}), dvbsub::EndOfDisplaySet(1)}));
+    auto txtPage = [](int page, const std::string& text) {
+        ttx::Header header;
+        header.page = page;
+        std::vector<ts::Bytes> units{ttx::DataUnit(ttx::HeaderPacket(header))};
+        if (!text.empty()) units.push_back(ttx::DataUnit(ttx::RowPacket(8, 20, ttx::SubtitleRow(text))));
+        return ttx::Pes(units);
+    };
+    const struct {
+        const char* name;
+        bool teletext;
+        bool quiet;
+        const char* started;  // the start line of the hard-of-hearing stream
+    } cases[] = {{"DVB", false, false, "Start DVB Subtile: PID=120\n"},
+                 {"Teletext", true, false, "Start TXT Subtile: PID=130, PAGE=889\n"},
+                 {"DVB, quiet scene", false, true, "Start DVB Subtile: PID=120\n"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir tmp;
+        std::vector<ts::EsEntry> streams{
+            {0x06, 0x110, ts::SubtitlingDescriptor({{"fre", 0x10, 1, 1}})},
+            {0x06, 0x120, ts::SubtitlingDescriptor({{"fre", 0x20, 1, 1}})}};
+        if (c.teletext) streams = {{0x06, 0x130, ts::TeletextDescriptor({{"fre", 2, 0, 0x88}, {"fre", 5, 0, 0x89}})}};
+        TimedStream stream({{1, 0x100, 0x101, streams}});
+        for (int n = 0; n < 40; ++n) {
+            const int ms = 500 + n * 1000;
+            if (c.teletext) {
+                stream.AddPes(ms, 0x130, txtPage(0x88, ""));
+                if (n % 2 == 0) stream.AddPes(ms + 200, 0x130, txtPage(0x89, "Rires " + std::to_string(n)));
+                continue;
+            }
+            stream.AddPes(ms, 0x110, c.quiet && n == 3 ? DvbSubtitle(n, 1) : dvbClear);
+            if (n % 2 == 0) stream.AddPes(ms + 200, 0x120, DvbSubtitle(n, 1));
+        }
+        const std::string ts = Write(tmp.Path(), "empty.ts", stream.Build(40000));
+        const Screens s = RunStream(ts, tmp.Path() + "/out", WriteConfig(tmp.Path(), "fre"), 1, {});
+        int64_t shown = -1;
+        for (size_t j = 0; j < s.ink.size() && shown < 0; ++j)
+            if (s.ink[j] > 0) shown = s.sim.changes[j].ms;
+        const bool switched = s.sim.log.find(c.started) != std::string::npos;
+        printf("[ e2e ] %s: %s, first text at %lld ms\n", c.name, switched ? "switched" : "kept", (long long)shown);
+        EXPECT_EQ(switched, !c.quiet);
+        EXPECT_EQ(s.sim.log.find("switching") != std::string::npos, !c.quiet);
+        if (c.quiet) {
+            EXPECT_GE(shown, 3400);
+            EXPECT_LT(shown, 4000);
+        } else {
+            EXPECT_GE(shown, 30000);
+            EXPECT_LE(shown, 30000 + kStartMs + kPollMs + 2000);
+        }
+    }
 }
 
 }  // namespace
