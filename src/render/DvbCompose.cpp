@@ -467,7 +467,7 @@ thread_local Axis regionAxes[2];
 
 }  // namespace
 
-bool RegionBox(const Display& d, const Display& screen, const pages::DvbRegion& region, ScreenBox& box) {
+bool RegionBox(const Display& d, const Placement& screen, const pages::DvbRegion& region, ScreenBox& box) {
     const long dx = region.x, dy = region.y;
     // A region whose corner lies past the display's far edge is not drawn.
     if (dx < 0 || dy < 0 || dx * screen.width / d.width > screen.width ||
@@ -477,13 +477,17 @@ bool RegionBox(const Display& d, const Display& screen, const pages::DvbRegion& 
     Axis& ay = regionAxes[1];
     span(ax, dx, region.width, d.width, screen.width);
     span(ay, dy, region.height, d.height, screen.height);
-    box = {ax.first, ay.first, ax.last, ay.last};
+    // Only the part on the visible screen: the axes and the image never
+    // reach past it, whatever the zoom.
+    ax.first = std::max(ax.first, -screen.x), ax.last = std::min(ax.last, screen.visibleWidth - screen.x);
+    ay.first = std::max(ay.first, -screen.y), ay.last = std::min(ay.last, screen.visibleHeight - screen.y);
+    box = {ax.first + screen.x, ay.first + screen.y, ax.last + screen.x, ay.last + screen.y};
     if (box.right < box.left) box.right = box.left;
     if (box.bottom < box.top) box.bottom = box.top;
     return true;
 }
 
-void ComposeRegion(IDisplayDevice& device, const Display& d, const Display& screen, const pages::DvbRegion& region,
+void ComposeRegion(IDisplayDevice& device, const Display& d, const Placement& screen, const pages::DvbRegion& region,
                    ImageBuffer& buffer) {
     ScreenBox box;
     if (!region.codes || !RegionBox(d, screen, region, box) || box.Empty()) return;

@@ -18,14 +18,14 @@ struct ScreenBox {
     bool Empty() const { return right <= left || bottom <= top; }
 };
 
-// The screen box that `region` of a page for display `d` covers on
-// `screen`, clipped to it; false when the region lies past the display's
-// edge and is not drawn at all.
-bool RegionBox(const Display& d, const Display& screen, const pages::DvbRegion& region, ScreenBox& box);
+// The screen box that `region` of a page for display `d` covers where
+// `screen` places the display, clipped to the visible screen; false when
+// the region lies past the display's edge and is not drawn at all.
+bool RegionBox(const Display& d, const Placement& screen, const pages::DvbRegion& region, ScreenBox& box);
 // Draws `region` into that box: area averaged ARGB on 32-bit screens,
 // nearest palette indexes on the others; from the image in `buffer` when
 // the region is drawn as it was. The caller holds the lock.
-void ComposeRegion(IDisplayDevice& device, const Display& d, const Display& screen, const pages::DvbRegion& region,
+void ComposeRegion(IDisplayDevice& device, const Display& d, const Placement& screen, const pages::DvbRegion& region,
                    ImageBuffer& buffer);
 
 }  // namespace render

@@ -18,11 +18,11 @@ constexpr size_t kMaxHeldBytes = 16u << 20;
 
 size_t code_bytes(const pages::DvbRegion& region) { return size_t(region.width) * size_t(region.height); }
 
-bool same_key(const ComposedImage& c, const pages::DvbRegion& region, const Display& d, const Display& screen,
+bool same_key(const ComposedImage& c, const pages::DvbRegion& region, const Display& d, const Placement& screen,
               int bpp) {
     return c.id == region.id && c.bpp == bpp && c.x == region.x && c.y == region.y && c.width == region.width &&
            c.height == region.height && c.display.width == d.width && c.display.height == d.height &&
-           c.screen.width == screen.width && c.screen.height == screen.height;
+           c.screen == screen;
 }
 
 // The colours that the screen's depth looks up: ARGB words on 32 bits,
@@ -83,7 +83,7 @@ bool grow(std::unique_ptr<unsigned char[]>& to, size_t& have, size_t bytes) {
 }  // namespace
 
 unsigned char* KeptImage(ImageBuffer& buffer, const pages::DvbRegion& region, const Display& d,
-                         const Display& screen, int bpp, std::vector<unsigned char>& changed) {
+                         const Placement& screen, int bpp, std::vector<unsigned char>& changed) {
     ComposedImage* c = find(buffer, region.id);
     if (!c || !c->codes || !same_key(*c, region, d, screen, bpp) || !same_colours(*c, region)) return nullptr;
     const size_t width = size_t(region.width);
@@ -99,7 +99,7 @@ unsigned char* KeptImage(ImageBuffer& buffer, const pages::DvbRegion& region, co
 }
 
 unsigned char* NewImage(ImageBuffer& buffer, const pages::DvbRegion& region, const Display& d,
-                        const Display& screen, int bpp, size_t bytes) {
+                        const Placement& screen, int bpp, size_t bytes) {
     ComposedImage& c = entry_for(buffer, region.id);
     const size_t codes = code_bytes(region);
     // The codes are kept only while the image is theirs: an image that

@@ -21,13 +21,31 @@ struct Display {
     int height = kScreenHeight;
 };
 
+// Where a page's display goes on the screen: scaled onto width x height
+// (the screen's size, or more for a zoom) with its top left corner at
+// (x, y) of the screen; only what falls on the visible screen is composed.
+struct Placement {
+    int width = kScreenWidth, height = kScreenHeight;
+    int x = 0, y = 0;
+    int visibleWidth = kScreenWidth, visibleHeight = kScreenHeight;
+    Placement() = default;
+    // The display onto the whole of a `screen`.
+    Placement(const Display& screen)  // NOLINT: a screen is its own placement
+        : width(screen.width), height(screen.height), visibleWidth(screen.width), visibleHeight(screen.height) {}
+    bool operator==(const Placement& o) const {
+        return width == o.width && height == o.height && x == o.x && y == o.y && visibleWidth == o.visibleWidth &&
+               visibleHeight == o.visibleHeight;
+    }
+};
+
 // What a region's image was composed from: the region (place, size,
-// codes, colours), the page's display, the screen and its depth.
+// codes, colours), the page's display, its placement and the depth.
 struct ComposedImage {
     int id = -1, bpp = 0;  // id -1: a free entry
     long x = 0, y = 0;
     int width = 0, height = 0;
-    Display display, screen;
+    Display display;
+    Placement screen;
     std::unique_ptr<unsigned char[]> codes;
     uint32_t argb[256];
     uint8_t index[256];
@@ -50,10 +68,10 @@ struct ImageBuffer {
 // rows of the screen over them are to be composed again); the image is
 // noted as the region's.
 unsigned char* KeptImage(ImageBuffer& buffer, const pages::DvbRegion& region, const Display& d,
-                         const Display& screen, int bpp, std::vector<unsigned char>& changed);
+                         const Placement& screen, int bpp, std::vector<unsigned char>& changed);
 // Room for `bytes` of the image of `region`, noted as composed from it
 // (the caller composes it there); null, said, when it cannot be had.
 unsigned char* NewImage(ImageBuffer& buffer, const pages::DvbRegion& region, const Display& d,
-                        const Display& screen, int bpp, size_t bytes);
+                        const Placement& screen, int bpp, size_t bytes);
 
 }  // namespace render

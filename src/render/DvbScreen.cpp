@@ -59,20 +59,105 @@ void DvbScreen::Clear() {
     ClearLocked();
 }
 
+// The union of what the page's regions cover where `place` puts them.
+ScreenBox DvbScreen::Extent(const pages::DvbPage& page, const Placement& place, bool opaque) const {
+    const Display d{page.displayWidth, page.displayHeight};
+    ScreenBox all = kNothing;
+    for (const pages::DvbRegion& region : page.regions) {
+        ScreenBox b;
+        if (opaque ? !OpaqueBox(d, place, region, b) : !RegionBox(d, place, region, b)) continue;
+        all = {std::min(all.left, b.left), std::min(all.top, b.top), std::max(all.right, b.right),
+               std::max(all.bottom, b.bottom)};
+    }
+    return all;
+}
+
+// The box of the region's pixels that show (not transparent).
+bool DvbScreen::OpaqueBox(const Display& d, const Placement& place, const pages::DvbRegion& region,
+                          ScreenBox& box) const {
+    if (!region.codes) return false;
+    const bool words = display_->GetBPP() == 32;
+    int left = region.width, top = region.height, right = -1, bottom = -1;
+    for (int y = 0; y < region.height; ++y) {
+        const unsigned char* row = region.codes + long(y) * region.width;
+        for (int x = 0; x < region.width; ++x) {
+            const bool shows = words ? (region.argb[row[x]] >> 24) != 0 : region.index[row[x]] != 0;
+            if (!shows) continue;
+            left = std::min(left, x), right = std::max(right, x);
+            top = std::min(top, y), bottom = std::max(bottom, y);
+        }
+    }
+    if (right < 0) return false;
+    pages::DvbRegion part;
+    part.x = region.x + left, part.y = region.y + top;
+    part.width = right - left + 1, part.height = bottom - top + 1;
+    return RegionBox(d, place, part, box) && !box.Empty();
+}
+
+// Where the viewer's settings put the page: zoomed about the bottom centre
+// of what it covers, moved up or down, kept on the screen.
+Placement DvbScreen::Place(const pages::DvbPage& page) const {
+    const int width = display_->Width(), height = display_->Height();
+    Placement place(Display{width, height});
+    const ScreenBox e = Extent(page, place, false);
+    if (e.Empty()) return place;
+    const long zoom = options_.zoom;
+    place.width = int(width * zoom / 100), place.height = int(height * zoom / 100);
+    const long cx = (e.left + e.right) / 2, by = e.bottom;
+    place.x = int(cx - cx * zoom / 100);
+    place.y = int(by - by * zoom / 100) + int(long(options_.yOffset) * height / kScreenHeight);
+    // On the screen: what the page covers, unclipped, inside it (its top
+    // and left when it is larger than the screen).
+    Placement open = place;
+    open.visibleWidth = open.visibleHeight = 1 << 20;
+    open.x = open.y = 0;
+    const ScreenBox z = Extent(page, open, false);
+    const int right = z.right + place.x, bottom = z.bottom + place.y;
+    if (right > width) place.x -= right - width;
+    if (bottom > height) place.y -= bottom - height;
+    if (z.left + place.x < 0) place.x = -z.left;
+    if (z.top + place.y < 0) place.y = -z.top;
+    return place;
+}
+
+// Whether the page may show now; with CollisionDetection 2 it moves clear
+// of another display over its band (or waits when it fits nowhere).
+bool DvbScreen::MayShow(const pages::DvbPage& page, Placement& place) const {
+    if (options_.collisionDetection == 0) return true;
+    const ScreenBox e = Extent(page, place, false);
+    if (e.Empty()) return true;
+    if (options_.collisionDetection == 1) return !other_.Shows(*display_, e.top, e.bottom);
+    int shift = 0;
+    if (!other_.Avoid(*display_, e.left, e.top, e.right, e.bottom, shift)) return false;
+    place.y += shift;
+    return true;
+}
+
 void DvbScreen::Show(const pages::DvbPage& page) {
     if (page.regions.empty() || !display_) return Clear();
     Span span(*display_);
     eTrace("CLEAR\n");
     ClearLocked();
+    // Looked for once the old page is gone: a device that cannot tell its
+    // own pixels would take it for another display.
+    Placement place = Place(page);
+    const bool shows = MayShow(page, place);
     const Display d{page.displayWidth, page.displayHeight};
-    const Display screen{display_->Width(), display_->Height()};
+    if (shows && options_.background) {
+        const ScreenBox o = Extent(page, place, true);
+        const int colour = display_->GetBPP() == 32 ? options_.backgroundColor : options_.paletteBackgroundColor;
+        if (!o.Empty()) {
+            display_->DrawFilledRect(o.left, o.top, o.right - o.left - 1, o.bottom - o.top, colour);
+            Grow(o);
+        }
+    }
     for (const pages::DvbRegion& region : page.regions) {
         ScreenBox b;
-        if (!RegionBox(d, screen, region, b)) continue;
+        if (!RegionBox(d, place, region, b)) continue;
         // The box stays on the screen: its rows are what a clear fills.
         Grow(b);
-        if (b.Empty() || !region.codes || !OkToDraw()) continue;
-        ComposeRegion(*display_, d, screen, region, image_);
+        if (b.Empty() || !region.codes || !shows) continue;
+        ComposeRegion(*display_, d, place, region, image_);
     }
 }
 

@@ -1,6 +1,7 @@
 // DVB subtitle pages on the screen: each page replaces the last one in one
 // update of the screen (the clear of what was drawn and every region
-// together), unless another display shows.
+// together), unless another display shows; where the viewer wants it
+// (DVBYOffset, DVBZoom), on a box (DVBBackground) if asked.
 #pragma once
 
 #include "config/Options.h"
@@ -23,6 +24,10 @@ public:
 
 private:
     bool OkToDraw() const;
+    ScreenBox Extent(const pages::DvbPage& page, const Placement& place, bool opaque) const;
+    bool OpaqueBox(const Display& d, const Placement& place, const pages::DvbRegion& region, ScreenBox& box) const;
+    Placement Place(const pages::DvbPage& page) const;
+    bool MayShow(const pages::DvbPage& page, Placement& place) const;
     void ClearLocked();
     void Grow(const ScreenBox& b);
     IDisplayDevice* display_ = nullptr;
