@@ -25,6 +25,7 @@ struct EmulatedDemux::Filter {
 
     int fd = -1;
     bool nonBlocking = false;
+    bool dead = false;  // open when the device went away
     Kind kind = kNone;
     State state = kAllocated;
     dmx_sct_filter_params sct{};
@@ -74,6 +75,23 @@ void EmulatedDemux::FailReads(ReadTarget target, int error, int count) {
     readFaults_[int(target)] = ReadFault{error, error ? count : 0};
 }
 
+void EmulatedDemux::SetPresent(bool present) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (present_ && !present)
+        for (auto& entry : filters_) {
+            Filter& f = *entry.second;
+            f.dead = true;
+            f.buffer.clear();
+            f.state = Filter::kAllocated;
+        }
+    present_ = present;
+}
+
+bool EmulatedDemux::Present() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return present_;
+}
+
 void EmulatedDemux::ShiftStc(int64_t ticks) {
     std::lock_guard<std::mutex> lock(mutex_);
     stcShift_ += ticks;
@@ -96,6 +114,10 @@ size_t EmulatedDemux::Overflows() const {
 
 int EmulatedDemux::Open(int flags) {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (!present_) {
+        errno = ENOENT;
+        return -1;
+    }
     if (int(filters_.size()) >= kMaxFilters) {
         errno = EMFILE;
         return -1;
@@ -137,6 +159,10 @@ int EmulatedDemux::Ioctl(int fd, unsigned long request, void* arg) {
         Filter* f = Find(fd);
         if (!f) {
             errno = EBADF;
+            return -1;
+        }
+        if (f->dead) {
+            errno = ENODEV;
             return -1;
         }
         int64_t now = clock_.NowMicros();
@@ -343,6 +369,12 @@ bool EmulatedDemux::TryRead(int fd, void* buf, size_t count, ssize_t& result, in
         result = -1;
         return true;
     }
+    if (f->dead) {
+        errno = ENODEV;
+        result = -1;
+        yield = true;
+        return true;
+    }
     if (!f->bufferAllocated || count == 0) {
         result = 0;
         return true;
@@ -391,7 +423,7 @@ bool EmulatedDemux::TryRead(int fd, void* buf, size_t count, ssize_t& result, in
 bool EmulatedDemux::Readable(int fd) const {
     std::lock_guard<std::mutex> lock(mutex_);
     const Filter* f = Find(fd);
-    if (!f || !f->bufferAllocated || f->error || !f->buffer.empty()) return true;
+    if (!f || f->dead || !f->bufferAllocated || f->error || !f->buffer.empty()) return true;
     if (f->state == Filter::kGo && f->deadline != 0 && clock_.NowMicros() >= f->deadline) return true;
     const ReadFault& fault = readFaults_[f->kind == Filter::kPes ? 0 : 1];
     return fault.count != 0 && f->kind != Filter::kNone;

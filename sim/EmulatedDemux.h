@@ -22,7 +22,12 @@
 //    is flushed and the next read fails with EOVERFLOW;
 //  - DMX_GET_STC: TsReplay::Stc of the filter's PID, base 1; DMX_START,
 //    DMX_STOP (flushes), close, up to 256 descriptors (then EMFILE);
-//  - a read before any filter was started returns 0, like the kernel's.
+//  - a read before any filter was started returns 0, like the kernel's;
+//  - SetPresent(false) unplugs the device: the node is gone (opens fail
+//    with ENOENT), and every descriptor open at that moment is dead for
+//    good (reads, polls and ioctls answer ENODEV, close still closes) as
+//    after the driver unregistered it; SetPresent(true) brings the node
+//    back for new opens only.
 #pragma once
 
 #include <cstddef>
@@ -68,6 +73,9 @@ public:
     // `error` (-1: every read until FailReads(target, 0, 0)). EOVERFLOW also
     // throws away what the filter buffered, as the kernel's overflow does.
     void FailReads(ReadTarget target, int error, int count);
+    // Removes the device node (false) or puts it back (true); see above.
+    void SetPresent(bool present);
+    bool Present() const;
     // A discontinuity of the broadcast's clock: DMX_GET_STC answers `ticks`
     // (90 kHz) more from now on, on top of earlier shifts.
     void ShiftStc(int64_t ticks);
@@ -100,6 +108,7 @@ private:
     std::map<int, std::unique_ptr<Filter>> filters_;
     size_t bufferSize_ = kDefaultBufferSize;
     bool stcAvailable_ = true;
+    bool present_ = true;
     std::map<unsigned long, int> refused_;
     struct ReadFault {
         int error = 0;

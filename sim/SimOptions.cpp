@@ -130,6 +130,10 @@ const char* SimOptions::Usage() {
            "  --disable FROM:TO    the disable flag exists between those stream times\n"
            "                       (seconds; repeatable)\n"
            "  --reload SECONDS     a reload request at that stream time (repeatable)\n"
+           "  --demux-outage FROM:TO  the demultiplexer is unplugged from FROM to TO\n"
+           "                       seconds of stream time: its node is gone and the\n"
+           "                       descriptors open at FROM fail with ENODEV for good\n"
+           "                       (repeatable)\n"
            "  --menu FROM:TO:X,Y,W,H  the front end's menu: an opaque dark grey\n"
            "                       rectangle of W x H screen pixels at X,Y, painted\n"
            "                       straight into the screen memory from FROM to TO\n"
@@ -333,15 +337,15 @@ bool SimOptions::Parse(int argc, char** argv, std::string& error) {
                 return false;
             }
             zaps.push_back(zap);
-        } else if (arg == "--disable") {
+        } else if (arg == "--disable" || arg == "--demux-outage") {
             Range range{};
             if (!value(v)) return false;
             if (!SplitPair(v, a, b) || !ToDouble(a, range.from) || !ToDouble(b, range.to) ||
                 range.to < range.from) {
-                error = "--disable takes FROM:TO seconds, not '" + v + "'";
+                error = arg + " takes FROM:TO seconds, not '" + v + "'";
                 return false;
             }
-            disables.push_back(range);
+            (arg == "--disable" ? disables : demuxOutages).push_back(range);
         } else if (arg == "--size") {
             if (!value(v)) return false;
             if (!ToSize(v, width, height)) {

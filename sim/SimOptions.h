@@ -22,6 +22,8 @@ struct SimOptions {
         double from, to;
     };
     std::vector<Range> disables;
+    // The demultiplexer unplugged between two stream times.
+    std::vector<Range> demuxOutages;
     // The front end's menu: an opaque rectangle (screen pixels) between two
     // stream times.
     struct Menu {

@@ -316,6 +316,10 @@ int Simulator::Run() {
     backend.SetPollHook([&]() {
         int64_t now = streamMicros();
         frontEnd.Advance(now / 1000);
+        bool unplugged = false;
+        for (const SimOptions::Range& r : options_.demuxOutages)
+            unplugged = unplugged || (now >= int64_t(r.from * 1e6) && now < int64_t(r.to * 1e6));
+        if (unplugged == demux.Present()) demux.SetPresent(!unplugged);
         auto real = std::chrono::steady_clock::now();
         if (!options_.quiet && real - lastProgress >= std::chrono::seconds(2)) {
             lastProgress = real;

@@ -1,5 +1,6 @@
 // gTEKOApp's main loop on the main thread, and the only places where
 // decoding starts and stops.
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -13,6 +14,10 @@ constexpr unsigned kPollMicros = 500000;
 // Idle polls (about ten seconds) before the tables are read again, so that
 // subtitles that start later on the same service are found.
 constexpr int kRescanPolls = 20;
+// A display that could not be created is tried again after 1 s, then after
+// twice the wait before each time up to 30 s (in polls).
+constexpr int kFirstDisplayRetryPolls = 2;
+constexpr int kLastDisplayRetryPolls = 60;
 }  // namespace
 
 void gTEKOApp::run() {
@@ -22,7 +27,10 @@ void gTEKOApp::run() {
     memset(state.statusText, 0, sizeof state.statusText);
     state.lastScanResult = 1;
     state.rescanCountdown = kRescanPolls;
-    state.displayRetryCountdown = kRescanPolls;
+    state.displayRetryCountdown = kFirstDisplayRetryPolls;
+    state.displayRetryPolls = kFirstDisplayRetryPolls;
+    state.displayLostAt = -1;
+    state.fontRetryCountdown = kRescanPolls;
     pmtPid = -1;
     serviceId = -1;
     for (;;) {
@@ -69,7 +77,7 @@ void gTEKOApp::Poll(LoopState& state) {
         state.rescanCountdown = 1;
         return;
     }
-    RetryFailedDevices(state);
+    const bool displayUp = RetryFailedDevices(state);
     if (decoding)
         state.rescanCountdown = kRescanPolls;
     else
@@ -84,33 +92,57 @@ void gTEKOApp::Poll(LoopState& state) {
     // Without a service (no hand-off file yet) there is nothing to look
     // for: the daemon waits quietly for the front end.
     if (serviceId < 0 && changed != 1) return;
+    // Nothing can be shown without a display: the selection waits for it
+    // (the display's return selects at once).
+    if (!displayUp) return;
     if (changed == 1 || state.lastScanResult <= 0 || state.rescanCountdown <= 0) Select(state);
     WatchFallback(state);
 }
 
 // A display that could not be created (a driver that answered nothing at
-// start, a font that was missing or broken at the last reload) would
-// otherwise stay down until the next reload request, and a PES filter whose
+// start or at the last reload) would otherwise stay down until the next
+// reload request, and a PES filter whose
 // start failed (a demultiplexer that refused the filter) until the next
 // change of service: the viewer would see no subtitles for good.
-void gTEKOApp::RetryFailedDevices(LoopState& state) {
+bool gTEKOApp::RetryFailedDevices(LoopState& state) {
     if (decoding && !pesFilter.Running()) {
         eWarning("Subtitle decoding did not start; selecting again.\n");
         StopAll();
         state.rescanCountdown = 1;
     }
+    auto over = [&state] {
+        if (state.displayLostAt >= 0)
+            eWarning("Display back after %.1f s\n",
+                     double(platform::MonotonicMicros() - state.displayLostAt) / 1e6);
+        state.displayLostAt = -1;
+        state.displayRetryPolls = state.displayRetryCountdown = kFirstDisplayRetryPolls;
+    };
+    // Created again by a reload, or up all along. Without a usable font the
+    // font files are looked at now and then, and read only once changed.
     if (display.IsCreated()) {
-        state.displayRetryCountdown = kRescanPolls;
-        return;
+        if (--state.fontRetryCountdown <= 0) {
+            state.fontRetryCountdown = kRescanPolls;
+            if (!display.HasText()) display.RetryFontIfChanged();
+        }
+        over();
+        return true;
     }
-    if (--state.displayRetryCountdown > 0) return;
-    state.displayRetryCountdown = kRescanPolls;
-    eWarning("No display; trying to create it again.\n");
+    // What failed was logged by the display's first failed Create; the
+    // attempts after it are quiet but for the trace.
+    if (state.displayLostAt < 0) state.displayLostAt = platform::MonotonicMicros();
+    if (--state.displayRetryCountdown > 0) return false;
+    state.displayRetryPolls = std::min(2 * state.displayRetryPolls, kLastDisplayRetryPolls);
+    state.displayRetryCountdown = state.displayRetryPolls;
     // No client may draw while the display is rebuilt; decoding starts
     // again with the selection of this poll.
-    if (decoding) state.rescanCountdown = 1;
+    state.rescanCountdown = 1;
     StopAll();
-    display.Create(options.font);
+    if (display.Create(options.font) != 0) {
+        eTrace("No display yet; next attempt in %d s\n", state.displayRetryPolls / 2);
+        return false;
+    }
+    over();
+    return true;
 }
 
 int gTEKOApp::StartDVB(int pid, int compositionPage, int ancillaryPage) {

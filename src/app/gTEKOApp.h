@@ -111,14 +111,18 @@ private:
         int rescanCountdown;
         int lastScanResult;
         int displayRetryCountdown;
+        int displayRetryPolls;  // the back-off of the display's next attempt
+        int64_t displayLostAt;  // steady clock, µs; -1: the display is up
+        int fontRetryCountdown;
     };
 
     void ResetServiceState();
     // One poll after the sleep (MainLoop.cpp).
     void Poll(LoopState& state);
     // Brings back a display or a PES filter that failed to start, once the
-    // fault that stopped it may have ended (MainLoop.cpp).
-    void RetryFailedDevices(LoopState& state);
+    // fault that stopped it may have ended (MainLoop.cpp). False while there
+    // is no display.
+    bool RetryFailedDevices(LoopState& state);
     // Stops decoding, reads the tables and starts the first stream found
     // (Selection.cpp).
     void Select(LoopState& state);

@@ -8,6 +8,7 @@
 // sys/ioctl.h first: the DVB header uses its request macros.
 #include <linux/dvb/dmx.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/Log.h"
@@ -21,6 +22,16 @@ PESFilter* PESFilter::theInstance = nullptr;
 namespace {
 constexpr int kChunkSize = ids::kTsPacketSize;
 constexpr unsigned kBackOffMicros = 500000;
+// A demultiplexer that went away is opened again after 1 s, then after
+// twice the wait before each time up to 30 s: a driver reloaded or a tuner
+// re-plugged is back within seconds, and a box without one is asked no
+// more than twice a minute.
+constexpr int64_t kFirstReopenMicros = 1000000;
+constexpr int64_t kLastReopenMicros = 30000000;
+
+// Read errors that mean the descriptor is dead for good: the device was
+// unregistered (ENODEV, ENXIO) or the descriptor is no longer ours (EBADF).
+bool DeviceGone(int error) { return error == ENODEV || error == ENXIO || error == EBADF; }
 // ISO/IEC 13818-1 §2.4.3.6: packet_start_code_prefix, then the stream id.
 constexpr uint8_t kStartCode[4] = {0x00, 0x00, 0x01, ids::kStreamPrivate1};
 }  // namespace
@@ -87,25 +98,8 @@ int PESFilter::Start(int pid, const PESFilterUser& user, int recDelay, bool dvbM
     this->recDelay = recDelay;
     this->dvbMode = dvbMode;
 
-    fd = platform::Open(paths::kDemux, O_RDWR);
-    if (fd < 0) {
-        fd = -1;
-        eWarning("Failed open(DMX)\n");
-        return 0;
-    }
-    dmx_pes_filter_params params;
-    std::memset(&params, 0, sizeof params);
-    params.pid = uint16_t(pid);
-    params.input = DMX_IN_FRONTEND;
-    params.output = DMX_OUT_TAP;
-    params.pes_type = DMX_PES_OTHER;
-    params.flags = DMX_IMMEDIATE_START;
-    if (platform::Ioctl(fd, DMX_SET_PES_FILTER, &params) < 0) {
-        eWarning("Failed ioctl(DMX_SET_PES_FILTER)\n");
-        platform::Close(fd);
-        fd = -1;
-        return 0;
-    }
+    this->pid = pid;
+    if (!OpenDevice(true)) return 0;
     ptsOffClock = false;
     thread = 0;
     pthread_t created;
@@ -115,6 +109,52 @@ int PESFilter::Start(int pid, const PESFilterUser& user, int recDelay, bool dvbM
     }
     thread = created;
     return 0;
+}
+
+bool PESFilter::OpenDevice(bool tell) {
+    fd = platform::Open(paths::kDemux, O_RDWR);
+    if (fd < 0) {
+        fd = -1;
+        if (tell) eWarning("Failed open(DMX)\n");
+        return false;
+    }
+    dmx_pes_filter_params params;
+    std::memset(&params, 0, sizeof params);
+    params.pid = uint16_t(pid);
+    params.input = DMX_IN_FRONTEND;
+    params.output = DMX_OUT_TAP;
+    params.pes_type = DMX_PES_OTHER;
+    params.flags = DMX_IMMEDIATE_START;
+    if (platform::Ioctl(fd, DMX_SET_PES_FILTER, &params) < 0) {
+        if (tell) eWarning("Failed ioctl(DMX_SET_PES_FILTER)\n");
+        platform::Close(fd);
+        fd = -1;
+        return false;
+    }
+    return true;
+}
+
+void PESFilter::LoseDevice(int error) {
+    eWarning("Demultiplexer lost (%s): PES filter 0x%x stopped, opening it again\n", strerror(error), pid);
+    platform::Close(fd);
+    fd = -1;
+    // What was being assembled misses its end.
+    ResetSplitter();
+    lostAt = platform::MonotonicMicros();
+    reopenWait = kFirstReopenMicros;
+    reopenAt = lostAt + reopenWait;
+}
+
+bool PESFilter::TryReopen() {
+    const int64_t now = platform::MonotonicMicros();
+    if (now < reopenAt) return false;
+    if (!OpenDevice(false)) {
+        reopenWait = std::min(2 * reopenWait, kLastReopenMicros);
+        reopenAt = now + reopenWait;
+        return false;
+    }
+    eWarning("Demultiplexer back after %.1f s: PES filter 0x%x started again\n", double(now - lostAt) / 1e6, pid);
+    return true;
 }
 
 int PESFilter::Stop() {
@@ -190,6 +230,16 @@ void PESFilter::run() {
         // A packet or a call-back falls due without data arriving: the read
         // waits no longer than until then.
         const int64_t wake = nextWakeMicros(stc, clockRead);
+        if (fd < 0 && !TryReopen()) {
+            // Without a device only the queue and the call-back go on; the
+            // thread sleeps until the next attempt or what falls due first.
+            int64_t sleep = std::max<int64_t>(reopenAt - platform::MonotonicMicros(), 0);
+            if (wake > 0 && wake < sleep) sleep = wake;
+            pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, &previous);
+            platform::Sleep(unsigned(sleep));
+            pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previous);
+            continue;
+        }
         if (wake >= 0) {
             pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, &previous);
             const int ready = platform::Poll(fd, wake);
@@ -208,6 +258,11 @@ void PESFilter::run() {
             continue;
         }
         if (n < 0 && (error == EAGAIN || error == EINTR)) continue;
+        if (n < 0 && DeviceGone(error)) {
+            LoseDevice(error);
+            failedBefore = false;
+            continue;
+        }
         if (n < 0 && error == EOVERFLOW) {
             // The demultiplexer fell behind and threw away what it held: the
             // packet being assembled lost bytes, so it is dropped and the

@@ -21,7 +21,10 @@ public:
     PESFilter(const PESFilter&) = delete;
     PESFilter& operator=(const PESFilter&) = delete;
 
-    // Always 0; failures are logged and leave the filter half-started.
+    // Always 0; failures are logged and leave the filter half-started. A
+    // demultiplexer that goes away later (ENODEV, EBADF) is closed and
+    // opened again by the reader thread, on a back-off from 1 s to 30 s,
+    // with one line when it goes and one when it is back.
     int Start(int pid, const PESFilterUser& user, int recDelay, bool dvbMode);
     // Ends the reader thread (between packets only), empties the queue and
     // closes the demultiplexer. Returns 1, or 0 when the thread could not
@@ -81,6 +84,13 @@ private:
     int64_t holdSpan() const;
     int64_t nextWakeMicros(int64_t stc, bool clockRead) const;
     void dropOldest();
+    // Opens the demultiplexer and sets the PES filter of `pid`; `tell` logs
+    // a failure. False leaves fd at -1.
+    bool OpenDevice(bool tell);
+    // The reader's side of an outage: closes the dead descriptor, and opens
+    // a new one once the back-off allows (true when it is open again).
+    void LoseDevice(int error);
+    bool TryReopen();
     void deletePacket(PESPacket* packet);
 
     std::deque<PESPacket*> queue;
@@ -90,7 +100,13 @@ private:
     int length = 0;
     int expected = 0;
     int fd = -1;
+    int pid = -1;
     int recDelay = 0;
+    // The outage being waited out: when it began, the next attempt and the
+    // wait before the one after (steady clock, µs).
+    int64_t lostAt = 0;
+    int64_t reopenAt = 0;
+    int64_t reopenWait = 0;
     int64_t syncAt = 0;
     bool dvbMode = false;
 

@@ -24,6 +24,8 @@ uint32_t Rotate(int colour) {
 }
 
 void Store32(unsigned char* p, uint32_t word) { std::memcpy(p, &word, sizeof word); }
+
+int Silent(const char*, ...) { return 0; }
 }  // namespace
 
 FrameBufferDevice::FrameBufferDevice() {
@@ -40,27 +42,34 @@ int FrameBufferDevice::Create(std::string path) {
     // A second Create would otherwise leak the mapping and the descriptor.
     if (created) Destroy();
     noBlit = false;
+    // A driver that is not there yet is asked again and again by the main
+    // loop: what failed is told at the first failure, and the attempts after
+    // it are quiet until one succeeds.
+    const bool quiet = createFailed;
+    createFailed = true;
+    auto tell = quiet ? Silent : eWarning;
+    auto info = quiet ? Silent : eDebug;
     fd = platform::Open(paths::kFrameBuffer, O_RDWR);
     if (fd < 0) {
-        eWarning("Could not open frame buffer\n");
+        tell("Could not open frame buffer\n");
         return -1;
     }
     if (platform::Ioctl(fd, FBIOGET_VSCREENINFO, &varInfo) < 0) {
-        eWarning("Could not execute FBIOGET_VSCREENINFO\n");
+        tell("Could not execute FBIOGET_VSCREENINFO\n");
         platform::Close(fd);
         fd = -1;
         return -1;
     }
     if (platform::Ioctl(fd, FBIOGET_FSCREENINFO, &fixInfo) < 0) {
-        eWarning("Could not execute FBIOGET_FSCREENINFO\n");
+        tell("Could not execute FBIOGET_FSCREENINFO\n");
         platform::Close(fd);
         fd = -1;
         return -1;
     }
-    eDebug("Found %dk video memory\n", static_cast<int>(fixInfo.smem_len / 1024));
+    info("Found %dk video memory\n", static_cast<int>(fixInfo.smem_len / 1024));
     void* mapped = platform::Mmap(fixInfo.smem_len, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (mapped == MAP_FAILED || mapped == nullptr) {
-        eWarning("Could not mmap(screen memory)\n");
+        tell("Could not mmap(screen memory)\n");
         platform::Close(fd);
         fd = -1;
         return -1;
@@ -70,12 +79,12 @@ int FrameBufferDevice::Create(std::string path) {
     backBuffer = nullptr;
     backBufferLines = 0;
     bpp = static_cast<int>(varInfo.bits_per_pixel);
-    eDebug("Current framebuffer info\n");
-    eDebug("bpp=%d\n", bpp);
-    eDebug("width=%d\n", static_cast<int>(varInfo.xres));
-    eDebug("height=%d\n", static_cast<int>(varInfo.yres));
-    eDebug("stride=%d\n", static_cast<int>(fixInfo.line_length));
-    if (!MeasureScreen()) {
+    info("Current framebuffer info\n");
+    info("bpp=%d\n", bpp);
+    info("width=%d\n", static_cast<int>(varInfo.xres));
+    info("height=%d\n", static_cast<int>(varInfo.yres));
+    info("stride=%d\n", static_cast<int>(fixInfo.line_length));
+    if (!MeasureScreen(tell)) {
         platform::Munmap(screen, fixInfo.smem_len);
         screen = target = nullptr;
         platform::Close(fd);
@@ -83,20 +92,11 @@ int FrameBufferDevice::Create(std::string path) {
         return -1;
     }
 
-    int result;
     {
         std::lock_guard<platform::Mutex> guard(textMutex);
         fontPath = path;
-        result = SetUpFreeType();
-    }
-    if (result != 0) {
-        platform::Munmap(screen, fixInfo.smem_len);
-        screen = target = nullptr;
-        // Keeping the descriptor open would leak one at every reload with a
-        // bad font; nothing ever uses it again.
-        platform::Close(fd);
-        fd = -1;
-        return -1;
+        if (SetUpFreeType() != 0)
+            eWarning("No usable font: Teletext and the status line are not drawn, DVB subtitles are\n");
     }
     if (!AllocateLayer()) {
         {
@@ -110,13 +110,14 @@ int FrameBufferDevice::Create(std::string path) {
         return -1;
     }
     created = true;
+    createFailed = false;
     return 0;
 }
 
 // The visible resolution, cut to full HD and to the whole pixels and lines
 // that the line length and the memory hold: the sizes come from the driver
 // and bound every buffer and every write below.
-bool FrameBufferDevice::MeasureScreen() {
+bool FrameBufferDevice::MeasureScreen(int (*tell)(const char*, ...)) {
     const unsigned long long xres = varInfo.xres, yres = varInfo.yres;
     if ((xres > kMaxScreenWidth || yres > kMaxScreenHeight) && !toldOversize) {
         eWarning("The screen has %llux%llu pixels; drawing on its top left %dx%d\n", xres, yres,
@@ -130,7 +131,7 @@ bool FrameBufferDevice::MeasureScreen() {
     const unsigned long long lines = std::min<unsigned long long>(
         {yres, static_cast<unsigned long long>(kMaxScreenHeight), stride ? fixInfo.smem_len / stride : 0});
     if (columns == 0 || lines == 0) {
-        eWarning("Could not draw on a screen of %llux%llu pixels (line length %zu, %u bytes of memory)\n", xres,
+        tell("Could not draw on a screen of %llux%llu pixels (line length %zu, %u bytes of memory)\n", xres,
                  yres, stride, fixInfo.smem_len);
         return false;
     }

@@ -88,8 +88,27 @@ public:
     // Sum of the advances of `text` at the size last given to DrawText or
     // GetStringSize. Safe to call from any thread.
     int GetStringLen(const char* text);
-    // True between a successful Create and Destroy.
+    // True between a successful Create and Destroy. A font that cannot be
+    // had does not keep the display from being created: DVB subtitles are
+    // bitmaps. Text (Teletext, the status line) is then off: HasText is
+    // false and the text calls draw and measure nothing.
     bool IsCreated() const { return created; }
+    bool HasText();
+    // With text off: sets the font up again if one of the font files
+    // (the configured one, the fallbacks) changed since it was looked at.
+    // Returns HasText().
+    bool RetryFontIfChanged();
+
+    // A font file as last looked at: the errno that kept it from being
+    // read (0: none), its size and its modification time (ns).
+    struct FontStamp {
+        int error = 0;
+        long long size = 0;
+        int64_t modified = 0;
+        bool operator==(const FontStamp& o) const {
+            return error == o.error && size == o.size && modified == o.modified;
+        }
+    };
 
     // The cache manager's face requester: opens face 0 of the font read by
     // Create and selects its Unicode map. `FB_FaceRequester` forwards here.
@@ -125,7 +144,7 @@ private:
     };
     int BytesPerPixel() const { return bpp == 32 ? 4 : 1; }
     // The surface from the driver's answers; false when nothing of it can be drawn on.
-    bool MeasureScreen();
+    bool MeasureScreen(int (*tell)(const char*, ...));
     uint32_t PixelWord(int colour) const;
     void FillSpan(unsigned char* row, int x, int count, int colour) const;
     void ReleaseBackBuffer();
@@ -136,6 +155,11 @@ private:
     FT_UInt GlyphIndex(unsigned long code) const;
     int KernAfterPrevious(FT_UInt index);
     void TearDownFreeType();
+    // Picks the font file and reads it into fontData (FrameBufferText.cpp).
+    bool LoadFont();
+    std::vector<std::string> FontCandidates() const;
+    bool FontChanged() const;
+    bool TextOn() const { return created && face != nullptr; }
     void SelectSize(int size);
     int StringLenLocked(const char* text);
     // `character` is a Unicode code point.
@@ -181,10 +205,17 @@ private:
     // the file, and a font rewritten in place under a running daemon would
     // turn glyph loads into bus errors.
     std::vector<unsigned char> fontData;
+    // The file fontData came from, as it was then, and whether it held a
+    // font; and every candidate as the last set-up saw it.
+    std::string fontRead;
+    FontStamp readStamp;
+    bool fontUsable = false;
+    std::vector<FontStamp> fontStamps;
     bool hasKerning = false;
     bool italic = false;  // the text being drawn is slanted
     bool slant = false;   // text drawn from now on is (SetSlant)
     bool created = false;
+    bool createFailed = false;  // the last Create failed: the next is quiet
     bool noBlit = false;  // the driver has no FBIO_BLIT (found at the first unlock)
     // A relock on the same thread or an unlock by a thread that does not
     // hold it is an error result instead of a hang or undefined behaviour.

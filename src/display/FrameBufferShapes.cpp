@@ -73,7 +73,7 @@ int FrameBufferDevice::DrawOutlinedText(std::string text, int x, int y, int widt
                                         int outlineColour, int outlineSize) {
     PresentAfter present{*this};
     std::lock_guard<platform::Mutex> guard(textMutex);
-    if (!created) return 0;
+    if (!TextOn()) return 0;
     SelectSize(size);
     const int o = std::clamp(outlineSize, -32768, 32767);
     DrawShapes(text, x, y, width, outlineColour, true, o);

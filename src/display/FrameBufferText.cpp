@@ -7,12 +7,17 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <ft2build.h>
 #include FT_MODULE_H
 
 #include "platform/Log.h"
 #include "platform/Utf8.h"
 #include "display/FrameBufferDevice.h"
+#include "display/FreeTypeErrors.h"
+#include "platform/Paths.h"
 #include "platform/Platform.h"
 #include "platform/TextFile.h"
 
@@ -43,7 +48,7 @@ FT_Error FrameBufferDevice::FTC_Face_Requester(FTC_FaceID faceId, FT_Library lib
     if (!fontData.empty())
         error = FT_New_Memory_Face(lib, fontData.data(), FT_Long(fontData.size()), 0, aface);
     if (error) {
-        eWarning("FT_New_Face failed: %s, for font: %s\n", strerror(error), path);
+        eWarning("FT_New_Face failed: %s, for font: %s\n", freetype::ErrorText(error), path);
         return error;
     }
     FT_Select_Charmap(*aface, FT_ENCODING_UNICODE);
@@ -84,18 +89,19 @@ int FrameBufferDevice::SetUpFreeType() {
         TearDownFreeType();
         return -1;
     }
-    // The face id is the path text itself; fontPath keeps it alive until the
+    if (!LoadFont()) {
+        TearDownFreeType();
+        return -1;
+    }
+    // The face id is the path text itself; fontRead keeps it alive until the
     // manager is ended.
-    FTC_FaceID faceId = const_cast<char*>(fontPath.c_str());
-    const int readError = platform::ReadWholeFile(fontPath.c_str(), fontData, kMaxFontBytes);
-    // A missing font is told by the lookup's own lines below.
-    if (readError != 0 && readError != ENOENT)
-        eWarning("Could not read font %s: %s\n", fontPath.c_str(), strerror(readError));
+    FTC_FaceID faceId = const_cast<char*>(fontRead.c_str());
     error = FTC_Manager_LookupFace(cacheManager, faceId, &face);
     if (error) {
-        eWarning("FTC_Manager_Lookup_Face failed with Errorcode 0x%.2X\n",
-               static_cast<unsigned>(error));
-        eWarning("Probably because font was not found:%s\n", fontPath.c_str());
+        // The requester told why. The bytes are no font: they are not kept,
+        // and not read again until the file changes.
+        std::vector<unsigned char>().swap(fontData);
+        fontUsable = false;
         TearDownFreeType();
         return -1;
     }
@@ -119,7 +125,83 @@ void FrameBufferDevice::TearDownFreeType() {
     library = nullptr;
     face = nullptr;
     glyph = nullptr;
-    std::vector<unsigned char>().swap(fontData);  // the face is gone with the manager
+    // fontData stays: the next Create uses it again while the file is
+    // unchanged.
+}
+
+namespace {
+// Opens the file as the reading would (following a link) and takes its
+// size and modification time; a folder or a node that is not a file counts
+// as unreadable.
+FrameBufferDevice::FontStamp StampOf(const std::string& path) {
+    FrameBufferDevice::FontStamp stamp;
+    const int fd = platform::Open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        stamp.error = errno;
+        return stamp;
+    }
+    struct stat st{};
+    if (platform::Current().Fstat(fd, &st) != 0)
+        stamp.error = errno;
+    else if (S_ISDIR(st.st_mode))
+        stamp.error = EISDIR;
+    else if (!S_ISREG(st.st_mode))
+        stamp.error = EINVAL;
+    stamp.size = st.st_size;
+    stamp.modified = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    platform::Close(fd);
+    return stamp;
+}
+}  // namespace
+
+std::vector<std::string> FrameBufferDevice::FontCandidates() const {
+    std::vector<std::string> paths = {fontPath};
+    for (const char* fallback : paths::kFallbackFonts)
+        if (fontPath != fallback) paths.push_back(fallback);
+    return paths;
+}
+
+bool FrameBufferDevice::FontChanged() const {
+    const std::vector<std::string> paths = FontCandidates();
+    if (paths.size() != fontStamps.size()) return true;
+    for (size_t i = 0; i < paths.size(); ++i)
+        if (!(StampOf(paths[i]) == fontStamps[i])) return true;
+    return false;
+}
+
+// The configured font, or, when it is missing, the first of the fallbacks
+// that exists. A file read before and unchanged since (same size and
+// modification time) is not read again: its bytes are still here, or it
+// was found to be no font and still is none.
+bool FrameBufferDevice::LoadFont() {
+    const std::vector<std::string> paths = FontCandidates();
+    fontStamps.clear();
+    for (const std::string& path : paths) fontStamps.push_back(StampOf(path));
+    size_t chosen = 0;
+    while (chosen + 1 < paths.size() && (fontStamps[chosen].error == ENOENT || fontStamps[chosen].error == ENOTDIR))
+        ++chosen;
+    if (fontStamps[chosen].error == ENOENT) chosen = 0;  // none is there: tell the configured one
+    const std::string& path = paths[chosen];
+    const FontStamp& stamp = fontStamps[chosen];
+    if (path == fontRead && stamp == readStamp) {
+        if (!fontUsable) eTrace("Font %s unchanged since it was found unusable\n", path.c_str());
+        return fontUsable;
+    }
+    fontRead = path;
+    readStamp = stamp;
+    fontUsable = true;
+    const int readError = stamp.error ? stamp.error : platform::ReadWholeFile(path.c_str(), fontData, kMaxFontBytes);
+    if (readError != 0) {
+        std::vector<unsigned char>().swap(fontData);
+        if (readError == ENOENT)
+            eWarning("Font %s not found\n", path.c_str());
+        else
+            eWarning("Could not read font %s: %s\n", path.c_str(), strerror(readError));
+        fontUsable = false;
+        return false;
+    }
+    if (chosen > 0) eDebug("Font %s is missing; using %s\n", fontPath.c_str(), path.c_str());
+    return true;
 }
 
 void FrameBufferDevice::SelectSize(int size) {
@@ -224,7 +306,7 @@ int FrameBufferDevice::StringLenLocked(const char* text) {
 
 int FrameBufferDevice::GetStringLen(const char* text) {
     std::lock_guard<platform::Mutex> guard(textMutex);
-    if (!created || !text) return 0;
+    if (!TextOn() || !text) return 0;
     return StringLenLocked(text);
 }
 
@@ -232,7 +314,7 @@ void FrameBufferDevice::GetStringSize(int size, std::string text, int& width, in
                                       int& depth) {
     width = height = depth = 0;
     std::lock_guard<platform::Mutex> guard(textMutex);
-    if (!created) return;
+    if (!TextOn()) return;
     SelectSize(size);
     previousGlyph = 0;
     italic = false;
@@ -257,7 +339,7 @@ int FrameBufferDevice::DrawText(std::string text, int x, int y, int width, int a
                                 int colour) {
     PresentAfter present{*this};
     std::lock_guard<platform::Mutex> guard(textMutex);
-    if (!created) return 0;
+    if (!TextOn()) return 0;
     SelectSize(size);
     long long pen = x;
     if (alignment != 0) {
@@ -276,4 +358,21 @@ int FrameBufferDevice::DrawText(std::string text, int x, int y, int width, int a
         pen += step;
     }
     return 0;
+}
+
+bool FrameBufferDevice::HasText() {
+    std::lock_guard<platform::Mutex> guard(textMutex);
+    return TextOn();
+}
+
+bool FrameBufferDevice::RetryFontIfChanged() {
+    std::lock_guard<platform::Mutex> guard(textMutex);
+    if (!created || TextOn()) return TextOn();
+    if (!FontChanged()) return false;
+    TearDownFreeType();
+    if (SetUpFreeType() == 0) {
+        eDebug("Font %s set up: text is drawn again\n", fontRead.c_str());
+        return true;
+    }
+    return false;
 }

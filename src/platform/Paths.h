@@ -13,6 +13,10 @@ constexpr const char* kReloadFlag = "/tmp/.TEKO_Reload";
 // The one-instance lock, with the daemon's pid.
 constexpr const char* kPidFile = "/run/tekod.pid";
 constexpr const char* kDefaultFont = "/usr/share/fonts/md_khmurabi_10.ttf";
+// Tried in this order when the configured font is missing: the fonts of
+// the package's dependency fonts-dejavu-core.
+constexpr const char* kFallbackFonts[] = {"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",
+                                          "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf"};
 constexpr const char* kDemux = "/dev/dvb/adapter0/demux0";
 constexpr const char* kFrameBuffer = "/dev/fb/0";
 

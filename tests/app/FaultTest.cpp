@@ -10,6 +10,7 @@
 #include <linux/dvb/dmx.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,7 +29,6 @@ const char kBlitError[] = "TEKO: Error FBIO_BLIT not availble.\n";
 const char kStartDvb[] = "TEKO: Start DVB Subtile: PID=5e8\n";
 const char kStartTxt[] = "TEKO: Start TXT Subtile: PID=6e8, PAGE=888\n";
 const char kSelect[] = "TEKO: Service changed: SID=1000, PMT=1256\n";
-const char kRetryDisplay[] = "TEKO: No display; trying to create it again.\n";
 
 void Reload(const AppHarness& h) { h.env.root.Write(paths::kReloadFlag, ""); }
 
@@ -158,28 +158,45 @@ TEST(Fault, RefusedFiltersAreSetAgainUntilAccepted) {
     EXPECT_GT(a.Between(14, 18), 0);
 }
 
-TEST(Fault, ScreenInfoFailingAtStartIsAskedAgainUntilTheDriverAnswers) {
-    for (bool var : {true, false}) {
-        SCOPED_TRACE(var ? "FBIOGET_VSCREENINFO" : "FBIOGET_FSCREENINFO");
+// A framebuffer that cannot be had at start is tried again on a back-off
+// (1 s, 2 s, 4 s...): quiet, but for the first failure and the line that
+// tells it back with the outage's length.
+TEST(Fault, FramebufferMissingAtStartIsTriedAgainOnABackOff) {
+    struct Case {
+        const char* name;
+        const char* reason;
+        std::function<void(AppHarness&, bool)> fault;  // on (true) or lifted
+    };
+    const std::vector<Case> cases = {
+        {"FBIOGET_VSCREENINFO", "TEKO: Could not execute FBIOGET_VSCREENINFO\n",
+         [](AppHarness& h, bool on) { h.fb.SetScreenInfoFailures(on, false); }},
+        {"FBIOGET_FSCREENINFO", "TEKO: Could not execute FBIOGET_FSCREENINFO\n",
+         [](AppHarness& h, bool on) { h.fb.SetScreenInfoFailures(false, on); }},
+        {"no device node", "TEKO: Could not open frame buffer\n",
+         [](AppHarness& h, bool on) { h.env.backend.Attach(paths::kFrameBuffer, on ? nullptr : &h.fb); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         AppHarness h;
         h.Mux({{kService, {Dvb("swe")}, {}}});
         h.HandOff(kService);
-        h.fb.SetScreenInfoFailures(var, !var);
+        c.fault(h, true);
         int requestsWhileDown = -1, inkAfter = 0;
         h.Run(
             [&](int poll) {
-                if (poll == 5) h.fb.SetScreenInfoFailures(false, false);
-                if (poll == 20) requestsWhileDown = h.fb.BlitRequests();
-                if (poll > 21) inkAfter = std::max(inkAfter, SubtitleInk(h));
+                // Attempts at polls 2, 6, 14, 30: the one at 30 finds it.
+                if (poll == 20) c.fault(h, false);
+                if (poll == 29) requestsWhileDown = h.fb.BlitRequests();
+                if (poll > 31) inkAfter = std::max(inkAfter, SubtitleInk(h));
                 return true;
             },
-            26);
-        EXPECT_NE(h.Pass(0).find(var ? "TEKO: Could not execute FBIOGET_VSCREENINFO\n"
-                                     : "TEKO: Could not execute FBIOGET_FSCREENINFO\n"),
-                  std::string::npos);
-        EXPECT_EQ(h.PassesWith(kStartDvb), (std::vector<int>{1, 20}));
-        EXPECT_EQ(h.PassesWith(kRetryDisplay), std::vector<int>{20});
-        EXPECT_NE(h.Pass(20).find("TEKO: Found 1620k video memory\n"), std::string::npos);
+            36);
+        EXPECT_NE(h.Pass(0).find(c.reason), std::string::npos);
+        EXPECT_EQ(h.Count(c.reason), 1);
+        EXPECT_EQ(h.PassesWith("TEKO: No display yet; next attempt in "), (std::vector<int>{2, 6, 14}));
+        // Nothing is chosen while nothing could be shown.
+        EXPECT_EQ(h.PassesWith(kStartDvb), std::vector<int>{30});
+        EXPECT_EQ(h.PassesWith("TEKO: Display back after "), std::vector<int>{30}) << h.Pass(30);
         EXPECT_EQ(requestsWhileDown, 0);
         EXPECT_GT(inkAfter, 0);
         EXPECT_EQ(h.fb.Mappings(), 0);
@@ -191,8 +208,8 @@ TEST(Fault, FontDeletedOrGarbageBetweenReloadsThenPutBack) {
     h.OwnFont();
     h.Mux({{kService, {}, {Txt("swe")}}});
     h.HandOff(kService);
-    int drawnBefore = 0, drawnWhileBroken = -1;
-    bool createdAt20 = true;
+    int drawnBefore = 0;
+    bool createdAt20 = false;
     h.Run(
         [&](int poll) {
             if (poll == 4) {
@@ -210,24 +227,77 @@ TEST(Fault, FontDeletedOrGarbageBetweenReloadsThenPutBack) {
             }
             if (poll == 12) h.OwnFont();  // put back, without a reload
             if (poll == 20) {
-                drawnWhileBroken = h.readerInkBlits - drawnBefore;
                 createdAt20 = h.app->display.IsCreated();
             }
             return true;
         },
         30);
     EXPECT_GT(drawnBefore, 0);
-    EXPECT_NE(h.Pass(4).find("TEKO: Probably because font was not found:/usr/share/fonts/md_khmurabi_10.ttf\n"),
+    EXPECT_NE(h.Pass(4).find("TEKO: Font /usr/share/fonts/md_khmurabi_10.ttf not found\n"), std::string::npos);
+    EXPECT_NE(h.Pass(8).find("TEKO: FT_New_Face failed: Unknown_File_Format (unknown file format), for font: "),
               std::string::npos);
-    EXPECT_NE(h.Pass(8).find("TEKO: FT_New_Face failed: "), std::string::npos);
-    EXPECT_EQ(drawnWhileBroken, 0);
-    EXPECT_FALSE(createdAt20);
-    // Twenty polls after the last reload found no display it is tried
-    // again, finds the font back and decoding starts over.
-    EXPECT_EQ(h.PassesWith(kRetryDisplay), std::vector<int>{24});
-    EXPECT_EQ(h.PassesWith(kStartTxt), (std::vector<int>{1, 4, 8, 24}));
+    // The display stays up without a font; the font files are looked at
+    // every ten seconds, and the one put back is set up without a reload.
+    EXPECT_TRUE(createdAt20);
+    EXPECT_EQ(h.PassesWith("TEKO: Font /usr/share/fonts/md_khmurabi_10.ttf set up: text is drawn again\n"),
+              std::vector<int>{20});
+    EXPECT_EQ(h.PassesWith(kStartTxt), (std::vector<int>{1, 4, 8}));
     EXPECT_GT(h.readerInkBlits, drawnBefore);
     EXPECT_EQ(h.fb.Mappings(), 0);
+}
+
+// DVB subtitles are bitmaps: whatever is wrong with the font, they are
+// drawn as with a good one; the font's fault is told once, and a reload
+// does not read an unchanged file again.
+TEST(Fault, DvbSubtitlesDrawWithoutAUsableFont) {
+    struct Case {
+        const char* name;
+        std::function<void(const AppHarness&)> font;
+        const char* told;  // "": a good font
+    };
+    const std::vector<Case> cases = {
+        {"good", [](const AppHarness&) {}, ""},
+        {"missing", [](const AppHarness& h) { h.env.root.Remove(paths::kDefaultFont); },
+         "TEKO: Font /usr/share/fonts/md_khmurabi_10.ttf not found\n"},
+        {"empty", [](const AppHarness& h) { h.env.root.Write(paths::kDefaultFont, ""); },
+         "TEKO: FT_New_Face failed: Cannot_Open_Resource (cannot open resource), for font: "},
+        {"text", [](const AppHarness& h) { h.env.root.Write(paths::kDefaultFont, "Language swe\nFont none\n"); },
+         "TEKO: FT_New_Face failed: Invalid_Stream_Operation (invalid stream operation), for font: "},
+        {"folder",
+         [](const AppHarness& h) {
+             h.env.root.Remove(paths::kDefaultFont);
+             mkdir(h.env.root.At(paths::kDefaultFont).c_str(), 0755);
+         },
+         "TEKO: Could not read font /usr/share/fonts/md_khmurabi_10.ttf: Is a directory\n"},
+    };
+    int goodBlits = -1;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        AppHarness h;
+        h.Mux({{kService, {Dvb("swe")}, {}}});
+        h.HandOff(kService);
+        // A copy of its own: the harness's font is a link to the system's.
+        h.OwnFont();
+        c.font(h);
+        bool created = false, text = true;
+        h.Run(
+            [&](int poll) {
+                if (poll == 6) Reload(h);
+                if (poll == 10) created = h.app->display.IsCreated(), text = h.app->display.HasText();
+                return true;
+            },
+            12);
+        EXPECT_TRUE(created);
+        EXPECT_EQ(text, *c.told == 0);
+        if (*c.told == 0) {
+            goodBlits = h.readerInkBlits;
+            EXPECT_GT(goodBlits, 0);
+            continue;
+        }
+        EXPECT_EQ(h.readerInkBlits, goodBlits);
+        EXPECT_EQ(h.Count(c.told), 1) << h.log;
+        EXPECT_EQ(h.Count("TEKO: No usable font: "), 2);  // at the start and at the reload
+    }
 }
 
 TEST(Fault, HandOffFileFaultsAreLoggedAndTheServiceComesBack) {

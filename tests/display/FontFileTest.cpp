@@ -41,26 +41,31 @@ TEST(FontFile, RewrittenInPlaceUnderARunningDisplayIsNoCrash) {
     d.DrawText("bcdefghijklmnopqrstuvwxyz 0123456789 BCDEFGHIJKLMNOPQRSTUVWXYZ", 0, 300, 720, 0, 27, -1);
     d.UnLock();
     EXPECT_GT(rig.Ink(0, 250, 720, 320), 500);
-    // Created again, it reads the file as it now is, and says so.
+    // Created again, it reads the file as it now is, says so, and is a
+    // display without text.
     d.Destroy();
     testing::internal::CaptureStderr();
-    EXPECT_EQ(d.Create(paths::kDefaultFont), -1);
+    EXPECT_EQ(d.Create(paths::kDefaultFont), 0);
     const std::string log = testing::internal::GetCapturedStderr();
     EXPECT_NE(log.find("TEKO: FT_New_Face failed: "), std::string::npos);
-    EXPECT_EQ(rig.Fb().Mappings(), 0);
+    EXPECT_FALSE(d.HasText());
+    EXPECT_EQ(rig.Fb().Mappings(), 1);
 }
 
-TEST(FontFile, AFolderOrAnUnreadableFontIsToldAndCreatesNothing) {
+TEST(FontFile, AFolderOrAnUnreadableFontIsToldAndLeavesTextOff) {
     Rig rig;
     ASSERT_TRUE(rig.FontInstalled());
     const std::string folder = "/usr/share/fonts/folder.ttf";
     ASSERT_EQ(mkdir(rig.Root().At(folder).c_str(), 0755), 0);
     testing::internal::CaptureStderr();
-    EXPECT_EQ(rig.device.Create(folder), -1);
+    EXPECT_EQ(rig.device.Create(folder), 0);
+    EXPECT_FALSE(rig.device.HasText());
     rig.Backend().FailFile(paths::kDefaultFont, EACCES);
-    EXPECT_EQ(rig.device.Create(paths::kDefaultFont), -1);
+    EXPECT_EQ(rig.device.Create(paths::kDefaultFont), 0);
+    EXPECT_FALSE(rig.device.HasText());
     rig.Backend().FailFile(paths::kDefaultFont, 0);
     EXPECT_EQ(rig.device.Create(paths::kDefaultFont), 0);
+    EXPECT_TRUE(rig.device.HasText());
     const std::string log = testing::internal::GetCapturedStderr();
     EXPECT_NE(log.find("TEKO: Could not read font /usr/share/fonts/folder.ttf: Is a directory\n"), std::string::npos);
     EXPECT_NE(log.find("TEKO: Could not read font /usr/share/fonts/md_khmurabi_10.ttf: Permission denied\n"),

@@ -45,7 +45,7 @@ TEST(CommandLine, HelpListsEveryOption) {
     for (const char* option : {"--ts", "--out", "--service", "--zap", "--playback", "--aspect", "--disable",
                                "--reload", "--config", "--channels", "--translation", "--font", "--root", "--bpp", "--size",
                                "--stride", "--speed", "--loop", "--duration", "--raw", "--quiet", "--help", "--list",
-                               "--language", "--type", "--pid", "--dvb", "--teletext", "--page-id", "--log-level"})
+                               "--language", "--type", "--pid", "--dvb", "--teletext", "--page-id", "--log-level", "--demux-outage"})
         EXPECT_NE(help.out.find(std::string("  ") + option + " "), std::string::npos) << option;
     const SimResult unknown = RunSim({"--no-such-option"}, "");
     EXPECT_EQ(unknown.status, 2);
