@@ -27,7 +27,8 @@ void DvbScreen::Start(IDisplayDevice* display, const config::DvbOptions& options
 
 bool DvbScreen::OkToDraw() const {
     if (!display_) return false;
-    if (options_.collisionDetection == 0) return true;
+    // Only 1 holds clears back; the device clears nothing but its own pixels.
+    if (options_.collisionDetection != 1) return true;
     return !other_.Shows(*display_, box_.top, box_.bottom);
 }
 
@@ -81,7 +82,9 @@ bool DvbScreen::OpaqueBox(const Display& d, const Placement& place, const pages:
     for (int y = 0; y < region.height; ++y) {
         const unsigned char* row = region.codes + long(y) * region.width;
         for (int x = 0; x < region.width; ++x) {
-            const bool shows = words ? (region.argb[row[x]] >> 24) != 0 : region.index[row[x]] != 0;
+            // On one-byte screens 0xF0 is the default CLUT's transparent entry.
+            const uint8_t index = region.index[row[x]];
+            const bool shows = words ? (region.argb[row[x]] >> 24) != 0 : index != 0 && index != 0xF0;
             if (!shows) continue;
             left = std::min(left, x), right = std::max(right, x);
             top = std::min(top, y), bottom = std::max(bottom, y);
@@ -99,7 +102,10 @@ bool DvbScreen::OpaqueBox(const Display& d, const Placement& place, const pages:
 Placement DvbScreen::Place(const pages::DvbPage& page) const {
     const int width = display_->Width(), height = display_->Height();
     Placement place(Display{width, height});
-    const ScreenBox e = Extent(page, place, false);
+    // The subtitle is what shows of it: a region is often the screen's
+    // width, its text in the middle.
+    ScreenBox e = Extent(page, place, true);
+    if (e.Empty()) e = Extent(page, place, false);
     if (e.Empty()) return place;
     const long zoom = options_.zoom;
     place.width = int(width * zoom / 100), place.height = int(height * zoom / 100);
@@ -111,7 +117,8 @@ Placement DvbScreen::Place(const pages::DvbPage& page) const {
     Placement open = place;
     open.visibleWidth = open.visibleHeight = 1 << 20;
     open.x = open.y = 0;
-    const ScreenBox z = Extent(page, open, false);
+    ScreenBox z = Extent(page, open, true);
+    if (z.Empty()) z = Extent(page, open, false);
     const int right = z.right + place.x, bottom = z.bottom + place.y;
     if (right > width) place.x -= right - width;
     if (bottom > height) place.y -= bottom - height;

@@ -55,11 +55,14 @@ bool OtherDisplay::Avoid(IDisplayDevice& display, int left, int top, int right, 
     shift = 0;
     int first, last;
     if (!Band(display, left, top, right, bottom, first, last)) return true;
+    // The other display's whole height: its lines go on past the band.
+    int f, l;
+    while (first > 0 && Band(display, left, first - 1, right, first, f, l)) --first;
+    while (last + 1 < display.Height() && Band(display, left, last + 1, right, last + 2, f, l)) ++last;
     const int height = bottom - top;
     // Above the other display, else below it, where the new band is clear too.
     for (const int to : {first - height, last + 1}) {
         if (to < 0 || to + height > display.Height()) continue;
-        int f, l;
         if (Band(display, left, to, right, to + height, f, l)) continue;
         shift = to - top;
         eTrace("TEKO: Other display on lines %d-%d, subtitle moved by %d\n", first, last, shift);

@@ -88,8 +88,9 @@ void TeletextScreen::Start(IDisplayDevice* display, const config::TeletextStyle&
     eDebug("CollisionDetection: %d\n", l.collisionDetection);
 }
 
+// Only 1 holds clears back; the device clears nothing but its own pixels.
 bool TeletextScreen::OkToDraw() const {
-    if (layout_.collisionDetection == 0) return true;
+    if (layout_.collisionDetection != 1) return true;
     return !other_.Shows(*display_, highestRow_, lowestRow_);
 }
 

@@ -2,9 +2,11 @@
 // stream builder: Teletext speakers in their broadcast colours.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "E2eTest.h"
+#include "EmulatedFrameBuffer.h"
 #include "TimedStream.h"
 #include "support/TeletextBuilder.h"
 #include "support/ZvbiReference.h"
@@ -119,6 +121,102 @@ TEST(Viewer, TeletextSpeakersInTheirBroadcastColours) {
             const std::vector<std::vector<int>> shown = ColourBands(screen, colourOf);
             EXPECT_EQ(shown, asBroadcast ? broadcast : std::vector<std::vector<int>>(3, {7}));
         }
+}
+
+}  // namespace
+}  // namespace e2e
+
+namespace e2e {
+namespace {
+
+struct Box {
+    int left = 1 << 30, top = 1 << 30, right = -1, bottom = -1;  // inclusive; right < 0: empty
+};
+
+// Where a DVB subtitle shows: the pixels below the status line's band that
+// are neither transparent nor a menu's.
+Box InkBox(const dvbref::Screen& screen, int bpp, int width, int height) {
+    Box b;
+    for (int y = height / 6; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const uint32_t p = screen[size_t(y) * width + x];
+            const bool ink = bpp == 32 ? (p >> 24) != 0 && p != EmulatedFrameBuffer::kMenuWord
+                                       : p != 0 && p != 0xF0 && p != EmulatedFrameBuffer::kMenuIndex;
+            if (!ink) continue;
+            b.left = std::min(b.left, x), b.right = std::max(b.right, x);
+            b.top = std::min(b.top, y), b.bottom = std::max(b.bottom, y);
+        }
+    return b;
+}
+
+// The demo's two-line DVB subtitle of 4.6 s and the one of 7.1 s, as the
+// settings place them, against the same subtitles as broadcast: moved up,
+// zoomed about their bottom centre, on a box, and above a menu over the
+// bottom third while it is up (back in place once it has gone). At 32 and
+// 8 bits per pixel and on a 1280 x 720 screen.
+TEST(Viewer, DvbSubtitlesWhereTheViewerWantsThem) {
+    TempDir tmp;
+    const struct Screen {
+        int bpp, width, height;
+    } kScreens[] = {{32, 720, 576}, {8, 720, 576}, {32, 1280, 720}};
+    const struct Variant {
+        const char* name;
+        std::string config;
+        bool menu;
+    } kVariants[] = {{"as broadcast", "", false},
+                     {"up 40", "DVBYOffset -40\n", false},
+                     {"zoom 150", "DVBZoom 150\n", false},
+                     {"box", "DVBBackground 1\nDVBBackgroundColor 202020ff\nPaletteDVBBackgroundColor 12\n", false},
+                     {"above the menu", "CollisionDetection 2\n", true}};
+    for (const Screen& s : kScreens) {
+        const std::string size = std::to_string(s.width) + "x" + std::to_string(s.height);
+        std::vector<std::pair<Box, Box>> base;  // the two subtitles as broadcast
+        for (const Variant& v : kVariants) {
+            SCOPED_TRACE(size + " " + std::to_string(s.bpp) + " bpp, " + v.name);
+            const std::string out = tmp.Path() + "/" + size + std::to_string(s.bpp) + v.name;
+            const std::string config = tmp.Path() + "/viewer.conf";
+            WriteText(config, "Language fre\nSecondaryLanguage eng\nOSDMessages 1\n" + v.config);
+            std::vector<std::string> extra = {"--config", config,          "--raw", "--bpp", std::to_string(s.bpp),
+                                              "--size",   size,            "--duration", "8"};
+            const int menuTop = s.height * 2 / 3;
+            if (v.menu) extra.insert(extra.end(), {"--menu", "4:6:0," + std::to_string(menuTop) + "," +
+                                                                 std::to_string(s.width) + "," +
+                                                                 std::to_string(s.height - menuTop)});
+            const SimResult r = RunDemo(out, extra);
+            ASSERT_TRUE(r.Ran());
+            Box first, second;
+            for (const Change& c : r.changes) {
+                if (c.ms >= 4600 && c.ms < 4700) first = InkBox(ReadScreen(out, c, s.bpp, s.width, s.height), s.bpp, s.width, s.height);
+                if (c.ms >= 7100 && c.ms < 7200) second = InkBox(ReadScreen(out, c, s.bpp, s.width, s.height), s.bpp, s.width, s.height);
+            }
+            ASSERT_GE(first.right, 0);
+            ASSERT_GE(second.right, 0);
+            if (base.empty()) {
+                base.push_back({first, second});
+                continue;
+            }
+            const Box& b = base[0].first;
+            const std::string name = v.name;
+            if (name == "up 40") {
+                EXPECT_EQ(first.top, b.top - 40 * s.height / 576);
+                EXPECT_EQ(first.bottom, b.bottom - 40 * s.height / 576);
+            } else if (name == "zoom 150") {
+                EXPECT_NEAR(first.right - first.left, (b.right - b.left) * 3 / 2, 3);
+                EXPECT_NEAR(first.bottom, b.bottom, 2);
+                EXPECT_NEAR(first.left + first.right, b.left + b.right, 3);
+            } else if (name == "box") {
+                // The box covers at least the subtitle's extent.
+                EXPECT_LE(first.left, b.left);
+                EXPECT_GE(first.right, b.right);
+                EXPECT_LE(first.top, b.top);
+                EXPECT_GE(first.bottom, b.bottom);
+            } else {
+                EXPECT_LT(first.bottom, menuTop) << "drawn over the menu";
+                EXPECT_EQ(first.bottom - first.top, b.bottom - b.top);
+                EXPECT_EQ(second.top, base[0].second.top) << "not back in place once the menu went";
+            }
+        }
+    }
 }
 
 }  // namespace
