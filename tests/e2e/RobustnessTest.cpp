@@ -1,8 +1,11 @@
 // How the daemon stands what a box does to it, in tekod-sim runs of the
-// demo: signals from the box owner.
+// demo and of built streams: signals from the box owner, and a broadcast
+// that would fill a box's log.
 #include <gtest/gtest.h>
 
 #include "E2eTest.h"
+#include "TimedStream.h"
+#include "support/DvbSubBuilder.h"
 
 namespace e2e {
 namespace {
@@ -31,6 +34,32 @@ TEST(Robustness, SignalsReloadAndStopCleanly) {
         EXPECT_LT(r.changes.back().ms, 46000);
         EXPECT_EQ(dvbref::Ink(ReadScreen(out, r.changes.back(), 32), 32), 0) << "the screen when the daemon ended";
     }
+}
+
+// Display sets that name 256 regions they never define, ten a second,
+// for two minutes: at tekod's level the log stays within about a hundred
+// lines a minute, the repeats told in summaries.
+TEST(Robustness, ABroadcastCannotFillTheLog) {
+    TempDir tmp;
+    TimedStream stream({{1, 0x100, 0x101, {{0x06, 0x110, ts::SubtitlingDescriptor({{"fre", 0x10, 1, 1}})}}}});
+    std::vector<dvbsub::RegionRef> undefined;
+    for (int id = 0; id < 256; ++id) undefined.push_back({id, 0, 0});
+    for (int ms = 0, version = 0; ms < 120000; ms += 100, ++version)
+        stream.AddPes(ms, 0x110,
+                      dvbsub::DisplaySetPes(dvbsub::Concat({dvbsub::PageComposition(1, 5, version & 15, 0, undefined),
+                                                            dvbsub::EndOfDisplaySet(1)})));
+    const std::string ts = tmp.Path() + "/undefined.ts";
+    const ts::Bytes built = stream.Build(120000);
+    WriteText(ts, std::string(built.begin(), built.end()));
+    const std::string out = tmp.Path() + "/out";
+    std::vector<std::string> args = RunArgs(ts, out, WriteConfig(tmp.Path(), "fre"), 1, 32);
+    args.insert(args.end(), {"--log-level", "info"});
+    const SimResult r = RunSim(args, out);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const size_t lines = Count(r.log, "\n");
+    printf("[ e2e ] 2 minutes of 256 undefined regions ten times a second: %zu log lines\n", lines);
+    EXPECT_LE(lines, 200u);
+    EXPECT_NE(r.log.find("more like this in the last minute: ERROR: Region not found."), std::string::npos);
 }
 
 }  // namespace
