@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "demux/ContentProbe.h"
+#include "app/ContentProbe.h"
 #include "platform/Platform.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include "config/Options.h"
 #include "config/Settings.h"
 #include "config/Translator.h"
-#include "demux/ContentProbe.h"
+#include "app/ContentProbe.h"
 #include "demux/PESFilter.h"
 #include "demux/PMTLoader.h"
 #include "display/FrameBufferDevice.h"

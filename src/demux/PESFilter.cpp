@@ -1,6 +1,7 @@
 // PES filter life cycle, reader loop and the byte-stream splitter. The
 // timing side (clock, stamps, release rule, Sync) is in PESFilterTiming.cpp.
 #include "demux/PESFilter.h"
+#include "demux/PesTap.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -118,13 +119,7 @@ bool PESFilter::OpenDevice(bool tell) {
         if (tell) eWarning("Failed open(DMX)\n");
         return false;
     }
-    dmx_pes_filter_params params;
-    std::memset(&params, 0, sizeof params);
-    params.pid = uint16_t(pid);
-    params.input = DMX_IN_FRONTEND;
-    params.output = DMX_OUT_TAP;
-    params.pes_type = DMX_PES_OTHER;
-    params.flags = DMX_IMMEDIATE_START;
+    dmx_pes_filter_params params = PesTap(pid);
     if (platform::Ioctl(fd, DMX_SET_PES_FILTER, &params) < 0) {
         if (tell) eWarning("Failed ioctl(DMX_SET_PES_FILTER)\n");
         platform::Close(fd);

@@ -1,4 +1,4 @@
-#include "demux/ContentProbe.h"
+#include "app/ContentProbe.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "demux/PesTap.h"
 #include "platform/ByteReader.h"
 #include "platform/Constants.h"
 #include "platform/Log.h"
@@ -51,13 +52,7 @@ bool ContentProbe::Start(int pid) {
     // The size is the argument itself (linux/dvb/dmx.h); set before the
     // filter starts, as the kernel refuses it on a running filter.
     platform::Ioctl(fd, DMX_SET_BUFFER_SIZE, reinterpret_cast<void*>(uintptr_t(kBufferSize)));
-    dmx_pes_filter_params params;
-    std::memset(&params, 0, sizeof params);
-    params.pid = uint16_t(pid);
-    params.input = DMX_IN_FRONTEND;
-    params.output = DMX_OUT_TAP;
-    params.pes_type = DMX_PES_OTHER;
-    params.flags = DMX_IMMEDIATE_START;
+    dmx_pes_filter_params params = PesTap(pid);
     if (platform::Ioctl(fd, DMX_SET_PES_FILTER, &params) < 0) {
         eWarning("Probe: failed ioctl(DMX_SET_PES_FILTER) on PID 0x%x\n", pid);
         Stop();
