@@ -48,8 +48,7 @@ std::vector<std::vector<uint8_t>> ForLibzvbi(std::vector<ts::Bytes> units) {
 // Teletext colour, or -1 for one that is none (transparent, the outline,
 // the box).
 template <typename ColourOf>
-std::vector<std::vector<int>> ColourBands(const dvbref::Screen& screen, ColourOf colourOf) {
-    const int width = dvbref::kWidth, height = dvbref::kHeight;
+std::vector<std::vector<int>> ColourBands(const dvbref::Screen& screen, int width, int height, ColourOf colourOf) {
     std::vector<std::vector<int>> bands;
     for (int y = 0; y < height;) {
         int end = y;
@@ -80,7 +79,7 @@ std::vector<std::vector<int>> ColourBands(const dvbref::Screen& screen, ColourOf
 // Two speakers on two rows and two colours on one row, as libzvbi reads
 // the page, and as the screens show it: in their colours with
 // TeletextColors 1 (at 8 bpp through PaletteTeletextColors), in the text
-// colour with 0.
+// colour with 0. On a 1280 x 720 screen too.
 TEST(Viewer, TeletextSpeakersInTheirBroadcastColours) {
     if (!ttxref::Available()) GTEST_SKIP() << "libzvbi missing";
     const std::vector<ts::Bytes> units =
@@ -100,25 +99,30 @@ TEST(Viewer, TeletextSpeakersInTheirBroadcastColours) {
     // 8 bpp: indexes 40-47 for the eight colours.
     const std::string indexes = "PaletteTeletextColors 40,41,42,43,44,45,46,47\n";
     const int rgb[8] = {0x000000, 0xFF0000, 0x00FF00, 0xFFFF00, 0x0000FF, 0xFF00FF, 0x00FFFF, 0xFFFFFF};
-    for (int bpp : {32, 8})
+    const struct {
+        int bpp, width, height;
+    } kScreens[] = {{32, 720, 576}, {8, 720, 576}, {32, 1280, 720}};
+    for (const auto& s : kScreens)
         for (int asBroadcast : {1, 0}) {
-            SCOPED_TRACE(std::to_string(bpp) + " bpp, TeletextColors " + std::to_string(asBroadcast));
-            const std::string out = tmp.Path() + "/out" + std::to_string(bpp) + std::to_string(asBroadcast);
+            const int bpp = s.bpp;
+            const std::string size = std::to_string(s.width) + "x" + std::to_string(s.height);
+            SCOPED_TRACE(size + " " + std::to_string(bpp) + " bpp, TeletextColors " + std::to_string(asBroadcast));
+            const std::string out = tmp.Path() + "/out" + size + std::to_string(bpp) + std::to_string(asBroadcast);
             const std::string config =
                 WriteConfig(tmp.Path(), "fre", "TeletextColors " + std::to_string(asBroadcast) + "\n" + indexes);
             std::vector<std::string> args = RunArgs(ts, out, config, 1, bpp);
-            args.push_back("--raw");
+            args.insert(args.end(), {"--raw", "--size", size});
             const SimResult sim = RunSim(args, out);
             ASSERT_EQ(sim.status, 0) << sim.err;
             ASSERT_FALSE(sim.changes.empty());
-            const dvbref::Screen screen = ReadScreen(out, sim.changes.front(), bpp);
+            const dvbref::Screen screen = ReadScreen(out, sim.changes.front(), bpp, s.width, s.height);
             const auto colourOf = [&](uint32_t pixel) {
                 for (int c = 1; c < 8; ++c)
                     if (bpp == 32 ? pixel == (0xFF000000u | uint32_t(rgb[c])) : pixel == uint32_t(40 + c)) return c;
                 // With colours off, every run in the text colour (white, 31).
                 return bpp == 8 && pixel == 31 ? 7 : -1;
             };
-            const std::vector<std::vector<int>> shown = ColourBands(screen, colourOf);
+            const std::vector<std::vector<int>> shown = ColourBands(screen, s.width, s.height, colourOf);
             EXPECT_EQ(shown, asBroadcast ? broadcast : std::vector<std::vector<int>>(3, {7}));
         }
 }
