@@ -136,7 +136,7 @@ bool gTEKOApp::RetryFailedDevices(LoopState& state) {
     // No client may draw while the display is rebuilt; decoding starts
     // again with the selection of this poll.
     state.rescanCountdown = 1;
-    StopAll();
+    if (decoding) StopAll();
     if (display.Create(options.font) != 0) {
         eTrace("No display yet; next attempt in %d s\n", state.displayRetryPolls / 2);
         return false;
