@@ -46,6 +46,10 @@ sources() {
     pes_splitter) echo src/demux/PESFilter.cpp src/demux/PESFilterTiming.cpp ;;
     tsinfo) echo sim/TsInfo.cpp sim/PesScan.cpp sim/SectionAssembler.cpp ;;
     palette) echo sim/Palette.cpp ;;
+    handoff) echo src/app/ServiceWatch.cpp src/platform/TextFile.cpp src/platform/WorldFile.cpp ;;
+    config) echo src/config/Settings.cpp src/config/Options.cpp src/platform/TextFile.cpp ;;
+    channels) echo src/app/ChannelList.cpp src/platform/TextFile.cpp ;;
+    translation) echo src/config/Translator.cpp src/platform/TextFile.cpp ;;
     *) echo src ;;
     esac
 }
