@@ -102,6 +102,9 @@ bool DvbScreen::OpaqueBox(const Display& d, const Placement& place, const pages:
 Placement DvbScreen::Place(const pages::DvbPage& page) const {
     const int width = display_->Width(), height = display_->Height();
     Placement place(Display{width, height});
+    // As broadcast the display maps onto the screen and every region box
+    // already lies on it: nothing to measure.
+    if (options_.zoom == 100 && options_.yOffset == 0) return place;
     // The subtitle is what shows of it: a region is often the screen's
     // width, its text in the middle.
     ScreenBox e = Extent(page, place, true);

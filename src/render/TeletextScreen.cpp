@@ -164,7 +164,8 @@ TeletextScreen::LineBox TeletextScreen::Place(const pages::TeletextRow& row) con
     const TeletextLayout& l = layout_;
     LineBox box;
     int h = 0, d = 0;
-    display_->GetStringSize(l.fontSize, Joined(row), box.width, h, d);
+    box.text = Joined(row);
+    display_->GetStringSize(l.fontSize, box.text, box.width, h, d);
     if (l.centerText == 1) {
         box.x = (screenWidth_ - (long long)box.width) / 2 + 1;
         box.limit = screenWidth_;
@@ -254,7 +255,7 @@ void TeletextScreen::DrawRow(const pages::TeletextRow& row, const LineBox& box, 
     eTrace("Subtitle@RenderText.\n");
     DrawRuns(row, box.x, box.limit);
     display_->BlitBackBuffer(top);
-    if (lineDrawn) lineDrawn(row.row, Joined(row));
+    if (lineDrawn) lineDrawn(row.row, box.text);
     display_->SelectBackBuffer(false);
     display_->FreeBackBuffer();
 }

@@ -57,10 +57,12 @@ private:
     bool OkToDraw() const;
     void ClearLocked();
     // Where a row's line box goes: its text's start and room, the box's
-    // first line and height (0: it fits no screen) and the text's width.
+    // first line and height (0: it fits no screen), the text (its runs
+    // joined) and its width.
     struct LineBox {
         long long x = 0, limit = 0;
         int top = 0, lines = 0, width = 0;
+        std::string text;
     };
     LineBox Place(const pages::TeletextRow& row) const;
     bool Fits(const std::vector<LineBox>& boxes, int& shift) const;
