@@ -13,6 +13,7 @@
 
 #include "platform/Paths.h"
 #include "platform/Platform.h"
+#include "platform/WorldFile.h"
 
 const char kTekoCtlUsage[] =
     "usage: tekoctl tune SID VPID APID TPID ASPECT SEEKABLE PMT | tekoctl disable | tekoctl enable | "
@@ -51,13 +52,23 @@ std::string Failure(const std::string& what, const std::string& path) {
 
 // /tmp is anyone's: a link there is never acted through, and nothing but
 // a regular file is replaced or removed. Empty when the path is fine.
-std::string Refusal(const std::string& path) {
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0) return errno == ENOENT ? "" : Failure("cannot look at", path);
-    if (S_ISLNK(st.st_mode)) return "refusing to act through the symbolic link " + path;
-    if (S_ISFIFO(st.st_mode)) return "refusing to act on the FIFO " + path;
-    if (!S_ISREG(st.st_mode)) return path + " is not a regular file; left as it is";
-    return "";
+std::string Refusal(const char* fixedPath) {
+    const std::string path = platform::Resolve(fixedPath);
+    int error = 0;
+    switch (platform::KindOf(fixedPath, error)) {
+    case platform::FileKind::kAbsent:
+    case platform::FileKind::kRegular:
+        return "";
+    case platform::FileKind::kError:
+        errno = error;
+        return Failure("cannot look at", path);
+    case platform::FileKind::kLink:
+        return "refusing to act through the symbolic link " + path;
+    case platform::FileKind::kFifo:
+        return "refusing to act on the FIFO " + path;
+    default:
+        return path + " is not a regular file; left as it is";
+    }
 }
 
 // `text` as the whole new content of `fixedPath`: a new file of its own in
@@ -65,7 +76,7 @@ std::string Refusal(const std::string& path) {
 // into place, so that the daemon never sees half of it.
 std::string Replace(const char* fixedPath, const std::string& text) {
     const std::string path = platform::Resolve(fixedPath);
-    const std::string refusal = Refusal(path);
+    const std::string refusal = Refusal(fixedPath);
     if (!refusal.empty()) return refusal;
     const size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
@@ -99,15 +110,14 @@ int Reported(const std::string& error) {
 
 // The flag files only need to exist (the daemon never reads them).
 int CreateFlag(const char* fixedPath) {
-    const std::string path = platform::Resolve(fixedPath);
-    struct stat st;
-    if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return 0;
+    int error = 0;
+    if (platform::KindOf(fixedPath, error) == platform::FileKind::kRegular) return 0;
     return Reported(Replace(fixedPath, ""));
 }
 
 int RemoveFlag(const char* fixedPath) {
     const std::string path = platform::Resolve(fixedPath);
-    std::string error = Refusal(path);
+    std::string error = Refusal(fixedPath);
     if (error.empty() && unlink(path.c_str()) != 0 && errno != ENOENT) error = Failure("cannot remove", path);
     return Reported(error);
 }
