@@ -29,15 +29,21 @@ Drawn Draw(CheckingDisplay& screen, render::ImageBuffer& images, const render::D
     return {screen.bpp == 32 ? screen.Word(x, y) : screen.At(x, y), int(blits.size())};
 }
 
+// A region of `codes`, width x height at (x, y).
+pages::DvbRegion Region(std::vector<uint8_t>& codes, long x, long y, int width, int height) {
+    pages::DvbRegion region{};
+    region.x = x, region.y = y;
+    region.width = width, region.height = height;
+    region.codes = codes.data();
+    return region;
+}
+
 TEST(ImageCache, ARegionChangedInPlaceIsComposedAgain) {
     for (const render::Display d : {render::Display{}, render::Display{1920, 1080}}) {
         CheckingDisplay screen(false, 32);
         render::ImageBuffer images;
         std::vector<uint8_t> codes(64 * 8, 1);
-        pages::DvbRegion region{};
-        region.x = region.y = 96;
-        region.width = 64, region.height = 8;
-        region.codes = codes.data();
+        pages::DvbRegion region = Region(codes, 96, 96, 64, 8);
         region.argb[1] = 0xFF102030u, region.argb[2] = 0xFF405060u;
         EXPECT_EQ(Draw(screen, images, d, region).word, 0xFF102030u);
         const Drawn again = Draw(screen, images, d, region);
@@ -60,10 +66,7 @@ TEST(ImageCache, ChangedRowsComeOutAsAFreshComposition) {
         render::ImageBuffer images;
         std::vector<uint8_t> codes(90 * 30);
         for (size_t i = 0; i < codes.size(); ++i) codes[i] = uint8_t(i / 7 % 3);
-        pages::DvbRegion region{};
-        region.x = 33, region.y = 17;
-        region.width = 90, region.height = 30;
-        region.codes = codes.data();
+        pages::DvbRegion region = Region(codes, 33, 17, 90, 30);
         region.argb[1] = 0xFF204060u, region.argb[2] = 0x80A0C0E0u;
         Draw(kept, images, d, region);
         for (int y : {0, 13, 29}) codes[size_t(y) * 90 + 40] = 2, codes[size_t(y) * 90 + 41] = 0;
@@ -78,10 +81,7 @@ TEST(ImageCache, OneByteScreensGetThePaletteAndTheNewIndexes) {
     CheckingDisplay screen(false, 8);
     render::ImageBuffer images;
     std::vector<uint8_t> codes(32 * 4, 1);
-    pages::DvbRegion region{};
-    region.x = region.y = 40;
-    region.width = 32, region.height = 4;
-    region.codes = codes.data();
+    pages::DvbRegion region = Region(codes, 40, 40, 32, 4);
     region.index[1] = 0xF1;
     region.palette[1] = 0x11223344;
     EXPECT_EQ(Draw(screen, images, {}, region).word, 0xF1u);
