@@ -76,8 +76,18 @@ std::vector<Sample>& Samples() {
 }
 
 // A 32-bit screen with nothing on it that takes every blit and keeps none.
+// The other-display test reads its memory as the framebuffer device reads
+// the screen and its record of what it drew.
 class SinkDisplay : public IDisplayDevice {
 public:
+    SinkDisplay() : screen_(size_t(kScreenWidth) * kScreenHeight), shown_(screen_.size()) {}
+    int FirstOther(int x, int top, int bottom, int step) override {
+        for (int y = top; y < bottom; y += step) {
+            const size_t at = size_t(y) * kScreenWidth + size_t(x);
+            if ((screen_[at] >> 24) != 0 && screen_[at] != shown_[at]) return y;
+        }
+        return -1;
+    }
     int Create(std::string) override { return 0; }
     int Destroy() override { return 0; }
     int Clear() override { return 1; }
@@ -98,6 +108,9 @@ public:
     int Lock() override { return 0; }
     int UnLock() override { return 0; }
     int GetBPP() override { return 32; }
+
+private:
+    std::vector<uint32_t> screen_, shown_;
 };
 
 // One pass of this decoder over a sample: a fresh decoder, as after a

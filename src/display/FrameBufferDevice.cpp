@@ -245,6 +245,27 @@ bool FrameBufferDevice::ShowsOther(int x, int y) {
     return (seen >> 24) != 0 && seen != ours;
 }
 
+int FrameBufferDevice::FirstOther(int x, int top, int bottom, int step) {
+    const Surface s = ScreenSurface();
+    if (!s.base || x < 0 || x >= s.columns || step < 1) return -1;
+    if (top < 0) top += (-top + step - 1) / step * step;
+    if (bottom > s.lines) bottom = s.lines;
+    const size_t column = static_cast<size_t>(x) * BytesPerPixel();
+    for (int y = top; y < bottom; y += step) {
+        const unsigned char* seenAt = s.base + static_cast<size_t>(y) * s.stride + column;
+        const unsigned char* oursAt = &shown[static_cast<size_t>(y) * layerStride + column];
+        if (bpp != 32) {
+            if (*seenAt != 0 && *seenAt != *oursAt) return y;
+            continue;
+        }
+        uint32_t seen, ours;
+        std::memcpy(&seen, seenAt, 4);
+        std::memcpy(&ours, oursAt, 4);
+        if ((seen >> 24) != 0 && seen != ours) return y;
+    }
+    return -1;
+}
+
 uint32_t FrameBufferDevice::PixelWord(int colour) const {
     return bpp == 32 ? Rotate(colour) : static_cast<uint32_t>(colour) & 0xFF;
 }

@@ -80,6 +80,7 @@ public:
                          int outlineSize) override;
     void BlitARGB(const uint32_t* data, int width, int height, int x, int y) override;
     bool ShowsOther(int x, int y) override;
+    int FirstOther(int x, int top, int bottom, int step) override;
     // The surface that Create found (720 x 576 before it).
     int Width() override { return screenWidth; }
     int Height() override { return screenHeight; }

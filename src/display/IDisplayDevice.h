@@ -66,6 +66,15 @@ public:
         std::memcpy(&word, pixel, sizeof word);
         return (word >> 24) != 0;
     }
+    // The first line of [top, bottom), every `step`th, at which column x
+    // shows another display's pixel (as ShowsOther), -1 when none does. The
+    // other-display test reads a whole column at every page; a device
+    // reads it from its memory without a call per pixel.
+    virtual int FirstOther(int x, int top, int bottom, int step) {
+        for (int y = top; y < bottom; y += step)
+            if (ShowsOther(x, y)) return y;
+        return -1;
+    }
 
     // The screen's size in pixels.
     virtual int Width() { return kScreenWidth; }

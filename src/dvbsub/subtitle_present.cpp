@@ -35,6 +35,7 @@ void resolve_colours(const subtitle_region* region, const subtitle_clut* clut, p
     std::memset(out.argb + entries, 0, (256 - entries) * sizeof out.argb[0]);
     std::memcpy(out.index, subtitle_clut_index(clut, region->depth), entries);
     std::memset(out.index + entries, 0, 256 - entries);
+    out.entries = n;
     const int* four = subtitle_clut_family(clut, 2, &n);
     std::memcpy(out.palette, four, sizeof out.palette);
 }

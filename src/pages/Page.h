@@ -22,6 +22,9 @@ struct DvbRegion {
     const unsigned char* codes = nullptr;
     // The colour of each code through the region's CLUT, 0xAARRGGBB.
     uint32_t argb[256];
+    // The CLUT's entries for the region's depth (4, 16 or 256): past them
+    // argb and index hold 0.
+    int entries = 256;
     // The same for a screen of one byte per pixel whose palette holds the
     // default 4-bit CLUT at 0xF0-0xFF (EN 300 743 §10.2): the nearest
     // default entry of each code's colour; 0 leaves the screen as it is.

@@ -5,12 +5,9 @@
 #include "display/IDisplayDevice.h"
 #include "pages/Page.h"
 #include "render/DvbImageCache.h"
+#include "render/DvbScale.h"
 
 namespace render {
-
-// The widest display definition composed (EN 300 743 §7.2.1 allows more;
-// the decoder refuses them).
-constexpr int kMaxDisplayWidth = 1920;
 
 // Screen pixels [left, right) x [top, bottom).
 struct ScreenBox {

@@ -1,5 +1,6 @@
 #include "render/OtherDisplay.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -73,11 +74,17 @@ bool OtherDisplay::Avoid(IDisplayDevice& display, int left, int top, int right, 
 
 bool OtherDisplay::Shows(IDisplayDevice& display, int skipTop, int skipBottom) const {
     const int x = display.Width() / 2, height = display.Height();
-    for (int y = 0; y < height; y += 2) {
-        if (skipTop <= y && y < skipBottom) continue;
-        if (!display.ShowsOther(x, y) || Own(display, x, y)) continue;
-        eTrace("TEKO: Other display at (%d, %d)\n", x, y);
-        return true;
+    // Every second line: those above the skipped ones, then those below.
+    const int below = skipBottom > skipTop ? (std::max(skipBottom, 0) + 1) / 2 * 2 : height;
+    const int spans[2][2] = {{0, skipBottom > skipTop ? std::min(skipTop, height) : height}, {below, height}};
+    for (const auto& span : spans) {
+        for (int y = span[0]; y < span[1]; y += 2) {
+            y = display.FirstOther(x, y, span[1], 2);
+            if (y < 0) break;
+            if (Own(display, x, y)) continue;
+            eTrace("TEKO: Other display at (%d, %d)\n", x, y);
+            return true;
+        }
     }
     return false;
 }

@@ -5,6 +5,7 @@
 // position and colours, each pixel must come out as the rule gives it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -61,11 +62,20 @@ void Fill(std::mt19937& random, std::vector<uint8_t>& pixels, int codes) {
 
 TEST(Scaling, EveryScreenPixelIsTheAreaAverageOfTheRule) {
     const int displays[][2] = {{1920, 1080}, {1280, 720}, {320, 240}, {704, 576}, {960, 540}, {1919, 1079}};
+    // The screens: standard, HD (enlarging most displays), and one small
+    // enough that a full HD display puts more display pixels under a screen
+    // pixel than the separable sums take.
+    const int screens[][2] = {{kScreenWidth, kScreenHeight}, {1280, 720}, {320, 240}};
     std::mt19937 random(7);
     for (const auto& size : displays)
-        for (int round = 0; round < 6; ++round) {
+        for (int round = 0; round < 6 * 3; ++round) {
+            const int* on = screens[round % 3];
             CheckingDisplay screen(false, 32);
-            const render::Display display{size[0], size[1]}, onScreen{kScreenWidth, kScreenHeight};
+            const render::Display display{size[0], size[1]};
+            // What lies past this 720 x 576 screen is clipped, as on a zoom.
+            render::Placement onScreen(render::Display{on[0], on[1]});
+            onScreen.visibleWidth = std::min(on[0], kScreenWidth);
+            onScreen.visibleHeight = std::min(on[1], kScreenHeight);
             pages::DvbRegion region{};
             uint32_t* words = region.argb;
             for (int i = 0; i < 16; ++i) {
@@ -86,11 +96,11 @@ TEST(Scaling, EveryScreenPixelIsTheAreaAverageOfTheRule) {
             const uint32_t area = uint32_t(size[0]) * uint32_t(size[1]);
             for (const CheckingDisplay::Blit& b : screen.argbBlits)
                 for (int sy = b.y; sy < b.y + b.height; ++sy) {
-                    const auto ty = Taps(sy, y, region.height, size[1], kScreenHeight);
+                    const auto ty = Taps(sy, y, region.height, size[1], on[1]);
                     for (int sx = b.x; sx < b.x + b.width; ++sx) {
-                        const auto tx = Taps(sx, x, region.width, size[0], kScreenWidth);
+                        const auto tx = Taps(sx, x, region.width, size[0], on[0]);
                         ASSERT_EQ(screen.Word(sx, sy), Rule(pixels, region.width, words, tx, ty, area))
-                            << size[0] << "x" << size[1] << " region " << region.width << "x" << region.height
+                            << size[0] << "x" << size[1] << " on " << on[0] << "x" << on[1] << " region " << region.width << "x" << region.height
                             << " at " << x << "," << y << ", screen pixel " << sx << "," << sy;
                     }
                 }
