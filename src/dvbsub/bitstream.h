@@ -4,6 +4,10 @@
 // therefore meets its end-of-string code (all codes of zeros) and stops.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
 struct bitstream {
     const unsigned char* data;  // the current byte
     int bitsLeft;               // unread bits of the current byte
@@ -32,3 +36,48 @@ inline unsigned bitstream_get_fixed(bitstream* bs) {
     }
     return value;
 }
+
+// The next 32 to 64 bits of a byte buffer in one word, most significant
+// first, for a decoder that looks at several codes at once. Past the end
+// the window holds zeros; Overrun tells whether a read took any of them,
+// as bitstream's reads past the end do.
+class BitWindow {
+public:
+    BitWindow(const unsigned char* data, int size) : data_(data), size_(size > 0 ? size_t(size) : 0) { Refill(); }
+    // The next 32 bits (refilled first when fewer are in the window).
+    uint32_t Peek32() {
+        if (have_ < 32) Refill();
+        return uint32_t(window_ >> 32);
+    }
+    // Takes `bits` (at most 32) after a Peek32.
+    void Skip(int bits) {
+        window_ <<= bits;
+        have_ -= bits;
+    }
+    // Bits taken so far, zeros past the end included.
+    size_t Used() const { return taken_ * 8 - size_t(have_); }
+    bool Overrun() const { return Used() > size_ * 8; }
+
+private:
+    void Refill() {
+        if (taken_ + 8 <= size_) {
+            uint64_t v;
+            std::memcpy(&v, data_ + taken_, sizeof v);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+            v = __builtin_bswap64(v);  // the first byte to the top
+#endif
+            window_ |= v >> have_;
+            const int bytes = (64 - have_) >> 3;
+            taken_ += size_t(bytes);
+            have_ += bytes * 8;
+            return;
+        }
+        for (; have_ <= 56; have_ += 8, ++taken_)
+            window_ |= uint64_t(taken_ < size_ ? data_[taken_] : 0) << (56 - have_);
+    }
+    const unsigned char* const data_;
+    const size_t size_;
+    uint64_t window_ = 0;
+    int have_ = 0;       // bits in the window
+    size_t taken_ = 0;   // bytes moved into the window, zeros past the end counted
+};

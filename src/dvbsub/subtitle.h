@@ -105,7 +105,10 @@ struct subtitle_display {
 // (EN 300 743 §10.4-10.6, back to their defaults at each field), the next
 // column, and which of the three lines any region wants.
 struct subtitle_line {
-    unsigned char codes[3][kSubtitleMaxRegionWidth];
+    // Room past the widest region for a short run written as two words
+    // (subtitle_pixel.cpp): what lies past the line is never copied.
+    static constexpr int kSlack = 16;
+    unsigned char codes[3][kSubtitleMaxRegionWidth + kSlack];
     unsigned char map2to4[4] = {0, 7, 8, 15};
     unsigned char map2to8[4] = {0x00, 0x77, 0x88, 0xFF};
     unsigned char map4to8[16] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77,

@@ -45,9 +45,15 @@ public:
         if (n <= 0) return;
         if (direct_) {
             // The common case: every region that places the object has
-            // the depth of the string.
-            if (n == 1) direct_[column] = (unsigned char)code;
-            else std::memset(direct_ + column, int(code), size_t(n));
+            // the depth of the string. Most runs are short: two words,
+            // into the line's slack if need be, cost less than a call.
+            if (n <= subtitle_line::kSlack) {
+                const uint64_t run = uint64_t(code & 0xFF) * 0x0101010101010101ull;
+                std::memcpy(direct_ + column, &run, 8);
+                std::memcpy(direct_ + column + 8, &run, 8);
+            } else {
+                std::memset(direct_ + column, int(code), size_t(n));
+            }
         } else {
             for (int d = 1; d <= 3; ++d)
                 if (l_.depths & (1 << (d - 1)))
@@ -56,10 +62,10 @@ public:
         column += n;
     }
     bool Full() const { return column >= width_; }
-    // Eight codes of a 4-bit string, the first in the top nibble, none of
-    // them 0: put when every region that places the object is a 4-bit one
-    // and the line has room for all eight.
-    bool PutEight(uint32_t x) {
+    // The first `count` (at most 8) codes of eight of a 4-bit string, the
+    // first in the top nibble: put at once when every region that places
+    // the object is a 4-bit one and the line has room for all eight.
+    bool PutNibbles(uint32_t x, int count) {
         if (!direct_ || from_ != 2 || width_ - column < 8) return false;
         uint64_t y = x;
         y = (y | (y << 16)) & 0x0000FFFF0000FFFFull;
@@ -69,7 +75,7 @@ public:
         y = __builtin_bswap64(y);  // the first code to the first byte
 #endif
         std::memcpy(direct_ + column, &y, 8);
-        column += 8;
+        column += count;
         return true;
     }
 
@@ -126,62 +132,61 @@ bitstream decode_2bit(Writer& w, bitstream state) {
     return state;
 }
 
+// How many of the eight codes of x, from the top nibble, come before the
+// first 0000 (which starts every other code). Bit 3 of each nibble of the
+// sum is set for a non-zero nibble: 7 + 7 carries into no other nibble.
+inline int leading_codes(uint32_t x) {
+    const uint32_t zero = ~((((x & 0x77777777u) + 0x77777777u) | x) & 0x88888888u) & 0x88888888u;
+    return zero ? __builtin_clz(zero) >> 2 : 8;
+}
+
 // 4-bit/pixel_code_string; after a 0000 code the next four bits hold
 // switch_1 and, depending on it, the run length or switch_2 and switch_3.
+// Every code takes at most 20 bits, so that it is read from one look at
+// the next 32.
 //
 // Text is mostly streaks of non-zero codes, single pixels of the letters
-// and their anti-aliasing shades: on a byte boundary, four bytes without a
-// 0000 nibble (which starts every other code) are eight such pixels, put
-// at once. (Mid-byte the same test costs more than it saves.)
+// and their anti-aliasing shades, put together.
 bitstream decode_4bit(Writer& w, bitstream state) {
-    bitstream* bs = &state;  // a copy of its own, kept in registers
-    while (!bs->overrun) {
-        if (bs->bitsLeft == 8 && bs->size - bs->bytesUsed >= 4) {
-            const unsigned char* d = bs->data;
-            const uint32_t x = uint32_t(d[0]) << 24 | uint32_t(d[1]) << 16 | uint32_t(d[2]) << 8 | d[3];
-            if (!((x - 0x11111111u) & ~x & 0x88888888u) && w.PutEight(x)) {
-                bs->data += 4;
-                bs->bytesUsed += 4;
-                continue;
-            }
-        }
-        unsigned code = bitstream_get_fixed<4>(bs);
-        if (code) {
-            w.Put(1, code);
+    BitWindow bits(state.data, state.size);
+    while (!bits.Overrun()) {
+        const uint32_t x = bits.Peek32();
+        const int leading = leading_codes(x);
+        if (leading > 1 && w.PutNibbles(x, leading)) {
+            bits.Skip(4 * leading);
             continue;
         }
-        unsigned v = bitstream_get_fixed<4>(bs);
+        if (leading) {
+            w.Put(1, x >> 28);
+            bits.Skip(4);
+            continue;
+        }
+        const unsigned v = (x >> 24) & 0xF;
         if (!(v & 8)) {
-            if (!(v & 7)) return state;  // end_of_string_signal
+            bits.Skip(8);
+            if (!(v & 7)) break;  // end_of_string_signal
             w.Put(int(v & 7) + 2, 0);
         } else if (!(v & 4)) {
-            int run = int(v & 3) + 4;
-            code = bitstream_get_fixed<4>(bs);
-            w.Put(run, code);
+            w.Put(int(v & 3) + 4, (x >> 20) & 0xF);
+            bits.Skip(12);
+        } else if ((v & 3) < 2) {
+            w.Put(int(v & 1) + 1, 0);
+            bits.Skip(8);
+        } else if ((v & 3) == 2) {
+            w.Put(int((x >> 20) & 0xF) + 9, (x >> 16) & 0xF);
+            bits.Skip(16);
         } else {
-            switch (v & 3) {
-            case 0:
-                w.Put(1, 0);
-                break;
-            case 1:
-                w.Put(2, 0);
-                break;
-            case 2: {
-                int run = int(bitstream_get_fixed<4>(bs)) + 9;
-                code = bitstream_get_fixed<4>(bs);
-                w.Put(run, code);
-                break;
-            }
-            default: {
-                int run = int(bitstream_get_fixed<4>(bs) << 4);
-                run |= int(bitstream_get_fixed<4>(bs));
-                run += 25;
-                code = bitstream_get_fixed<4>(bs);
-                w.Put(run, code);
-                break;
-            }
-            }
+            w.Put(int((x >> 16) & 0xFF) + 25, (x >> 12) & 0xF);
+            bits.Skip(20);
         }
+    }
+    // As bitstream would stand after the same reads.
+    const size_t used = bits.Used();
+    state.overrun = bits.Overrun();
+    if (!state.overrun) {
+        state.bytesUsed = int(used / 8);
+        state.data += used / 8;
+        state.bitsLeft = 8 - int(used % 8);
     }
     return state;
 }

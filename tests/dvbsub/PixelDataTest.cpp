@@ -1,8 +1,10 @@
 // Pixel code strings, map tables, line ends and fields, and the copy of
 // finished lines into the regions that place an object.
+#include <algorithm>
 #include <array>
 #include <initializer_list>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "dvbsub/DvbSubFixture.h"
@@ -192,6 +194,79 @@ TEST_F(PixelDataTest, PixelDataNeverReadsPastItsField) {
     seg[9] = 0x40;  // top field length 0x40xx
     EXPECT_EQ(Logged(seg), "TEKO: ERROR: Object data fields (16388 + 0) run past the segment (4).\n");
     EXPECT_EQ(Row(0)[1], 9);
+}
+
+// The 4-bit strings as EN 300 743 §7.2.5.2 reads them, a code at a time:
+// the codes (cut at `width`) and the bytes the string took, its
+// data_type byte included, or the field's length when it ran past it.
+int ReadFourBitString(const std::vector<unsigned char>& data, int width, std::vector<int>& codes) {
+    bitstream bs;
+    bitstream_init(&bs, data.data() + 1, int(data.size()) - 1);
+    const auto put = [&](int n, unsigned code) {
+        for (; n > 0 && int(codes.size()) < width; --n) codes.push_back(int(code));
+    };
+    while (!bs.overrun) {
+        const unsigned code = bitstream_get_fixed<4>(&bs);
+        if (code) {
+            put(1, code);
+            continue;
+        }
+        const unsigned v = bitstream_get_fixed<4>(&bs);
+        if (!(v & 8)) {
+            if (!(v & 7)) break;
+            put(int(v & 7) + 2, 0);
+        } else if (!(v & 4)) {
+            const int run = int(v & 3) + 4;
+            put(run, bitstream_get_fixed<4>(&bs));
+        } else if ((v & 3) == 0 || (v & 3) == 1) {
+            put(int(v & 3) + 1, 0);
+        } else if ((v & 3) == 2) {
+            const int run = int(bitstream_get_fixed<4>(&bs)) + 9;
+            put(run, bitstream_get_fixed<4>(&bs));
+        } else {
+            int run = int(bitstream_get_fixed<4>(&bs)) << 4;
+            run |= int(bitstream_get_fixed<4>(&bs));
+            put(run + 25, bitstream_get_fixed<4>(&bs));
+        }
+    }
+    if (bs.overrun) return int(data.size());
+    return std::min(int(data.size()), 1 + bs.bytesUsed + (bs.bitsLeft != 8));
+}
+
+// The decoder reads several codes at a time; whatever the bytes, it must
+// give what the plain reading gives, on 4-bit lines (written directly)
+// and on 4- and 8-bit ones (through the map table), cut at any width.
+TEST(FourBitStrings, ReadAsThePlainCodeByCodeReadingReadsThem) {
+    std::mt19937 random(11);
+    subtitle_ctx ctx;
+    testing::internal::CaptureStderr();  // strings that run past their field are said
+    for (int round = 0; round < 20000; ++round) {
+        std::vector<unsigned char> data(1 + random() % 40);
+        data[0] = 0x11;
+        // Mostly non-zero nibbles, as text is, with escapes between them.
+        for (size_t i = 1; i < data.size(); ++i) {
+            const unsigned hi = random() % 4 ? 1 + random() % 15 : random() % 16;
+            const unsigned lo = random() % 4 ? 1 + random() % 15 : random() % 16;
+            data[i] = (unsigned char)(hi << 4 | lo);
+        }
+        subtitle_line& l = ctx.line;
+        subtitle_start_field(&ctx);
+        l.depths = round % 3 ? 2 : 2 | 4;
+        l.width = 1 + int(random() % 120);
+        std::vector<int> expected;
+        const int used = ReadFourBitString(data, l.width, expected);
+        int line = 0, column = 0;
+        ASSERT_EQ(subtitle_process_pixel_data(&ctx, nullptr, 1, line, column, data.data(), int(data.size())), used)
+            << "round " << round;
+        ASSERT_EQ(column, int(expected.size())) << "round " << round;
+        for (int x = 0; x < column; ++x) {
+            ASSERT_EQ(l.codes[1][x], expected[size_t(x)]) << "round " << round << ", column " << x;
+            if (l.depths & 4) {
+                ASSERT_EQ(l.codes[2][x], l.map4to8[expected[size_t(x)]]) << "round " << round;
+            }
+        }
+    }
+    testing::internal::GetCapturedStderr();
 }
 
 TEST(BitStream, ReadsMostSignificantFirstAndReturnsZeroPastTheEnd) {
