@@ -1,13 +1,14 @@
 // A DVB region scaled onto a 32-bit screen: colour and alpha averaged over
 // the area that a screen pixel covers, premultiplied by alpha so that
-// transparent pixels do not darken the edges of the text. The sums are
-// taken down the rows, then across, with shortcuts:
+// transparent pixels do not darken the edges of the text. Every screen
+// pixel is the exact quotient of whole-number sums, rounded half up
+// (average); the composition takes the sums down the rows, then across,
+// with shortcuts:
 //  - stretches of screen pixels over one code only (the background, the
 //    insides of letters) take that code's colour as it is;
-//  - a pixel that covers what its neighbour covers is its neighbour;
-//  - the divisions of a pixel whose sums are those of the one before are
-//    not done again;
-// and give exactly what the sum pixel by pixel (average) gives.
+//  - the other pixels are resolved four at a time, in floats where the
+//    sums and their products are whole numbers below 2^24, and so exact;
+// and gives exactly what the sum pixel by pixel gives.
 #include "render/DvbScale.h"
 
 #include <algorithm>
@@ -34,38 +35,40 @@ void map_columns(Axis& a) {
 }
 
 // The area average of the region pixels under one screen pixel, as the
-// straightforward sum over its taps. Alpha sums stay below 2^31 (255 x
-// 1920 x 1080 at most); colour sums are kept in floating point, and
-// divided only where something shows. This is the rule the screen
-// follows; the separable sums below give the same pixels faster, and fall
-// back to this where its rounding could decide otherwise.
-uint32_t resolve(uint32_t sa, float sr, float sg, float sb, uint32_t area) {
-    if (!sa) return 0;
-    const uint32_t alpha = (sa + area / 2) / area;
-    if (!alpha) return 0;
-    const float inv = 1.0f / float(sa);
-    const auto channel = [inv](float sum) { return uint32_t(sum * inv + 0.5f) & 0xFF; };
-    return alpha << 24 | channel(sr) << 16 | channel(sg) << 8 | channel(sb);
-}
+// straightforward sum over its taps: alpha, the sum of alphas times
+// overlaps over the pixel's area, and each colour, the sum of colours
+// times alphas times overlaps over the sum of alphas, both rounded half
+// up. Alpha sums stay below 2^31 (255 x 1920 x 1080 at most). This is the
+// rule the screen follows; the separable sums below give the same pixels
+// faster.
+struct Sums {
+    uint32_t a = 0;
+    uint64_t r = 0, g = 0, b = 0;
+    void Add(uint32_t word, uint32_t weight) {
+        const uint32_t a = (word >> 24) * weight;
+        this->a += a;
+        r += uint64_t(a) * ((word >> 16) & 0xFF);
+        g += uint64_t(a) * ((word >> 8) & 0xFF);
+        b += uint64_t(a) * (word & 0xFF);
+    }
+    uint32_t Pixel(uint32_t area) const {
+        const uint32_t alpha = a ? (a + area / 2) / area : 0;
+        if (!alpha) return 0;
+        const uint64_t twice = 2 * uint64_t(a);
+        const auto channel = [&](uint64_t sum) { return uint32_t((2 * sum + a) / twice); };
+        return alpha << 24 | channel(r) << 16 | channel(g) << 8 | channel(b);
+    }
+};
 
 uint32_t average(const pages::DvbRegion& region, const uint32_t* words, const Axis& ax, int kx, const Axis& ay,
                  int ky, uint32_t area) {
-    uint32_t sa = 0;
-    float sr = 0, sg = 0, sb = 0;
+    Sums sums;
     for (int ty = 0; ty < ay.count[ky]; ++ty) {
         const unsigned char* row = region.codes + long(ay.start[ky] + ty) * region.width + ax.start[kx];
         const uint32_t wy = uint32_t(ay.weight[ky][ty]);
-        for (int tx = 0; tx < ax.count[kx]; ++tx) {
-            const uint32_t w = words[row[tx]];
-            if (!(w >> 24)) continue;
-            const uint32_t a = (w >> 24) * wy * uint32_t(ax.weight[kx][tx]);
-            sa += a;
-            sr += float(a) * float((w >> 16) & 0xFF);
-            sg += float(a) * float((w >> 8) & 0xFF);
-            sb += float(a) * float(w & 0xFF);
-        }
+        for (int tx = 0; tx < ax.count[kx]; ++tx) sums.Add(words[row[tx]], wy * uint32_t(ax.weight[kx][tx]));
     }
-    return resolve(sa, sr, sg, sb, area);
+    return sums.Pixel(area);
 }
 
 // The same rule for a screen pixel over more display pixels than an axis
@@ -81,22 +84,14 @@ uint32_t average_wide(const pages::DvbRegion& region, const uint32_t* words, con
     long x0, x1, y0, y1;
     range(sx, region.x, region.width, d.width, screen.width, x0, x1);
     range(sy, region.y, region.height, d.height, screen.height, y0, y1);
-    uint32_t sa = 0;
-    float sr = 0, sg = 0, sb = 0;
+    Sums sums;
     for (long y = y0; y < y1; ++y) {
         const uint32_t wy = uint32_t(overlap(y, sy, d.height, screen.height));
         const unsigned char* row = region.codes + (y - region.y) * region.width;
-        for (long x = x0; x < x1; ++x) {
-            const uint32_t w = words[row[x - region.x]];
-            if (!(w >> 24)) continue;
-            const uint32_t a = (w >> 24) * wy * uint32_t(overlap(x, sx, d.width, screen.width));
-            sa += a;
-            sr += float(a) * float((w >> 16) & 0xFF);
-            sg += float(a) * float((w >> 8) & 0xFF);
-            sb += float(a) * float(w & 0xFF);
-        }
+        for (long x = x0; x < x1; ++x)
+            sums.Add(words[row[x - region.x]], wy * uint32_t(overlap(x, sx, d.width, screen.width)));
     }
-    return resolve(sa, sr, sg, sb, uint32_t(d.width) * uint32_t(d.height));
+    return sums.Pixel(uint32_t(d.width) * uint32_t(d.height));
 }
 
 // A colour premultiplied by its alpha, or a sum of such colours times
@@ -118,13 +113,15 @@ void premultiply(const uint32_t* words, int entries, Premultiplied* table) {
     }
 }
 
-// The sums of a screen pixel come to at most 255 x 255 x its area in
-// units (display width / unit across times display height / unit down):
-// whole numbers below 2^24, and so exact in floats, for every common
-// display (1920 x 1080: 8 x 15 units; 1280 x 720: 16 x 5; 320 x 240: 4 x 5).
+// The alpha sum of a screen pixel comes to at most 255 x its area in
+// units (display width / unit across times display height / unit down);
+// the resolver's largest number is a quotient of at most 256 times twice
+// that: whole numbers below 2^24, and so exact in floats, for every
+// common display (1920 x 1080: 8 x 15 units; 1280 x 720: 16 x 5;
+// 320 x 240: 4 x 5).
 bool exact_in_floats(const Display& d, const Axis& ax, const Axis& ay) {
     const long area = long(d.width / ax.unit) * long(d.height / ay.unit);
-    return 255L * 255L * area < (1L << 24);
+    return 256L * 2 * 255 * area < (1L << 24);
 }
 
 constexpr uint64_t kEveryByte = 0x0101010101010101ull;
@@ -260,113 +257,87 @@ Premultiplied sum_columns(const Axis& ax, int kx, const Premultiplied* sums, int
 }
 
 // Screen pixels from their sums, resolved as average() resolves them: its
-// sums are these times the units' area, which changes neither the
-// rounding of alpha nor the colours' quotients. Four pixels at a time,
-// each channel of the four in one vector, without a branch.
+// sums are these times the units' area, which changes neither alpha nor
+// the colours' quotients. Four pixels at a time, each channel of the four
+// in one vector, without a branch. A quotient is taken by multiplying by
+// the divisor's inverse, then set right by one where that missed: the
+// numbers and their products are exact (see exact_in_floats).
 typedef uint32_t Words __attribute__((vector_size(16)));
 
 class Resolver {
 public:
-    explicit Resolver(uint32_t area) : area_(float(area)), twice_(float(2 * area)), inverse_(1.0f / twice_) {}
-    // The pixels of the sums p[0..3]; sure[i] false (0) when average()
-    // must decide pixel i.
-    void Resolve(const Premultiplied* p, uint32_t* pixels, Lanes& sure) const {
+    explicit Resolver(uint32_t area) : area_(Splat(float(area))), twice_(area_ * 2), inverse_(1.0f / twice_) {}
+    // The pixels of the sums p[0..3].
+    void Resolve(const Premultiplied* p, uint32_t* pixels) const {
         const Premultiplied a{p[0][0], p[1][0], p[2][0], p[3][0]};
-        // (sa + area / 2) / area of average(), in units: a whole number
-        // divided by area, rounded half up. The numbers stay far below
-        // 2^24 (the area is at most 258 units, see exact_in_floats), so
-        // that the products are exact and one step either way mends the
-        // quotient.
-        const Premultiplied n = a * 2 + area_;
-        Lanes alpha = __builtin_convertvector(n * inverse_, Lanes);
-        const Premultiplied low = __builtin_convertvector(alpha, Premultiplied) * twice_;
-        alpha += low > n;  // true is -1
-        alpha -= low + twice_ <= n;
+        // (sa + area / 2) / area, rounded down: (2 sa + area) / (2 area).
+        const Lanes alpha = Quotient(a * 2 + area_, twice_, inverse_);
         // Where nothing shows every lane is 0, and so is the pixel.
-        const Premultiplied inv = 1.0f / (a + (a == 0 ? 1.0f : 0.0f));
-        Lanes doubt{0, 0, 0, 0};
-        const Words r = Channel(Premultiplied{p[0][1], p[1][1], p[2][1], p[3][1]}, inv, doubt);
-        const Words g = Channel(Premultiplied{p[0][2], p[1][2], p[2][2], p[3][2]}, inv, doubt);
-        const Words b = Channel(Premultiplied{p[0][3], p[1][3], p[2][3], p[3][3]}, inv, doubt);
+        const Premultiplied twice = a * 2 + (a == 0 ? 1.0f : 0.0f);
+        const Premultiplied inv = 1.0f / twice;
+        // (2 sum + sa) / (2 sa), rounded down: sum / sa rounded half up.
+        const auto channel = [&](int lane) {
+            const Premultiplied sum{p[0][lane], p[1][lane], p[2][lane], p[3][lane]};
+            return __builtin_convertvector(Quotient(sum * 2 + a, twice, inv), Words);
+        };
+        const Words r = channel(1), g = channel(2), b = channel(3);
         const Words shows = __builtin_convertvector(alpha != 0, Words);
         const Words pixel = (__builtin_convertvector(alpha, Words) << 24 | r << 16 | g << 8 | b) & shows;
         std::memcpy(pixels, &pixel, sizeof pixel);
-        sure = ~doubt | (alpha == 0);
     }
 
 private:
-    // Within this distance of a half, average()'s float rounding (a
-    // relative error below 2^-19 on values up to 255) or this one's (below
-    // 2^-22) could round the other way.
-    static constexpr float kNearHalf = 1.0f / 256;
-    // One colour of the four, sum / sa rounded as average() rounds it;
-    // `doubt` gets the lanes whose exact quotient lies too near a half to
-    // tell how that rounds.
-    static Words Channel(const Premultiplied& sums, const Premultiplied& inv, Lanes& doubt) {
-        const Premultiplied v = sums * inv + 0.5f;
-        const Lanes whole = __builtin_convertvector(v, Lanes);
-        const Premultiplied fraction = v - __builtin_convertvector(whole, Premultiplied);
-        doubt |= (fraction < kNearHalf) | (fraction > 1 - kNearHalf);
-        return __builtin_convertvector(whole, Words) & 0xFF;
+    static Premultiplied Splat(float x) { return Premultiplied{x, x, x, x}; }
+    // n / d rounded down, for whole n and d whose products with the
+    // quotient stay below 2^24; `inverse` is 1 / d.
+    static Lanes Quotient(const Premultiplied& n, const Premultiplied& d, const Premultiplied& inverse) {
+        Lanes q = __builtin_convertvector(n * inverse, Lanes);
+        const Premultiplied low = __builtin_convertvector(q, Premultiplied) * d;
+        q += low > n;  // true is -1
+        q -= low + d <= n;
+        return q;
     }
-    const float area_, twice_, inverse_;  // the area in units, twice that, and its inverse
+    const Premultiplied area_, twice_, inverse_;  // the area in units, twice that, and its inverse
 };
 
-// What a screen row is made from.
+// What the pixels of a screen row are made from.
 struct RowSource {
-    const pages::DvbRegion& region;
-    const uint32_t* words;
-    const uint32_t* shown;  // each code's colour, 0 where it is transparent
     const Axis& ax;
-    const Axis& ay;
-    uint32_t area;
+    const uint32_t* shown;  // each code's colour, 0 where it is transparent
     const Premultiplied* sums;
     int from;
 };
 
-// Screen pixels at[0..M) from their sums (M at most 4); those whose
-// rounding is in doubt are noted in `doubtful`.
+// Screen pixels at[0..M) from their sums (M at most 4).
 template <int Taps, int M>
 inline __attribute__((always_inline)) void resolve_pixels(const RowSource& s, const int* at, const Resolver& resolver,
-                                                          uint32_t* row, int* doubtful, int& doubts) {
+                                                          uint32_t* row) {
     Premultiplied p[4] = {};
     for (int i = 0; i < M; ++i) p[i] = sum_columns<Taps>(s.ax, at[i], s.sums, s.from);
     uint32_t pixels[4];
-    Lanes sure;
-    resolver.Resolve(p, pixels, sure);
-    for (int i = 0; i < M; ++i) {
-        row[at[i]] = pixels[i];
-        doubtful[doubts] = at[i];
-        doubts += !sure[i];
-    }
+    resolver.Resolve(p, pixels);
+    for (int i = 0; i < M; ++i) row[at[i]] = pixels[i];
 }
 
-// Screen pixels at[0..n) of row ky from their sums, four at a time; those
-// whose rounding is in doubt are averaged afterwards.
+// Screen pixels at[0..n) of a row from their sums, four at a time.
 template <int Taps>
-void scale_pixels(const RowSource& s, int ky, const int* at, int n, const Resolver& resolver, uint32_t* row) {
-    static thread_local int doubtful[kMaxScreenWidth];
-    int doubts = 0, k = 0;
-    for (; k + 4 <= n; k += 4) resolve_pixels<Taps, 4>(s, at + k, resolver, row, doubtful, doubts);
+void scale_pixels(const RowSource& s, const int* at, int n, const Resolver& resolver, uint32_t* row) {
+    int k = 0;
+    for (; k + 4 <= n; k += 4) resolve_pixels<Taps, 4>(s, at + k, resolver, row);
     switch (n - k) {
     case 3:
-        resolve_pixels<Taps, 3>(s, at + k, resolver, row, doubtful, doubts);
-        break;
+        return resolve_pixels<Taps, 3>(s, at + k, resolver, row);
     case 2:
-        resolve_pixels<Taps, 2>(s, at + k, resolver, row, doubtful, doubts);
-        break;
+        return resolve_pixels<Taps, 2>(s, at + k, resolver, row);
     case 1:
-        resolve_pixels<Taps, 1>(s, at + k, resolver, row, doubtful, doubts);
-        break;
+        return resolve_pixels<Taps, 1>(s, at + k, resolver, row);
     }
-    for (int i = 0; i < doubts; ++i)
-        row[doubtful[i]] = average(s.region, s.words, s.ax, doubtful[i], s.ay, ky, s.area);
 }
 
 // One scaled screen row: the pixels over one stretch each take its
 // code's colour, those between them their sums.
 template <int Taps>
-void scale_row(const RowSource& s, int ky, const RowTaps& r, const Resolver& resolver, uint32_t* row) {
+void scale_row(const RowSource& s, const RowTaps& r, const Resolver& resolver, uint32_t* row) {
     static thread_local int between[kMaxScreenWidth];
     const Axis& ax = s.ax;
     int n = 0, kx = 0;
@@ -382,7 +353,7 @@ void scale_row(const RowSource& s, int ky, const RowTaps& r, const Resolver& res
     }
     for (int i = 0; i < ax.last - ax.first - kx; ++i) between[n + i] = kx + i;
     n += std::max(ax.last - ax.first - kx, 0);
-    scale_pixels<Taps>(s, ky, between, n, resolver, row);
+    scale_pixels<Taps>(s, between, n, resolver, row);
 }
 
 // Whether screen row ky lies over a changed region row (see KeptImage):
@@ -476,7 +447,7 @@ void ScaleArgb(const Display& d, const Placement& screen, const pages::DvbRegion
     uint32_t shown[256] = {};
     for (int i = 0; i < entries; ++i) shown[i] = region.argb[i] >> 24 ? region.argb[i] : 0;
     static thread_local RowTaps taps;
-    const RowSource source{region, region.argb, shown, ax, ay, uint32_t(d.width) * uint32_t(d.height), sums, from};
+    const RowSource source{ax, shown, sums, from};
     const Resolver resolver(uint32_t(d.width / ax.unit) * uint32_t(d.height / ay.unit));
     const auto row_of = ax.taps <= 1   ? scale_row<1>
                         : ax.taps == 2 ? scale_row<2>
@@ -492,7 +463,7 @@ void ScaleArgb(const Display& d, const Placement& screen, const pages::DvbRegion
             continue;
         }
         row_sums(region, table, ay, ky, from, to, enlarging, sums, taps);
-        row_of(source, ky, taps, resolver, row);
+        row_of(source, taps, resolver, row);
     }
 }
 

@@ -1,8 +1,9 @@
 // Scaling onto a 32-bit screen against the plain rule: every screen pixel
 // the area average of the display pixels under it, premultiplied by alpha,
-// summed tap by tap in floats. The composition sums rows and columns
-// apart and takes shortcuts for runs; whatever the display, region size,
-// position and colours, each pixel must come out as the rule gives it.
+// summed tap by tap in whole numbers and rounded half up. The composition
+// sums rows and columns apart and takes shortcuts for runs; whatever the
+// display, screen, region size, position and colours, each pixel must
+// come out as the rule gives it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -31,23 +32,21 @@ std::vector<Tap> Taps(long s, long pos, long len, long display, long screen) {
 }
 
 uint32_t Rule(const std::vector<uint8_t>& pixels, int width, const uint32_t* words, const std::vector<Tap>& tx,
-              const std::vector<Tap>& ty, uint32_t area) {
-    uint32_t sa = 0;
-    float sr = 0, sg = 0, sb = 0;
+              const std::vector<Tap>& ty, uint64_t area) {
+    uint64_t sa = 0, sums[3] = {0, 0, 0};
     for (const Tap& y : ty)
         for (const Tap& x : tx) {
             const uint32_t w = words[pixels[size_t(y.pixel) * width + x.pixel]];
-            const uint32_t a = (w >> 24) * uint32_t(y.weight) * uint32_t(x.weight);
+            const uint64_t a = (w >> 24) * uint64_t(y.weight) * uint64_t(x.weight);
             sa += a;
-            sr += float(a) * float((w >> 16) & 0xFF);
-            sg += float(a) * float((w >> 8) & 0xFF);
-            sb += float(a) * float(w & 0xFF);
+            for (int c = 0; c < 3; ++c) sums[c] += a * ((w >> (16 - 8 * c)) & 0xFF);
         }
-    const uint32_t alpha = sa ? (sa + area / 2) / area : 0;
+    // Alpha over the area, each colour over the alphas: rounded half up.
+    const uint64_t alpha = (2 * sa + area) / (2 * area);
     if (!alpha) return 0;
-    const float inv = 1.0f / float(sa);
-    const auto channel = [inv](float sum) { return uint32_t(sum * inv + 0.5f) & 0xFF; };
-    return alpha << 24 | channel(sr) << 16 | channel(sg) << 8 | channel(sb);
+    uint32_t word = uint32_t(alpha) << 24;
+    for (int c = 0; c < 3; ++c) word |= uint32_t((2 * sums[c] + sa) / (2 * sa)) << (16 - 8 * c);
+    return word;
 }
 
 // A region of runs and single pixels in a few colours, some of them part
