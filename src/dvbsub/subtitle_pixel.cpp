@@ -45,14 +45,13 @@ public:
         if (n <= 0) return;
         if (direct_) {
             // The common case: every region that places the object has
-            // the depth of the string. Most runs are short: two words,
-            // into the line's slack if need be, cost less than a call.
-            if (n <= subtitle_line::kSlack) {
-                const uint64_t run = uint64_t(code & 0xFF) * 0x0101010101010101ull;
-                std::memcpy(direct_ + column, &run, 8);
-                std::memcpy(direct_ + column + 8, &run, 8);
-            } else {
-                std::memset(direct_ + column, int(code), size_t(n));
+            // the depth of the string. Runs are short, a few dozen codes
+            // at most: pairs of words, the last into the line's slack if
+            // need be, cost less than a call or a string instruction.
+            const uint64_t run = uint64_t(code & 0xFF) * 0x0101010101010101ull;
+            for (int k = 0; k < n; k += subtitle_line::kSlack) {
+                std::memcpy(direct_ + column + k, &run, 8);
+                std::memcpy(direct_ + column + k + 8, &run, 8);
             }
         } else {
             for (int d = 1; d <= 3; ++d)
