@@ -197,16 +197,30 @@ void sum_rows(const Premultiplied* table, const float* wy, int from, int to, Pre
 }
 
 // The stretches column by column, for enlarging (a display pixel under
-// two or more screen pixels).
+// two or more screen pixels): each the longest run of columns that every
+// row under the screen row holds in one code.
 template <int Taps>
 void column_stretches(int from, int to, RowTaps& r) {
     const unsigned char* const* rows = r.rows;
-    for (int x = from; x < to; ++x) {
+    const auto one = [rows](int x, unsigned char c) {
+        bool same = rows[0][x] == c;
+        for (int t = 1; t < Taps; ++t) same &= rows[t][x] == c;
+        return same;
+    };
+    int n = 0;
+    for (int x = from; x < to;) {
         const unsigned char c = rows[0][x];
-        bool one = true;
-        for (int t = 1; t < Taps; ++t) one &= rows[t][x] == c;
-        if (one) r.Add(x - from, x - from + 1, c);
+        if (!one(x, c)) {
+            ++x;
+            continue;
+        }
+        int e = x + 1;
+        while (e < to && one(e, c)) ++e;
+        r.begin[n] = x - from, r.end[n] = e - from, r.code[n] = c;
+        ++n;
+        x = e;
     }
+    r.spans = n;
 }
 
 template <int Taps>
