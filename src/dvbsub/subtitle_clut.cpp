@@ -2,6 +2,7 @@
 // 4- and 8-bit regions, their default contents, the CLUT definition
 // segment, and the colour of an entry.
 #include <cstdint>
+#include <cstring>
 #include <new>
 
 #include "platform/ByteReader.h"
@@ -100,10 +101,13 @@ subtitle_clut make_default_clut() {
 int subtitle_entry_color(const unsigned char* entry) {
     const int y = entry[0], cr = entry[1], cb = entry[2], t = entry[3];
     if (y == 0) return 0;  // Y = 0 is the transparent entry, whatever else it says
-    // ITU-R BT.709 limited range, in 8-bit fixed point.
-    const int r = clamp255((298 * (y - 16) + 460 * (cr - 128)) / 256);
-    const int g = clamp255((298 * (y - 16) - 55 * (cb - 128) - 137 * (cr - 128)) / 256);
-    const int b = clamp255((298 * (y - 16) + 543 * (cb - 128)) / 256);
+    // ITU-R BT.709 limited range, in 8-bit fixed point. A shift rounds a
+    // negative sum down where a division would round it up, to a level
+    // below 0 either way, which the clamp makes 0.
+    const int luma = 298 * (y - 16);
+    const int r = clamp255((luma + 460 * (cr - 128)) >> 8);
+    const int g = clamp255((luma - 55 * (cb - 128) - 137 * (cr - 128)) >> 8);
+    const int b = clamp255((luma + 543 * (cb - 128)) >> 8);
     return rgba(unsigned(r), unsigned(g), unsigned(b), 255u - unsigned(t));
 }
 
@@ -158,17 +162,39 @@ int subtitle_nearest_default4(int colour) {
 // the nearest level channel by channel, taken as the lower on a tie (the
 // first entry, as a search in entry order keeps it). The first cube
 // wins a tie between the two, its entries coming first.
+namespace {
+
+// Per channel level: the squared distances to the nearer of 0 and 255 and
+// of 0 and 128, and which of each is nearer (no tie at 127.5; at 64 both
+// are: 0).
+struct ChannelDistances {
+    int toFull[256], toHalf[256];
+    uint8_t full[256], half[256];
+    ChannelDistances() {
+        for (int v = 0; v < 256; ++v) {
+            full[v] = v > 127;
+            half[v] = v > 64;
+            toFull[v] = full[v] ? (v - 255) * (v - 255) : v * v;
+            toHalf[v] = half[v] ? (v - 128) * (v - 128) : v * v;
+        }
+    }
+};
+
+const ChannelDistances& channel_distances() {
+    static const ChannelDistances table;
+    return table;
+}
+
+}  // namespace
+
 int subtitle_nearest_default4_rgb(int colour) {
+    const ChannelDistances& t = channel_distances();
     const unsigned c = unsigned(colour);
     const int r = int(c >> 24), g = int((c >> 16) & 0xFF), b = int((c >> 8) & 0xFF);
-    // Channel by channel: the nearer level of 0 and 255 (no tie at
-    // 127.5), and of 0 and 128 (at 64 both are: 0).
-    const auto toFull = [](int v) { return v > 127 ? (v - 255) * (v - 255) : v * v; };
-    const auto toHalf = [](int v) { return v > 64 ? (v - 128) * (v - 128) : v * v; };
-    int full = (r > 127) | (g > 127) << 1 | (b > 127) << 2;
-    int dFull = toFull(r) + toFull(g) + toFull(b);
-    const int half = 8 | (r > 64) | (g > 64) << 1 | (b > 64) << 2;
-    const int dHalf = toHalf(r) + toHalf(g) + toHalf(b);
+    int full = t.full[r] | t.full[g] << 1 | t.full[b] << 2;
+    int dFull = t.toFull[r] + t.toFull[g] + t.toFull[b];
+    const int half = 8 | t.half[r] | t.half[g] << 1 | t.half[b] << 2;
+    const int dHalf = t.toHalf[r] + t.toHalf[g] + t.toHalf[b];
     if (!full) {
         // Black is no entry of the first cube: its nearest other corner
         // raises the channel that costs least, the highest (red first on
@@ -201,20 +227,23 @@ void subtitle_process_clut(subtitle_page* page, const unsigned char* data, int l
     // their colours.
     clut->clutId = clutId;
     clut->version = version;
+    // An entry is 6 bytes with the full_range_flag, else 4; one cut short
+    // ends the segment.
     while (!body.AtEnd()) {
-        const int entryId = body.U8();
-        const int flags = body.U8();
+        const uint8_t* at = body.Current();
+        if (body.Remaining() < 2 || !body.Skip(at[1] & 0x01 ? 6 : 4)) break;
+        const int entryId = at[0];
+        const int flags = at[1];
         unsigned char e[4];
-        if (flags & 0x01) {  // full_range_flag
-            for (unsigned char& c : e) c = body.U8();
+        if (flags & 0x01) {
+            std::memcpy(e, at + 2, 4);
         } else {
-            const int v = body.U16();
+            const int v = at[2] << 8 | at[3];
             e[0] = (v >> 10) << 2;
             e[1] = ((v >> 6) & 0x0F) << 4;
             e[2] = ((v >> 2) & 0x0F) << 4;
             e[3] = (v & 3) << 6;
         }
-        if (!body.Ok()) break;
         // An entry goes into every family its flags name that has room for its id.
         const int colour = subtitle_entry_color(e);
         if ((flags & 0x80) && entryId < 4) update(clut->colours2, clut->argb2, clut->index2, false, entryId, colour);

@@ -354,6 +354,7 @@ template <int Taps>
 void scale_row(const RowSource& s, const RowTaps& r, const Resolver& resolver, uint32_t* row) {
     static thread_local int between[kMaxScreenWidth];
     const Axis& ax = s.ax;
+    const int w = ax.last - ax.first;
     int n = 0, kx = 0;
     for (int j = 0; j < r.spans; ++j) {
         // Only the pixels on the region's edges cover less than a pixel.
@@ -362,11 +363,15 @@ void scale_row(const RowSource& s, const RowTaps& r, const Resolver& resolver, u
         if (k2 <= k1) continue;
         for (int i = 0; i < k1 - kx; ++i) between[n + i] = kx + i;
         n += k1 - kx;
-        std::fill(row + k1, row + k2, s.shown[r.code[j]]);
+        const uint32_t colour = s.shown[r.code[j]];
+        // Enlarging, a stretch is a few pixels: four words, those past it
+        // written again by what follows in the row.
+        if (k2 - k1 <= 4 && k1 + 4 <= w) row[k1] = row[k1 + 1] = row[k1 + 2] = row[k1 + 3] = colour;
+        else std::fill(row + k1, row + k2, colour);
         kx = k2;
     }
-    for (int i = 0; i < ax.last - ax.first - kx; ++i) between[n + i] = kx + i;
-    n += std::max(ax.last - ax.first - kx, 0);
+    for (int i = 0; i < w - kx; ++i) between[n + i] = kx + i;
+    n += std::max(w - kx, 0);
     scale_pixels<Taps>(s, between, n, resolver, row);
 }
 
