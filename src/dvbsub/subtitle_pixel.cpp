@@ -146,18 +146,24 @@ inline int leading_codes(uint32_t x) {
 //
 // Text is mostly streaks of non-zero codes, single pixels of the letters
 // and their anti-aliasing shades, put together.
-bitstream decode_4bit(Writer& w, bitstream state) {
+bitstream decode_4bit(Writer& writer, bitstream state) {
+    // Copies of their own, whose addresses never leave this function: the
+    // compiler keeps them in registers, where a code written to the line
+    // (a char, which may alias anything in memory) cannot touch them.
+    Writer w = writer;
     BitWindow bits(state.data, state.size);
     while (!bits.Overrun()) {
         const uint32_t x = bits.Peek32();
-        const int leading = leading_codes(x);
-        if (leading > 1 && w.PutNibbles(x, leading)) {
-            bits.Skip(4 * leading);
-            continue;
-        }
-        if (leading) {
-            w.Put(1, x >> 28);
-            bits.Skip(4);
+        // A code that is not 0000 is a pixel: those that follow it are
+        // counted only then (every other code starts with 0000).
+        if (x >> 28) {
+            const int leading = leading_codes(x);
+            if (leading == 1 || !w.PutNibbles(x, leading)) {
+                w.Put(1, x >> 28);
+                bits.Skip(4);
+            } else {
+                bits.Skip(4 * leading);
+            }
             continue;
         }
         const unsigned v = (x >> 24) & 0xF;
@@ -179,6 +185,7 @@ bitstream decode_4bit(Writer& w, bitstream state) {
             bits.Skip(20);
         }
     }
+    writer.column = w.column;
     // As bitstream would stand after the same reads.
     const size_t used = bits.Used();
     state.overrun = bits.Overrun();
