@@ -103,15 +103,25 @@ uint32_t average_wide(const pages::DvbRegion& region, const uint32_t* words, con
 typedef float Premultiplied __attribute__((vector_size(16)));
 typedef int32_t Lanes __attribute__((vector_size(16)));
 
-// The colours of the first `entries` codes; the others are transparent.
-void premultiply(const uint32_t* words, int entries, Premultiplied* table) {
-    std::fill(table + entries, table + 256, Premultiplied{0, 0, 0, 0});
-    for (int i = 0; i < entries; ++i) {
-        const uint32_t w = words[i], a = w >> 24;
-        table[i] = Premultiplied{float(a), float(a * ((w >> 16) & 0xFF)), float(a * ((w >> 8) & 0xFF)),
-                                 float(a * (w & 0xFF))};
+// Each code's colour premultiplied, and as it shows (0 where it is
+// transparent), kept from region to region: a broadcaster keeps its CLUT
+// for hours, so that only the entries that changed are worked out again.
+struct Colours {
+    uint32_t words[256] = {};
+    Premultiplied table[256] = {};
+    uint32_t shown[256] = {};
+    void Set(const uint32_t* argb, int entries) {
+        for (int i = 0; i < 256; ++i) {
+            const uint32_t w = i < entries ? argb[i] : 0;
+            if (w == words[i]) continue;
+            const uint32_t a = w >> 24;
+            words[i] = w;
+            table[i] = Premultiplied{float(a), float(a * ((w >> 16) & 0xFF)), float(a * ((w >> 8) & 0xFF)),
+                                     float(a * (w & 0xFF))};
+            shown[i] = a ? w : 0;
+        }
     }
-}
+};
 
 // The alpha sum of a screen pixel comes to at most 255 x its area in
 // units (display width / unit across times display height / unit down);
@@ -460,13 +470,11 @@ void ScaleArgb(const Display& d, const Placement& screen, const pages::DvbRegion
     const int from = ax.start[0], to = ax.start[w - 1] + ax.count[w - 1];
     if (ax.wide || ay.wide || !exact_in_floats(d, ax, ay) || to - from > kMaxDisplayWidth)
         return scale_each(d, screen, region, region.argb, ax, ay, changed, out);
-    Premultiplied table[256];
-    const int entries = std::min(std::max(region.entries, 0), 256);
-    premultiply(region.argb, entries, table);
-    uint32_t shown[256] = {};
-    for (int i = 0; i < entries; ++i) shown[i] = region.argb[i] >> 24 ? region.argb[i] : 0;
+    static thread_local Colours colours;
+    colours.Set(region.argb, std::min(std::max(region.entries, 0), 256));
+    const Premultiplied* table = colours.table;
     static thread_local RowTaps taps;
-    const RowSource source{ax, shown, sums, from};
+    const RowSource source{ax, colours.shown, sums, from};
     const Resolver resolver(uint32_t(d.width / ax.unit) * uint32_t(d.height / ay.unit));
     const auto row_of = ax.taps <= 1   ? scale_row<1>
                         : ax.taps == 2 ? scale_row<2>
