@@ -65,25 +65,54 @@ uint32_t argb(int colour) {
 // codes in the default colours. 2- and 4-bit entries keep every place
 // drawn: only a transparent entry gives 0xF0. 8-bit entries more than half
 // transparent give 0.
-uint8_t index_of(int colour, bool eightBit) {
-    if (eightBit) {
-        const int entry = subtitle_nearest_default4(colour);
-        return uint8_t(entry ? 0xF0 | entry : 0);
-    }
-    return uint8_t((colour & 0xFF) == 0 ? 0xF0 : 0xF0 | subtitle_nearest_default4_rgb(colour));
+// `nearest`: subtitle_nearest_default4_rgb of the colour.
+uint8_t index_of(int colour, int nearest, bool eightBit) {
+    if (eightBit) return uint8_t((colour & 0xFF) < 0x80 ? 0 : 0xF0 | nearest);
+    return uint8_t((colour & 0xFF) == 0 ? 0xF0 : 0xF0 | nearest);
 }
 
 // One entry of a family, in each of its forms.
-void put(int* colours, uint32_t* argbs, uint8_t* indexes, bool eightBit, int entry, int colour) {
+void put(int* colours, uint32_t* argbs, uint8_t* indexes, bool eightBit, int entry, int colour, int nearest) {
     colours[entry] = colour;
     argbs[entry] = argb(colour);
-    indexes[entry] = index_of(colour, eightBit);
+    indexes[entry] = index_of(colour, nearest, eightBit);
+}
+
+void put(int* colours, uint32_t* argbs, uint8_t* indexes, bool eightBit, int entry, int colour) {
+    put(colours, argbs, indexes, eightBit, entry, colour, subtitle_nearest_default4_rgb(colour));
+}
+
+// An entry as received (Y, Cr, Cb, T), its colour and the nearest default
+// entry to that, kept for the entries seen last: a broadcaster sends the
+// same few colours at every display set, often with a new version.
+struct Converted {
+    uint32_t bytes;
+    int colour, nearest;
+};
+
+const Converted& convert(const unsigned char* e) {
+    struct Seen {
+        Converted entries[256];
+        Seen() {
+            for (Converted& c : entries) c = {0, 0, subtitle_nearest_default4_rgb(0)};  // Y = 0: transparent
+        }
+    };
+    static thread_local Seen seen;
+    uint32_t bytes;
+    std::memcpy(&bytes, e, sizeof bytes);
+    Converted& c = seen.entries[(bytes * 0x9E3779B1u) >> 24];
+    if (c.bytes != bytes) {
+        c.bytes = bytes;
+        c.colour = subtitle_entry_color(e);
+        c.nearest = subtitle_nearest_default4_rgb(c.colour);
+    }
+    return c;
 }
 
 // The same where the colour is new: a broadcaster that sends its CLUT
 // at every display set with a new version changes few entries, if any.
-void update(int* colours, uint32_t* argbs, uint8_t* indexes, bool eightBit, int entry, int colour) {
-    if (colours[entry] != colour) put(colours, argbs, indexes, eightBit, entry, colour);
+void update(int* colours, uint32_t* argbs, uint8_t* indexes, bool eightBit, int entry, const Converted& c) {
+    if (colours[entry] != c.colour) put(colours, argbs, indexes, eightBit, entry, c.colour, c.nearest);
 }
 
 subtitle_clut make_default_clut() {
@@ -245,10 +274,9 @@ void subtitle_process_clut(subtitle_page* page, const unsigned char* data, int l
             e[3] = (v & 3) << 6;
         }
         // An entry goes into every family its flags name that has room for its id.
-        const int colour = subtitle_entry_color(e);
-        if ((flags & 0x80) && entryId < 4) update(clut->colours2, clut->argb2, clut->index2, false, entryId, colour);
-        if ((flags & 0x40) && entryId < 16)
-            update(clut->colours4, clut->argb4, clut->index4, false, entryId, colour);
-        if (flags & 0x20) update(clut->colours8, clut->argb8, clut->index8, true, entryId, colour);
+        const Converted& c = convert(e);
+        if ((flags & 0x80) && entryId < 4) update(clut->colours2, clut->argb2, clut->index2, false, entryId, c);
+        if ((flags & 0x40) && entryId < 16) update(clut->colours4, clut->argb4, clut->index4, false, entryId, c);
+        if (flags & 0x20) update(clut->colours8, clut->argb8, clut->index8, true, entryId, c);
     }
 }
