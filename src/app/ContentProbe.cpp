@@ -18,8 +18,6 @@
 #include "teletext/TeletextTables.h"
 
 namespace {
-// ISO/IEC 13818-1 §2.4.3.6: packet_start_code_prefix, then the stream id.
-constexpr uint8_t kStartCode[4] = {0x00, 0x00, 0x01, ids::kStreamPrivate1};
 // Reads of one poll: a bound on the main loop's time, far above what a
 // subtitle PID sends in half a second.
 constexpr int kReadsPerPoll = 64;
@@ -99,40 +97,8 @@ void ContentProbe::Poll() {
     }
 }
 
-// As the PES filter cuts: hunting for 00 00 01 BD (keeping how much of it
-// the last bytes matched), then PES_packet_length more bytes; of those only
-// the first kKeptBytes are kept.
 void ContentProbe::Feed(const unsigned char* chunk, size_t size) {
-    ByteReader in(chunk, size);
-    while (!in.AtEnd()) {
-        if (length < 4) {
-            const uint8_t b = in.U8();
-            if (b == kStartCode[length])
-                kept[length++] = b;
-            else if (b == 0x00)
-                length = length == 2 ? 2 : 1;
-            else
-                length = 0;
-            continue;
-        }
-        if (length < 6) {
-            kept[length++] = in.U8();
-            if (length == 6) expected = ((size_t(kept[4]) << 8) | kept[5]) + 6;
-        } else {
-            size_t take = expected - length;
-            if (take > in.Remaining()) take = in.Remaining();
-            if (length < kKeptBytes) {
-                const size_t copy = take < kKeptBytes - length ? take : kKeptBytes - length;
-                std::memcpy(kept + length, in.Current(), copy);
-            }
-            in.Skip(take);
-            length += take;
-        }
-        if (length >= 6 && length == expected) {
-            Packet(kept, length < kKeptBytes ? length : kKeptBytes);
-            ResetSplitter();
-        }
-    }
+    splitter.Feed(chunk, size, [this](const unsigned char* data, size_t n) { Packet(data, n); });
 }
 
 void ContentProbe::Packet(const unsigned char* data, size_t size) {

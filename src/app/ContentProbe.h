@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "demux/PesSplitter.h"
+
 class ContentProbe {
 public:
     ContentProbe() = default;
@@ -32,7 +34,7 @@ public:
     // The PES byte stream as read from the filter; public for the fuzzer.
     void Feed(const unsigned char* chunk, size_t size);
     // Back to hunting for a start code.
-    void ResetSplitter() { length = expected = 0; }
+    void ResetSplitter() { splitter.Reset(); }
 
     // The demultiplexer's buffer for the probe: more than a full-rate
     // Teletext PID sends between two polls of the main loop.
@@ -54,10 +56,7 @@ private:
     int content = 0;
     bool warned = false;
 
-    // The splitter: how much of 00 00 01 BD matched, then the packet.
-    unsigned char kept[kKeptBytes];
-    size_t length = 0;
-    size_t expected = 0;
+    PesSplitter<kKeptBytes> splitter;
 
     // Teletext: the page each magazine (index 1-8) is sending, and whether
     // the wanted page's current transmission was counted already.

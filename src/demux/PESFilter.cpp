@@ -33,8 +33,6 @@ constexpr int64_t kLastReopenMicros = 30000000;
 // Read errors that mean the descriptor is dead for good: the device was
 // unregistered (ENODEV, ENXIO) or the descriptor is no longer ours (EBADF).
 bool DeviceGone(int error) { return error == ENODEV || error == ENXIO || error == EBADF; }
-// ISO/IEC 13818-1 §2.4.3.6: packet_start_code_prefix, then the stream id.
-constexpr uint8_t kStartCode[4] = {0x00, 0x00, 0x01, ids::kStreamPrivate1};
 }  // namespace
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -282,38 +280,7 @@ void PESFilter::run() {
     }
 }
 
-// Hunting keeps how much of 00 00 01 BD the last bytes matched, so a start
-// code split across reads is still found without looking past the chunk.
-// Once found, the four bytes are the packet's first header bytes.
 void PESFilter::Feed(const unsigned char* chunk, int size) {
-    ByteReader in(chunk, size > 0 ? size_t(size) : 0);
-    while (!in.AtEnd()) {
-        if (length < 4) {
-            uint8_t b = in.U8();
-            if (b == kStartCode[length]) {
-                buffer[length++] = b;
-            } else if (b == 0x00) {
-                // "00 00 00" keeps the last two zeros; "00 00 01 00" one.
-                length = length == 2 ? 2 : 1;
-            } else {
-                length = 0;
-            }
-            continue;
-        }
-        if (length < 6) {
-            buffer[length++] = in.U8();
-            if (length < 6) continue;
-            expected = ((buffer[4] << 8) | buffer[5]) + 6;
-        } else {
-            size_t take = size_t(expected - length);
-            if (take > in.Remaining()) take = in.Remaining();
-            std::memcpy(buffer + length, in.Current(), take);
-            in.Skip(take);
-            length += int(take);
-        }
-        if (length == expected) {
-            processPacket(buffer, length);
-            length = 0;
-        }
-    }
+    splitter.Feed(chunk, size > 0 ? size_t(size) : 0,
+                  [this](const unsigned char* data, size_t n) { processPacket(data, int(n)); });
 }

@@ -13,6 +13,7 @@
 
 #include "demux/PESFilterUser.h"
 #include "demux/PESPacket.h"
+#include "demux/PesSplitter.h"
 
 class PESFilter {
 public:
@@ -46,10 +47,7 @@ public:
     // fuzzer and the benchmark can drive it without a device.
     void Feed(const unsigned char* chunk, int size);
     // Back to hunting for a start code (each reader thread starts so).
-    void ResetSplitter() {
-        length = 0;
-        expected = 0;
-    }
+    void ResetSplitter() { splitter.Reset(); }
 
     // Inspection for tests and the simulator (reader thread stopped).
     size_t QueuedPackets() const { return queue.size(); }
@@ -63,9 +61,8 @@ public:
     // Unset on a box, where it costs one test per packet.
     std::function<void(const PESPacket& packet)> packetHanded;
 
-    // The largest packet the splitter assembles: PES_packet_length 65535
-    // plus the 6 bytes of start code, stream id and length.
-    static constexpr int kMaxPacketSize = 65535 + 6;
+    // The largest packet the splitter assembles, which it keeps whole.
+    static constexpr int kMaxPacketSize = int(kMaxPesPacketSize);
     // Bound of the queue: when a new packet would exceed either, the oldest
     // packets are dropped (and logged) until it fits. A second of Teletext
     // is some 25 packets of under 2 KiB, so this holds far more than any
@@ -96,9 +93,7 @@ private:
     std::deque<PESPacket*> queue;
     PESFilterUser* user = nullptr;
     pthread_t thread = 0;
-    unsigned char buffer[kMaxPacketSize];
-    int length = 0;
-    int expected = 0;
+    PesSplitter<kMaxPacketSize> splitter;
     int fd = -1;
     int pid = -1;
     int recDelay = 0;
