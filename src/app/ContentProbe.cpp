@@ -15,6 +15,7 @@
 #include "platform/Log.h"
 #include "platform/Paths.h"
 #include "platform/Platform.h"
+#include "teletext/TeletextPackets.h"
 #include "teletext/TeletextTables.h"
 
 namespace {
@@ -23,7 +24,6 @@ namespace {
 constexpr int kReadsPerPoll = 64;
 // EN 300 706 §7.1.2: packets 1-23 are the page's rows.
 constexpr int kLastRow = 23;
-constexpr int kRowCharacters = 40;
 }  // namespace
 
 bool ContentProbe::StartDvb(int pid, int compositionPage) {
@@ -128,39 +128,27 @@ void ContentProbe::DvbPacket(const unsigned char* data, size_t size) {
     }
 }
 
-// EN 300 472 §4: data units on a 46-byte stride from the packet's start;
-// EN 300 706 §7.1.2: the magazine and packet address, Hamming 8/4.
+// A transmission of the wanted page with a row (EN 300 706 §7.1.2: packets
+// 1-23) holding a printable character.
 void ContentProbe::TeletextPacket(const unsigned char* data, size_t size) {
-    const int wantedMagazine = wantedPage >> 8;
-    ByteReader reader(data, size);
-    while (reader.Remaining() >= size_t(ids::kEbuDataUnitStride)) {
-        ByteReader unit = reader.Sub(ids::kEbuDataUnitStride);
-        const uint8_t id = unit.U8();
-        if ((id != ids::kDataUnitTeletextNonSubtitle && id != ids::kDataUnitTeletextSubtitle) ||
-            unit.U8() != ids::kEbuDataUnitLength)
-            continue;
-        unit.Skip(2);  // field parity / line offset, framing code
-        const uint8_t a = teletext::Hamming84OfTransmitted(unit.U8());
-        const uint8_t b = teletext::Hamming84OfTransmitted(unit.U8());
-        if (a == teletext::kHammingError || b == teletext::kHammingError) continue;
-        const int magazine = (a & 7) == 0 ? 8 : (a & 7);
-        const int row = (a >> 3) | (b << 1);
+    teletext::ForEachPacket(data, size, [this](const uint8_t* raw) {
+        int magazine, row;
+        if (!teletext::PacketAddress(raw, magazine, row)) return;
         if (row == 0) {
-            const uint8_t units = teletext::Hamming84OfTransmitted(unit.U8());
-            const uint8_t tens = teletext::Hamming84OfTransmitted(unit.U8());
-            if (units == teletext::kHammingError || tens == teletext::kHammingError) continue;
-            magazinePage[magazine] = (magazine << 8) | (tens << 4) | units;
-            if (magazinePage[magazine] == wantedPage) counted = false;
-            continue;
+            int page;
+            if (!teletext::HeaderPage(raw, magazine, page)) return;
+            magazinePage[magazine] = page;
+            if (page == wantedPage) counted = false;
+            return;
         }
-        if (row > kLastRow || magazine != wantedMagazine || magazinePage[magazine] != wantedPage || counted) continue;
-        for (int k = 0; k < kRowCharacters; ++k) {
-            const uint8_t c = teletext::OddParityOfTransmitted(unit.U8());
+        if (row > kLastRow || magazine != wantedPage >> 8 || magazinePage[magazine] != wantedPage || counted) return;
+        for (int k = 2; k < teletext::kPacketBytes; ++k) {
+            const uint8_t c = teletext::OddParityOfTransmitted(raw[k]);
             if (c > ' ' && c < 0x7F) {
                 ++content;
                 counted = true;
-                break;
+                return;
             }
         }
-    }
+    });
 }

@@ -4,12 +4,10 @@
 #include <vector>
 
 #include "platform/Log.h"
-#include "platform/ByteReader.h"
 #include "platform/Constants.h"
 #include "platform/Utf8.h"
+#include "teletext/TeletextPackets.h"
 #include "teletext/TeletextTables.h"
-
-using teletext::kHammingError;
 
 namespace {
 
@@ -67,33 +65,17 @@ void TXTSubtitle::resetReception() {
 // header ends the page being received), while rows and enhancement packets
 // of other pages are dropped before anything else of them is decoded.
 int TXTSubtitle::Receive(const PESPacket& pes) {
-    ByteReader reader(pes.data, pes.size > 0 ? size_t(pes.size) : 0);
-    while (reader.Remaining() >= size_t(ids::kEbuDataUnitStride)) {
-        ByteReader unit = reader.Sub(ids::kEbuDataUnitStride);
-        uint8_t id = unit.U8();
-        uint8_t length = unit.U8();
-        if ((id != ids::kDataUnitTeletextNonSubtitle && id != ids::kDataUnitTeletextSubtitle) ||
-            length != ids::kEbuDataUnitLength)
-            continue;
-        unit.Skip(2);  // field parity / line offset, framing code
-        uint8_t raw[kPacketSize];
-        if (!unit.Copy(raw, kPacketSize)) continue;
-
-        // EN 300 706 §7.1.2: magazine and packet address.
-        uint8_t a = teletext::Hamming84OfTransmitted(raw[0]);
-        uint8_t b = teletext::Hamming84OfTransmitted(raw[1]);
-        if (a == kHammingError || b == kHammingError) {
+    teletext::ForEachPacket(pes.data, pes.size > 0 ? size_t(pes.size) : 0, [this](const uint8_t* raw) {
+        int m, y;
+        if (!teletext::PacketAddress(raw, m, y)) {
             eWarning("TXT Biterror in Packet\n");
-            continue;
+            return;
         }
-        int m = a & 7;
-        if (m == 0) m = 8;
-        int y = (a >> 3) | (b << 1);
         if (y == 0)
             handleHeader(m, raw);
         else if (m == magazine && magazinePage[m] == page)
             handleRow(y, raw);
-    }
+    });
     // An erased page that brought no row in this packet clears now: a
     // broadcaster clears subtitles so, and the next header may come late.
     if (eraseWaiting && sink) sink->ClearTeletext();
@@ -116,13 +98,11 @@ void TXTSubtitle::handleHeader(int m, const uint8_t* raw) {
         processSubtitlePage();
         receiving = 0;
     }
-    uint8_t units = teletext::Hamming84OfTransmitted(raw[2]);
-    uint8_t tens = teletext::Hamming84OfTransmitted(raw[3]);
-    if (units == kHammingError || tens == kHammingError) {
+    int p;
+    if (!teletext::HeaderPage(raw, m, p)) {
         eWarning("TXT Biterror in Page\n");
         return;
     }
-    int p = (m << 8) | (tens << 4) | units;
     magazinePage[m] = p;
     if (p != page) {
         receiving = 0;

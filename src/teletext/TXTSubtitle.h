@@ -10,12 +10,13 @@
 #include "demux/PESFilterUser.h"
 #include "pages/Page.h"
 #include "teletext/TeletextEnhancement.h"
+#include "teletext/TeletextPackets.h"
 
 class TXTSubtitle : public PESFilterUser {
 public:
     static constexpr int kRows = 23;     // page rows 1..23, stored at index row - 1
     static constexpr int kColumns = 40;
-    static constexpr int kPacketSize = 42;  // two address bytes and 40 data bytes
+    static constexpr int kPacketSize = teletext::kPacketBytes;
 
     TXTSubtitle();
     virtual int Receive(const PESPacket& pes) override;
