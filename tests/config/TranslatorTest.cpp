@@ -133,8 +133,6 @@ const Subset kSubsets[] = {
     {1, "cze,slo"}, {2, "eng"}, {3, "est"}, {4, "fre"}, {5, "ger"}, {6, "ita"},
     {7, "lav,lit"}, {8, "pol"}, {9, "spa,por"}, {10, "rum"}, {11, "scr,scc,slv,hrv"},
     {12, "swe,fin,hun"}, {13, "tur"}};
-const unsigned kNational[] = {0x23, 0x24, 0x40, 0x5b, 0x5c, 0x5d, 0x5e,
-                              0x5f, 0x60, 0x7b, 0x7c, 0x7d, 0x7e};
 
 // Where the shipped table deliberately differs from libzvbi: the letter the
 // language really uses, or a standard code point for libzvbi's private one.
