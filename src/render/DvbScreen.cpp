@@ -60,46 +60,53 @@ void DvbScreen::Clear() {
     ClearLocked();
 }
 
-// The union of what the page's regions cover where `place` puts them.
-ScreenBox DvbScreen::Extent(const pages::DvbPage& page, const Placement& place, bool opaque) const {
-    const Display d{page.displayWidth, page.displayHeight};
+// The union of what `regions` of a page for display `d` cover where
+// `place` puts them; `shown`: the parts that show, each counted only where
+// something of it lies on the screen.
+ScreenBox DvbScreen::Extent(const Display& d, const std::vector<pages::DvbRegion>& regions, const Placement& place,
+                            bool shown) const {
     ScreenBox all = kNothing;
-    for (const pages::DvbRegion& region : page.regions) {
+    for (const pages::DvbRegion& region : regions) {
         ScreenBox b;
-        if (opaque ? !OpaqueBox(d, place, region, b) : !RegionBox(d, place, region, b)) continue;
+        if (!RegionBox(d, place, region, b) || (shown && b.Empty())) continue;
         all = {std::min(all.left, b.left), std::min(all.top, b.top), std::max(all.right, b.right),
                std::max(all.bottom, b.bottom)};
     }
     return all;
 }
 
-// The box of the region's pixels that show (not transparent).
-bool DvbScreen::OpaqueBox(const Display& d, const Placement& place, const pages::DvbRegion& region,
-                          ScreenBox& box) const {
-    if (!region.codes) return false;
+// The part of each region whose pixels show (not transparent), in display
+// pixels; a region where none shows has none. Looked for once a page: the
+// placement does not change it.
+std::vector<pages::DvbRegion> DvbScreen::ShownParts(const pages::DvbPage& page) const {
+    std::vector<pages::DvbRegion> parts;
     const bool words = display_->GetBPP() == 32;
-    int left = region.width, top = region.height, right = -1, bottom = -1;
-    for (int y = 0; y < region.height; ++y) {
-        const unsigned char* row = region.codes + long(y) * region.width;
-        for (int x = 0; x < region.width; ++x) {
-            // On one-byte screens 0xF0 is the default CLUT's transparent entry.
-            const uint8_t index = region.index[row[x]];
-            const bool shows = words ? (region.argb[row[x]] >> 24) != 0 : index != 0 && index != 0xF0;
-            if (!shows) continue;
-            left = std::min(left, x), right = std::max(right, x);
-            top = std::min(top, y), bottom = std::max(bottom, y);
+    for (const pages::DvbRegion& region : page.regions) {
+        if (!region.codes) continue;
+        int left = region.width, top = region.height, right = -1, bottom = -1;
+        for (int y = 0; y < region.height; ++y) {
+            const unsigned char* row = region.codes + long(y) * region.width;
+            for (int x = 0; x < region.width; ++x) {
+                // On one-byte screens 0xF0 is the default CLUT's transparent entry.
+                const uint8_t index = region.index[row[x]];
+                const bool shows = words ? (region.argb[row[x]] >> 24) != 0 : index != 0 && index != 0xF0;
+                if (!shows) continue;
+                left = std::min(left, x), right = std::max(right, x);
+                top = std::min(top, y), bottom = std::max(bottom, y);
+            }
         }
+        if (right < 0) continue;
+        parts.emplace_back();
+        pages::DvbRegion& part = parts.back();
+        part.x = region.x + left, part.y = region.y + top;
+        part.width = right - left + 1, part.height = bottom - top + 1;
     }
-    if (right < 0) return false;
-    pages::DvbRegion part;
-    part.x = region.x + left, part.y = region.y + top;
-    part.width = right - left + 1, part.height = bottom - top + 1;
-    return RegionBox(d, place, part, box) && !box.Empty();
+    return parts;
 }
 
 // Where the viewer's settings put the page: zoomed about the bottom centre
 // of what it covers, moved up or down, kept on the screen.
-Placement DvbScreen::Place(const pages::DvbPage& page) const {
+Placement DvbScreen::Place(const pages::DvbPage& page, const std::vector<pages::DvbRegion>& shown) const {
     const int width = display_->Width(), height = display_->Height();
     Placement place(Display{width, height});
     // As broadcast the display maps onto the screen and every region box
@@ -107,8 +114,9 @@ Placement DvbScreen::Place(const pages::DvbPage& page) const {
     if (options_.zoom == 100 && options_.yOffset == 0) return place;
     // The subtitle is what shows of it: a region is often the screen's
     // width, its text in the middle.
-    ScreenBox e = Extent(page, place, true);
-    if (e.Empty()) e = Extent(page, place, false);
+    const Display d{page.displayWidth, page.displayHeight};
+    ScreenBox e = Extent(d, shown, place, true);
+    if (e.Empty()) e = Extent(d, page.regions, place, false);
     if (e.Empty()) return place;
     const long zoom = options_.zoom;
     place.width = int(width * zoom / 100), place.height = int(height * zoom / 100);
@@ -120,8 +128,8 @@ Placement DvbScreen::Place(const pages::DvbPage& page) const {
     Placement open = place;
     open.visibleWidth = open.visibleHeight = 1 << 20;
     open.x = open.y = 0;
-    ScreenBox z = Extent(page, open, true);
-    if (z.Empty()) z = Extent(page, open, false);
+    ScreenBox z = Extent(d, shown, open, true);
+    if (z.Empty()) z = Extent(d, page.regions, open, false);
     const int right = z.right + place.x, bottom = z.bottom + place.y;
     if (right > width) place.x -= right - width;
     if (bottom > height) place.y -= bottom - height;
@@ -134,7 +142,7 @@ Placement DvbScreen::Place(const pages::DvbPage& page) const {
 // of another display over its band (or waits when it fits nowhere).
 bool DvbScreen::MayShow(const pages::DvbPage& page, Placement& place) const {
     if (options_.collisionDetection == 0) return true;
-    const ScreenBox e = Extent(page, place, false);
+    const ScreenBox e = Extent(Display{page.displayWidth, page.displayHeight}, page.regions, place, false);
     if (e.Empty()) return true;
     if (options_.collisionDetection == 1) return !other_.Shows(*display_, e.top, e.bottom);
     int shift = 0;
@@ -150,11 +158,13 @@ void DvbScreen::Show(const pages::DvbPage& page) {
     ClearLocked();
     // Looked for once the old page is gone: a device that cannot tell its
     // own pixels would take it for another display.
-    Placement place = Place(page);
+    const bool measured = options_.zoom != 100 || options_.yOffset != 0 || options_.background;
+    const std::vector<pages::DvbRegion> shown = measured ? ShownParts(page) : std::vector<pages::DvbRegion>();
+    Placement place = Place(page, shown);
     const bool shows = MayShow(page, place);
     const Display d{page.displayWidth, page.displayHeight};
     if (shows && options_.background) {
-        const ScreenBox o = Extent(page, place, true);
+        const ScreenBox o = Extent(d, shown, place, true);
         const int colour = display_->GetBPP() == 32 ? options_.backgroundColor : options_.paletteBackgroundColor;
         if (!o.Empty()) {
             display_->DrawFilledRect(o.left, o.top, o.right - o.left - 1, o.bottom - o.top, colour);

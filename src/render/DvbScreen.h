@@ -4,6 +4,8 @@
 // (DVBYOffset, DVBZoom), on a box (DVBBackground) if asked.
 #pragma once
 
+#include <vector>
+
 #include "config/Options.h"
 #include "pages/Page.h"
 #include "render/DvbCompose.h"
@@ -24,9 +26,10 @@ public:
 
 private:
     bool OkToDraw() const;
-    ScreenBox Extent(const pages::DvbPage& page, const Placement& place, bool opaque) const;
-    bool OpaqueBox(const Display& d, const Placement& place, const pages::DvbRegion& region, ScreenBox& box) const;
-    Placement Place(const pages::DvbPage& page) const;
+    ScreenBox Extent(const Display& d, const std::vector<pages::DvbRegion>& regions, const Placement& place,
+                     bool shown) const;
+    std::vector<pages::DvbRegion> ShownParts(const pages::DvbPage& page) const;
+    Placement Place(const pages::DvbPage& page, const std::vector<pages::DvbRegion>& shown) const;
     bool MayShow(const pages::DvbPage& page, Placement& place) const;
     void ClearLocked();
     void Grow(const ScreenBox& b);
