@@ -232,18 +232,7 @@ void FrameBufferDevice::PresentUnlessLocked() {
     if (owner.load() == std::thread::id()) Present();
 }
 
-bool FrameBufferDevice::ShowsOther(int x, int y) {
-    const Surface s = ScreenSurface();
-    if (!s.base || x < 0 || y < 0 || x >= s.columns || y >= s.lines) return false;
-    const size_t column = static_cast<size_t>(x) * BytesPerPixel();
-    const unsigned char* seenAt = s.base + static_cast<size_t>(y) * s.stride + column;
-    const unsigned char* oursAt = &shown[static_cast<size_t>(y) * layerStride + column];
-    if (bpp != 32) return *seenAt != 0 && *seenAt != *oursAt;
-    uint32_t seen, ours;
-    std::memcpy(&seen, seenAt, 4);
-    std::memcpy(&ours, oursAt, 4);
-    return (seen >> 24) != 0 && seen != ours;
-}
+bool FrameBufferDevice::ShowsOther(int x, int y) { return y >= 0 && FirstOther(x, y, y + 1, 1) == y; }
 
 int FrameBufferDevice::FirstOther(int x, int top, int bottom, int step) {
     const Surface s = ScreenSurface();
