@@ -65,9 +65,16 @@ uint32_t argb(int colour) {
 // codes in the default colours. 2- and 4-bit entries keep every place
 // drawn: only a transparent entry gives 0xF0. 8-bit entries more than half
 // transparent give 0.
-// `nearest`: subtitle_nearest_default4_rgb of the colour.
+// The default entries are opaque but for entry 0: a pixel more than half
+// transparent is nearest to that (an anti-aliased edge would otherwise be
+// drawn solid). `nearest`: subtitle_nearest_default4_rgb of the colour.
+int nearest_default4(int colour, int nearest) { return (colour & 0xFF) < 0x80 ? 0 : nearest; }
+
 uint8_t index_of(int colour, int nearest, bool eightBit) {
-    if (eightBit) return uint8_t((colour & 0xFF) < 0x80 ? 0 : 0xF0 | nearest);
+    if (eightBit) {
+        const int entry = nearest_default4(colour, nearest);
+        return uint8_t(entry ? 0xF0 | entry : 0);
+    }
     return uint8_t((colour & 0xFF) == 0 ? 0xF0 : 0xF0 | nearest);
 }
 
@@ -177,13 +184,7 @@ const uint8_t* subtitle_clut_index(const subtitle_clut* clut, int depth) {
     return depth == 1 ? clut->index2 : depth == 3 ? clut->index8 : clut->index4;
 }
 
-// The default entries are opaque but for entry 0: a pixel more than half
-// transparent is nearest to that (an anti-aliased edge would otherwise be
-// drawn solid).
-int subtitle_nearest_default4(int colour) {
-    if ((colour & 0xFF) < 0x80) return 0;
-    return subtitle_nearest_default4_rgb(colour);
-}
+int subtitle_nearest_default4(int colour) { return nearest_default4(colour, subtitle_nearest_default4_rgb(colour)); }
 
 // The fifteen colours are the corners of two cubes: entries 1-7 those of
 // {0, 255}^3 but black, 8-15 all of {0, 128}^3 (8 black). A squared
