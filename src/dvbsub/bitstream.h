@@ -66,6 +66,9 @@ private:
 #if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
             v = __builtin_bswap64(v);  // the first byte to the top
 #endif
+            // Off a byte boundary this brings in part of the byte after
+            // the last one taken, below the bits counted: the next refill
+            // ORs the same bits there.
             window_ |= v >> have_;
             const int bytes = (64 - have_) >> 3;
             taken_ += size_t(bytes);

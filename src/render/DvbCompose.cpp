@@ -20,22 +20,13 @@
 namespace render {
 namespace {
 
-constexpr uint64_t kEveryByte = 0x0101010101010101ull;
-
-// Eight codes from `at` (within a region row).
-uint64_t eight(const unsigned char* at) {
-    uint64_t v;
-    std::memcpy(&v, at, sizeof v);
-    return v;
-}
-
 // Screen words from region codes one to one; eight equal codes are looked
 // up once.
 void lookup_row(const unsigned char* row, int n, const uint32_t* words, uint32_t* to) {
     int k = 0;
     for (; k + 8 <= n; k += 8) {
         const unsigned char* at = row + k;
-        if (eight(at) == at[0] * kEveryByte) {
+        if (EightCodes(at) == at[0] * kEveryByte) {
             const uint32_t w = words[at[0]];
             for (int i = 0; i < 8; ++i) to[k + i] = w;
         } else {

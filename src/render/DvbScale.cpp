@@ -134,15 +134,6 @@ bool exact_in_floats(const Display& d, const Axis& ax, const Axis& ay) {
     return 256L * 2 * 255 * area < (1L << 24);
 }
 
-constexpr uint64_t kEveryByte = 0x0101010101010101ull;
-
-// Eight codes from `at` (within a region row).
-uint64_t eight(const unsigned char* at) {
-    uint64_t v;
-    std::memcpy(&v, at, sizeof v);
-    return v;
-}
-
 // What a screen row takes from the region: the region rows under it, and
 // the stretches of region columns [begin, end) (from the span's first)
 // on which all those rows hold one code.
@@ -169,7 +160,7 @@ template <int Taps>
 bool same_eight(const unsigned char* const* rows, int x) {
     const uint64_t run = rows[0][x] * kEveryByte;
     for (int t = 0; t < Taps; ++t)
-        if (eight(rows[t] + x) != run) return false;
+        if (EightCodes(rows[t] + x) != run) return false;
     return true;
 }
 
@@ -236,14 +227,11 @@ void column_stretches(int from, int to, RowTaps& r) {
 template <int Taps>
 void row_sums(const Premultiplied* table, const float* wy, int from, int to, bool enlarging, Premultiplied* sums,
               RowTaps& r) {
-    if (enlarging) {
-        sum_rows<Taps, false>(table, wy, from, to, sums, r);
-        if (r.full) column_stretches<Taps>(from, to, r);
-    } else if (r.full) {
-        sum_rows<Taps, true>(table, wy, from, to, sums, r);
-    } else {
-        sum_rows<Taps, false>(table, wy, from, to, sums, r);
-    }
+    // A row on the region's top or bottom edge has no stretch: no pixel of
+    // it covers its codes whole.
+    if (r.full && !enlarging) return sum_rows<Taps, true>(table, wy, from, to, sums, r);
+    sum_rows<Taps, false>(table, wy, from, to, sums, r);
+    if (r.full && enlarging) column_stretches<Taps>(from, to, r);
 }
 
 void row_sums(const pages::DvbRegion& region, const Premultiplied* table, const Axis& ay, int ky, int from, int to,

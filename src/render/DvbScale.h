@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "display/IDisplayDevice.h"
 #include "pages/Page.h"
@@ -17,6 +18,15 @@ constexpr int kMaxDisplayWidth = 1920;
 // 1920 x 1080 onto a screen of 640 x 360 or more. A smaller screen is
 // averaged pixel by pixel over all the display pixels under each.
 constexpr int kMaxTaps = 4;
+
+// Eight codes of a region row from `at` as one word: eight equal codes
+// are that code times kEveryByte.
+constexpr uint64_t kEveryByte = 0x0101010101010101ull;
+inline uint64_t EightCodes(const unsigned char* at) {
+    uint64_t v;
+    std::memcpy(&v, at, sizeof v);
+    return v;
+}
 
 // Where a region lands on one axis of the screen: screen pixels [first,
 // last) and, for each, the region pixels it covers with their overlap (in
