@@ -9,7 +9,6 @@
 // shown text kFallbackContent times, decoding moves over to it. A stream
 // that has shown text once since the start is never left; the next
 // selection (a zap, a reload) starts from the configured choice again.
-#include <cstdio>
 
 #include "app/gTEKOApp.h"
 #include "platform/Constants.h"
@@ -90,12 +89,11 @@ void gTEKOApp::WatchFallback(LoopState& state) {
     if (to.dvb) {
         dvbCompositionPage = to.page;
         dvbAncillaryPage = to.ancillaryPage;
-        snprintf(state.statusText, kStatusTextSize, "DVB(Stream) Subtitles %s 0x%x", to.language.c_str(), to.pid);
+        StreamStatus(state.statusText, true, to.language, to.pid, 0);
         StartChosenDVB(to.language);
     } else {
         subtitlePage = to.page;
-        snprintf(state.statusText, kStatusTextSize, "TXT(Stream) Subtitles %s 0x%x %x", to.language.c_str(), to.pid,
-                 to.page);
+        StreamStatus(state.statusText, false, to.language, to.pid, to.page);
         StartChosenTXT();
     }
     debugMessage(state.statusText);

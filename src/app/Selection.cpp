@@ -25,6 +25,13 @@ __attribute__((format(printf, 2, 3))) void FormatStatus(char* statusText, const 
 
 }  // namespace
 
+void gTEKOApp::StreamStatus(char* statusText, bool dvb, const std::string& code, int pid, int page) {
+    if (dvb)
+        FormatStatus(statusText, "DVB(Stream) Subtitles %s 0x%x", code.c_str(), pid);
+    else
+        FormatStatus(statusText, "TXT(Stream) Subtitles %s 0x%x %x", code.c_str(), pid, page);
+}
+
 void gTEKOApp::Select(LoopState& state) {
     eDebug("Service changed: SID=%d, PMT=%d\n", serviceId, pmtPid);
     eDebug("Now check if we have some nice subs for this channel...\n");
@@ -54,7 +61,7 @@ bool gTEKOApp::SearchLanguage(const std::string& code, bool primary, char* statu
     translator.SelectCountryCode(code);
 
     if (useDVBFirst == 1 && FindDVB(code)) {
-        FormatStatus(statusText, "DVB(Stream) Subtitles %s 0x%x", L, subtitlePid);
+        StreamStatus(statusText, true, code, subtitlePid, 0);
         StartChosenDVB(code);
         ArmFallback(code, true);
         return true;
@@ -67,7 +74,7 @@ bool gTEKOApp::SearchLanguage(const std::string& code, bool primary, char* statu
     }
     if (pmtLoader.FindTXTSubtitle(serviceId, code, subtileType, subtitlePid, subtitlePage)) {
         eDebug("TXT FROM PMT: %s, PID=%x, PAGE=%x\n", L, subtitlePid, subtitlePage);
-        FormatStatus(statusText, "TXT(Stream) Subtitles %s 0x%x %x", L, subtitlePid, subtitlePage);
+        StreamStatus(statusText, false, code, subtitlePid, subtitlePage);
         StartChosenTXT();
         chosenHardOfHearing = subtileType == ids::kTeletextTypeHearingImpaired;
         ArmFallback(code, false);
@@ -85,7 +92,7 @@ bool gTEKOApp::SearchLanguage(const std::string& code, bool primary, char* statu
         if (primary)
             FormatStatus(statusText, "DVB(Stream) Subtitles  %s 0x%x", L, subtitlePid);
         else
-            FormatStatus(statusText, "DVB(Stream) Subtitles %s 0x%x", L, subtitlePid);
+            StreamStatus(statusText, true, code, subtitlePid, 0);
         StartChosenDVB(code);
         ArmFallback(code, true);
         return true;

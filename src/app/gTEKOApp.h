@@ -135,6 +135,9 @@ private:
     // The common end of a successful try, after its own log line.
     void StartChosenDVB(const std::string& code);
     void StartChosenTXT();
+    // The status line of a stream from the PMT (Selection.cpp): the
+    // language, the PID and, for Teletext, the page.
+    static void StreamStatus(char* statusText, bool dvb, const std::string& code, int pid, int page);
 
     // EN 300 468 §6.2.41: whether a subtitling_type is of the kind that
     // "SubtileType" 2 (normal) or 5 (for the hard of hearing) asks for.
