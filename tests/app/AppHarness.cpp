@@ -201,12 +201,6 @@ void AppHarness::OwnFont() const {
     env.root.Copy(paths::kDefaultFont, kFont);
 }
 
-int CountOf(const std::string& text, const std::string& what) {
-    int n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-}
-
 int AppHarness::Count(const std::string& text) const { return CountOf(log, text); }
 
 std::vector<uint32_t> AppHarness::Band() const {

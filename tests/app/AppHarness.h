@@ -17,6 +17,7 @@
 #include "EmulatedFrameBuffer.h"
 #include "app/gTEKOApp.h"
 #include "support/DemuxEnv.h"
+#include "support/TextCount.h"
 #include "support/TsBuilder.h"
 
 namespace apptest {
@@ -122,6 +123,6 @@ private:
     std::thread::id mainThread_;
 };
 
-int CountOf(const std::string& text, const std::string& what);
+using ::CountOf;
 
 }  // namespace apptest

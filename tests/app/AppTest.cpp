@@ -4,6 +4,7 @@
 
 #include "app/gTEKOApp.h"
 #include "support/TempRoot.h"
+#include "support/TextCount.h"
 
 namespace {
 
@@ -29,12 +30,6 @@ private:
     platform::Backend* previous_;
     int left_;
 };
-
-int Count(const std::string& text, const std::string& what) {
-    int n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-}
 
 TEST(App, ConstructionReadsNothingAndStartsWithTheTableValues) {
     TempRoot root;
@@ -96,8 +91,8 @@ TEST(App, RunLoadsTheConfigurationThenPollsEveryHalfSecond) {
     EXPECT_NE(log.find("TEKO: Application created.\nTEKO: Load settings from: /etc/TEKO.conf\n"
                        "TEKO: CONFIG: BackgroundColor = 00000044\n"),
               std::string::npos);
-    EXPECT_EQ(Count(log, "TEKO: CONFIG: "), 25);
-    EXPECT_EQ(Count(log, "TEKO: Could not find TEKO.tmp...is Python plugin running?\n"), 1);
+    EXPECT_EQ(CountOf(log, "TEKO: CONFIG: "), 25);
+    EXPECT_EQ(CountOf(log, "TEKO: Could not find TEKO.tmp...is Python plugin running?\n"), 1);
     const std::string end = "TEKO: Exit from main loop...bye bye...\n";
     EXPECT_EQ(log.substr(log.size() - end.size()), end);
 }
@@ -117,10 +112,10 @@ TEST(App, RunFollowsTheDisableAndReloadFlags) {
     app.run();
     const std::string log = testing::internal::GetCapturedStderr();
     // Disabled for two polls: the hand-off file is not read meanwhile.
-    EXPECT_EQ(Count(log, "TEKO: Strange"), 0);
+    EXPECT_EQ(CountOf(log, "TEKO: Strange"), 0);
     EXPECT_EQ(app.serviceId, 100);
-    EXPECT_EQ(Count(log, "TEKO: Reload configs requested.\n"), 1);
-    EXPECT_EQ(Count(log, "TEKO: Load settings from: /etc/TEKO.conf\n"), 2);
+    EXPECT_EQ(CountOf(log, "TEKO: Reload configs requested.\n"), 1);
+    EXPECT_EQ(CountOf(log, "TEKO: Load settings from: /etc/TEKO.conf\n"), 2);
     EXPECT_FALSE(root.Exists("/tmp/.TEKO_Reload"));
 }
 

@@ -6,15 +6,10 @@
 #include "E2eTest.h"
 #include "TimedStream.h"
 #include "support/DvbSubBuilder.h"
+#include "support/TextCount.h"
 
 namespace e2e {
 namespace {
-
-size_t Count(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-}
 
 // HUP reloads and the subtitles go on; TERM (or INT) stops the daemon
 // with one line, exit status 0 and nothing of it left on the screen.
@@ -25,8 +20,8 @@ TEST(Robustness, SignalsReloadAndStopCleanly) {
         const std::string out = tmp.Path() + "/" + stop;
         const SimResult r = RunDemo(out, {"--raw", "--signal", "38:HUP", "--signal", std::string("45:") + stop});
         ASSERT_EQ(r.status, 0) << r.err;
-        EXPECT_EQ(Count(r.log, "Reload configs requested (SIGHUP).\n"), 1u);
-        EXPECT_EQ(Count(r.log, std::string("SIG") + stop + ": stopping.\n"), 1u);
+        EXPECT_EQ(CountOf(r.log, "Reload configs requested (SIGHUP).\n"), 1);
+        EXPECT_EQ(CountOf(r.log, std::string("SIG") + stop + ": stopping.\n"), 1);
         bool textAfterReload = false;
         for (const Change& c : r.changes) textAfterReload |= c.ms > 38500 && c.ms < 45000 && !c.text.empty();
         EXPECT_TRUE(textAfterReload) << "no Teletext between the reload and the stop";
@@ -56,9 +51,9 @@ TEST(Robustness, ABroadcastCannotFillTheLog) {
     args.insert(args.end(), {"--log-level", "info"});
     const SimResult r = RunSim(args, out);
     ASSERT_EQ(r.status, 0) << r.err;
-    const size_t lines = Count(r.log, "\n");
-    printf("[ e2e ] 2 minutes of 256 undefined regions ten times a second: %zu log lines\n", lines);
-    EXPECT_LE(lines, 200u);
+    const int lines = CountOf(r.log, "\n");
+    printf("[ e2e ] 2 minutes of 256 undefined regions ten times a second: %d log lines\n", lines);
+    EXPECT_LE(lines, 200);
     EXPECT_NE(r.log.find("more like this in the last minute: ERROR: Region not found."), std::string::npos);
 }
 
